@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// What the datagram dispatcher needs from the windows: the program-wide settings it reads,
+// and what each packet type does to a window. The main window implements it; tests use a
+// recorder, so every packet rule is tested without a window.
+class DispatcherWindows {
+public:
+    virtual ~DispatcherWindows() = default;
+
+    // --- settings read by the dispatcher ---
+    // Status flag: 1 normal status (friend requests accepted at once), 0 secure status (asked).
+    virtual quint8 statusFlag() const = 0;
+    // The main window's caption: "Talvino" for no automatic reply, else "[自动回复]:" + text.
+    virtual QString mainCaption() const = 0;
+    // Auto-pop-up mode (the settings check box autopop); false means chat-room mode.
+    virtual bool autoPopup() const = 0;
+    // Reject strangers' messages (the settings check box jjmsrxx).
+    virtual bool rejectStrangers() const = 0;
+    // The file-window flag (the main window's Tag): 1 while a file window is shown.
+    virtual int fileWindowFlag() const = 0;
+    // Own nickname: the current text of the settings window's name box.
+    virtual QString ownNickname() const = 0;
+
+    // --- what packets do to windows ---
+    // Types 1 and 6 in auto-pop-up mode: a new message window. answerable is false for type 6
+    // (its send button and input field are disabled).
+    virtual void showMessageWindow(const QString &caption, const QString &ip, const QString &nc,
+                                   const QString &mess, bool answerable) = 0;
+    // Types 1 and 6 in chat-room mode: one entry appended to the chat-room transcript.
+    virtual void appendChatRoomEntry(const QString &entry) = 0;
+    // The buddy list must show these entries, in this order (after a buddy was added).
+    virtual void buddyListChanged(const QStringList &entries) = 0;
+    // Type 4: close and reset the most recently opened add-friend dialog. Returns false, and
+    // touches nothing, when that dialog no longer exists (or none was opened).
+    virtual bool closeAddFriendDialog() = 0;
+    // Type 3: click the hidden start button of the send-file window; false when none exists.
+    virtual bool clickTrueSend() = 0;
+    // Type 5: create, fill and show a new receive-file window.
+    virtual void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) = 0;
+    // Type 7: whether a receive-file window exists, and its new progress position.
+    virtual bool hasReceiveFileWindow() const = 0;
+    virtual void showReceiveProgress(qint64 position) = 0;
+};

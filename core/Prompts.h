@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+// Every modal box, input box, file dialog and font dialog of the messenger goes through
+// this interface. The program shows the real dialogs; tests script the answers.
+class Prompts {
+public:
+    enum class Answer { Yes, No, NoToAll };
+
+    virtual ~Prompts() = default;
+
+    // Information box: title "Information", button "OK".
+    virtual void information(const QString &text) = 0;
+    // Plain message box: titled with the application title, button "OK".
+    virtual void message(const QString &text) = 0;
+    // Confirmation box: title "Confirm", buttons "&Yes" and "&No", plus "N&o to All" when offered.
+    virtual Answer confirm(const QString &text, bool offerNoToAll) = 0;
+    // Modal one-line input box with OK and Cancel; the entry takes at most maxLength characters.
+    // Returns the typed text on OK, nullopt-like empty with accepted=false on Cancel.
+    virtual QString input(const QString &title, const QString &prompt, int maxLength,
+                          bool *accepted) = 0;
+    // Open-file dialog; empty when cancelled. filter uses Qt's "Description (*.a *.b)" form.
+    virtual QString openFileName(const QString &filter) = 0;
+    // Save-file dialog for a suggested name; empty when cancelled.
+    virtual QString saveFileName(const QString &suggestedName) = 0;
+    // Font dialog starting at initial; *accepted tells whether the user chose a font.
+    virtual QFont chooseFont(const QFont &initial, bool *accepted) = 0;
+    // The media system's error report (an error box).
+    virtual void error(const QString &text) = 0;
+};

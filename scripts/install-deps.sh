@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs, by Debian package name, everything the build, the program and the tests need.
+# Safe to run again. Runs as root, or through sudo when it is available.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-qpa-plugins
+  libqt6multimedia6 libqt6multimediawidgets6
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  libgtest-dev libgmock-dev googletest
+  fonts-wqy-microhei
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and starts the messenger.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh build
+exec build/app/talvino

@@ -1,0 +1,67 @@
+#include "tests/support/ScriptedPrompts.h"
+
+template <typename T>
+static std::optional<T> takeFirst(QList<T> &queue)
+{
+    if (queue.isEmpty())
+        return std::nullopt;
+    return queue.takeFirst();
+}
+
+void ScriptedPrompts::record(const QString &kind, const QString &text)
+{
+    shown.append({kind, text});
+    if (whileOpen)
+        whileOpen(shown.last());
+}
+
+void ScriptedPrompts::information(const QString &text) { record(QStringLiteral("information"), text); }
+
+void ScriptedPrompts::message(const QString &text) { record(QStringLiteral("message"), text); }
+
+void ScriptedPrompts::error(const QString &text) { record(QStringLiteral("error"), text); }
+
+Prompts::Answer ScriptedPrompts::confirm(const QString &text, bool)
+{
+    record(QStringLiteral("confirm"), text);
+    return takeFirst(confirmAnswers).value_or(Answer::No);
+}
+
+QString ScriptedPrompts::input(const QString &title, const QString &, int maxLength, bool *accepted)
+{
+    record(QStringLiteral("input"), title);
+    const std::optional<QString> answer = takeFirst(inputAnswers).value_or(std::nullopt);
+    if (accepted)
+        *accepted = answer.has_value();
+    return answer.value_or(QString()).left(maxLength);
+}
+
+QString ScriptedPrompts::openFileName(const QString &filter)
+{
+    record(QStringLiteral("open"), filter);
+    return takeFirst(openAnswers).value_or(QString());
+}
+
+QString ScriptedPrompts::saveFileName(const QString &suggestedName)
+{
+    record(QStringLiteral("save"), suggestedName);
+    return takeFirst(saveAnswers).value_or(QString());
+}
+
+QFont ScriptedPrompts::chooseFont(const QFont &initial, bool *accepted)
+{
+    record(QStringLiteral("font"), initial.family());
+    const std::optional<QFont> answer = takeFirst(fontAnswers).value_or(std::nullopt);
+    if (accepted)
+        *accepted = answer.has_value();
+    return answer.value_or(initial);
+}
+
+QStringList ScriptedPrompts::texts(const QString &kind) const
+{
+    QStringList result;
+    for (const Shown &s : shown)
+        if (kind.isEmpty() || s.kind == kind)
+            result << s.text;
+    return result;
+}
