@@ -1,0 +1,56 @@
+#pragma once
+
+#include "core/ContactStore.h"
+#include "core/Dispatcher.h"
+#include "net/TZnUDP.h"
+#include "tests/core/RecordingWindows.h"
+#include "tests/support/RecordingReporter.h"
+#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/TempDir.h"
+
+#include <QByteArrayList>
+#include <QTest>
+#include <array>
+
+// One complete peer for dispatcher tests: its own folder, store, prompts, reporter, windows
+// recorder and a real endpoint bound to address:2928 whose datagrams go through the
+// dispatcher. Every datagram is also logged before it is dispatched.
+class TestPeer {
+public:
+    static constexpr int Port = 2928;
+
+    explicit TestPeer(const QString &address)
+        : store(dir.path(), prompts), dispatcher(lwudp, store, windows, prompts, reporter)
+    {
+        lwudp.BindAddress = address;
+        lwudp.RemotePort = Port;
+        lwudp.SetLocalPort(Port);
+        lwudp.OnDataReceived = [this](TZnUDP *sender, int bytes, const QString &fromIp, int port) {
+            std::array<char, TZnUDP::ReceiveBufferSize> buffer{};
+            int length = 0;
+            sender->ReadDatagram(buffer.data(), int(buffer.size()), length);
+            received << (length < 0 ? QByteArray("<failed>") : QByteArray(buffer.data(), length));
+            dispatcher.lwudpDataReceived(sender, bytes, fromIp, port);
+        };
+    }
+
+    bool bound() const { return lwudp.BoundPort() == Port; }
+    QByteArray ini() const { return dir.read(QStringLiteral("myinfo.ini")); }
+    // Sends raw bytes from this peer's endpoint to another address's port 2928.
+    void sendRaw(const QString &ip, const QByteArray &bytes)
+    {
+        lwudp.RemoteHost = ip;
+        lwudp.SendDatagram(bytes, int(bytes.size()));
+    }
+    // Waits (bounded, event-driven) until count datagrams have arrived here.
+    bool waitForDatagrams(qsizetype count) { return QTest::qWaitFor([&] { return received.size() >= count; }, 5000); }
+
+    TempDir dir;
+    ScriptedPrompts prompts;
+    RecordingReporter reporter;
+    RecordingWindows windows;
+    TZnUDP lwudp;
+    ContactStore store;
+    Dispatcher dispatcher;
+    QByteArrayList received;
+};
