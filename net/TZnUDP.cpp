@@ -163,8 +163,9 @@ void TZnUDP::SendDatagram(QByteArray Buff, int Length)
 }
 
 // The address of name in network order: a dotted address directly, anything else through a
-// host look-up, with one more try when OnInvalidHost handles a failure.
-quint32 TZnUDP::resolveRemoteHost(const QString &name)
+// host look-up, with one more try when OnInvalidHost handles a failure. name is a copy: a
+// handler that changes RemoteHost affects only later sends.
+quint32 TZnUDP::resolveRemoteHost(QString name)
 {
     const QByteArray latin = name.toLatin1();
     const quint32 parsed = name.size() <= MaxHostNameLength ? ::inet_addr(latin.constData()) : INADDR_NONE;
