@@ -10,6 +10,7 @@
 
 #include <QByteArrayList>
 #include <QTest>
+#include <gtest/gtest.h>
 #include <array>
 
 // One complete peer for dispatcher tests: its own folder, store, prompts, reporter, windows
@@ -19,8 +20,8 @@ class TestPeer {
 public:
     static constexpr int Port = 2928;
 
-    explicit TestPeer(const QString &address)
-        : store(dir.path(), prompts), dispatcher(lwudp, store, windows, prompts, reporter)
+    explicit TestPeer(const QString &address_)
+        : address(address_), store(dir.path(), prompts), dispatcher(lwudp, store, windows, prompts, reporter)
     {
         lwudp.BindAddress = address;
         lwudp.RemotePort = Port;
@@ -44,7 +45,26 @@ public:
     }
     // Waits (bounded, event-driven) until count datagrams have arrived here.
     bool waitForDatagrams(qsizetype count) { return QTest::qWaitFor([&] { return received.size() >= count; }, 5000); }
+    // Sends bytes to peer and waits until peer has received (and so dispatched) them.
+    bool deliver(TestPeer &peer, const QByteArray &bytes)
+    {
+        const qsizetype before = peer.received.size();
+        sendRaw(peer.address, bytes);
+        return peer.waitForDatagrams(before + 1);
+    }
+    // Everything this peer received after the first `from` datagrams, once a probe that peer
+    // sends now has arrived: datagrams are delivered in order on loopback, so whatever peer
+    // sent before the probe is in the list.
+    QByteArrayList receivedUntilProbeFrom(TestPeer &peer, qsizetype from)
+    {
+        EXPECT_TRUE(peer.deliver(*this, QByteArrayLiteral("9probe"))) << "the probe did not arrive";
+        QByteArrayList result = received.mid(from);
+        if (!result.isEmpty() && result.last() == "9probe")
+            result.removeLast();
+        return result;
+    }
 
+    QString address;
     TempDir dir;
     ScriptedPrompts prompts;
     RecordingReporter reporter;
