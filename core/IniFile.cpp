@@ -128,6 +128,16 @@ std::optional<QByteArray> IniFile::Contents::value(const QString &section, const
     return lines[line].value;
 }
 
+int IniFile::Contents::integer(const QString &section, const QString &key, int def) const
+{
+    const std::optional<QByteArray> text = value(section, key);
+    if (!text)
+        return def;
+    bool ok = false;
+    const int number = text->toInt(&ok, 10);
+    return ok ? number : 0;
+}
+
 QList<std::pair<qint64, QByteArray>> IniFile::Contents::numberedValues(const QString &section,
                                                                       qint64 upTo) const
 {
@@ -171,12 +181,7 @@ QByteArray IniFile::readString(const QString &section, const QString &key, const
 
 int IniFile::readInteger(const QString &section, const QString &key, int def) const
 {
-    const std::optional<QByteArray> text = contents().value(section, key);
-    if (!text)
-        return def;
-    bool ok = false;
-    const int value = text->toInt(&ok, 10);
-    return ok ? value : 0;
+    return contents().integer(section, key, def);
 }
 
 QByteArray IniFile::withoutControlCharacters(QByteArray value)

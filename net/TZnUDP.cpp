@@ -122,7 +122,9 @@ void TZnUDP::receiveStep()
         fromIp = u"%1.%2.%3.%4"_s.arg(a >> 24).arg((a >> 16) & 0xFF).arg((a >> 8) & 0xFF).arg(a & 0xFF);
         port = ntohs(from.sin_port);
     }
-    OnDataReceived(this, receivedLength_, fromIp, port);
+    // A copy, so that a handler may reassign OnDataReceived while it runs.
+    const auto handler = OnDataReceived;
+    handler(this, receivedLength_, fromIp, port);
 }
 
 void TZnUDP::ReadDatagram(char *Buff, int Capacity, int &Length) const
