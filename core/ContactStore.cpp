@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
