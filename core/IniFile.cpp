@@ -267,9 +267,11 @@ void IniFile::eraseSection(const QString &section)
 void IniFile::save(const Contents &contents) const
 {
     // Written beside the old file and renamed over it, so that a failed write leaves the old
-    // contents (and the stored nickname) in place.
+    // contents (and the stored nickname) in place. Unbuffered, so that a short write (a full
+    // disk) shows in write()'s result instead of being lost in the final flush.
     QSaveFile file(path_);
     const QByteArray bytes = contents.serialize();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
+        || !file.commit())
         throw Exception(u"Unable to write to %1"_s.arg(path_));
 }

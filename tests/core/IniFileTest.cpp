@@ -3,6 +3,9 @@
 #include "tests/support/TempDir.h"
 
 #include <QDir>
+
+#include <csignal>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -103,6 +106,31 @@ TEST_F(IniFileTest, AFailedWriteThrowsWithTheFullPathAndDeleteStaysQuiet)
     IniFile blocked(dir.file(u"blocked.ini"_s));
     EXPECT_EQ(blocked.readString(u"A"_s, u"b"_s, "d"), QByteArray("d"));
     EXPECT_THROW(blocked.writeString(u"A"_s, u"b"_s, "c"), Exception);
+}
+
+TEST_F(IniFileTest, AWriteThatFailsHalfWayLeavesTheOldFileWhole)
+{
+    ini.writeString(u"MainSection"_s, u"Name"_s, "Bob");
+    const QByteArray before = file();
+    // Limit the size of any file the process writes, so that the new contents cannot be
+    // written out completely (as on a full disk).
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString message;
+    try {
+        ini.writeString(u"UserSection"_s, u"1"_s, QByteArray(200, 'x'));
+    } catch (const Exception &e) {
+        message = e.message();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(message, u"Unable to write to "_s + dir.file(u"my.ini"_s));
+    EXPECT_EQ(file(), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"my.ini"_s}) << "no temporary file left";
 }
 
 TEST_F(IniFileTest, GarbageFileReadsWithoutHarmAndStaysWritable)
