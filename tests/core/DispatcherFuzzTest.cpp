@@ -1,5 +1,5 @@
 #include "core/Gbk.h"
-#include "tests/core/TestPeer.h"
+#include "tests/core/DispatcherPeer.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -60,7 +60,7 @@ private:
 
 TEST(DispatcherFuzz, ThousandsOfRandomDatagramsLeaveTheStoreIntact)
 {
-    TestPeer b(u"127.0.0.3"_s);
+    DispatcherPeer b(u"127.0.0.3"_s);
     ASSERT_TRUE(b.bound()) << "127.0.0.3:2928 is taken";
     b.store.setNickname(u"小红"_s);
     b.windows.myname = u"小红"_s;
@@ -70,7 +70,7 @@ TEST(DispatcherFuzz, ThousandsOfRandomDatagramsLeaveTheStoreIntact)
     for (int i = 20; i < 28; ++i) {
         senders.push_back(std::make_unique<QUdpSocket>());
         senderIps << u"127.0.0.%1"_s.arg(i);
-        ASSERT_TRUE(senders.back()->bind(QHostAddress(senderIps.last()), TestPeer::Port));
+        ASSERT_TRUE(senders.back()->bind(QHostAddress(senderIps.last()), DispatcherPeer::Port));
     }
 
     DatagramGenerator generator(20240613);
@@ -93,7 +93,7 @@ TEST(DispatcherFuzz, ThousandsOfRandomDatagramsLeaveTheStoreIntact)
         b.prompts.confirmAnswers = {Prompts::Answer(generator.pick(3))};
         const QByteArray datagram = generator.next();
         senders[size_t(generator.pick(int(senders.size())))]->writeDatagram(datagram, QHostAddress(b.address),
-                                                                           TestPeer::Port);
+                                                                           DispatcherPeer::Port);
         ASSERT_TRUE(b.waitForDatagrams(i + 1)) << "datagram " << i << " did not arrive";
     }
 

@@ -1,7 +1,7 @@
 #include "core/Dispatcher.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
-#include "tests/core/TestPeer.h"
+#include "tests/core/DispatcherPeer.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -26,8 +26,8 @@ protected:
     }
     QByteArray gbk(const QString &text) const { return Gbk::encode(text); }
 
-    TestPeer a{u"127.0.0.2"_s};
-    TestPeer b{u"127.0.0.3"_s};
+    DispatcherPeer a{u"127.0.0.2"_s};
+    DispatcherPeer b{u"127.0.0.3"_s};
 };
 
 } // namespace
@@ -132,7 +132,7 @@ TEST_F(DispatcherTest, InNormalStatusAFriendRequestIsAcceptedAndBothSidesAddEach
 
 TEST_F(DispatcherTest, InSecureStatusTheUserDecidesAndNoToAllBans)
 {
-    TestPeer c(u"127.0.0.4"_s);
+    DispatcherPeer c(u"127.0.0.4"_s);
     ASSERT_TRUE(c.bound());
     b.prompts.confirmAnswers = {Prompts::Answer::No, Prompts::Answer::NoToAll, Prompts::Answer::Yes};
 
@@ -163,7 +163,7 @@ TEST_F(DispatcherTest, InSecureStatusTheUserDecidesAndNoToAllBans)
 
 TEST_F(DispatcherTest, ASecondRequestWhileTheFirstQuestionIsOpenGetsItsOwnNumber)
 {
-    TestPeer c(u"127.0.0.4"_s);
+    DispatcherPeer c(u"127.0.0.4"_s);
     ASSERT_TRUE(c.bound());
     b.prompts.confirmAnswers = {Prompts::Answer::Yes, Prompts::Answer::Yes};
     bool sent = false;
@@ -201,7 +201,7 @@ TEST_F(DispatcherTest, MalformedDatagramsGiveTheConversionErrorAndNothingElse)
     // An empty datagram cannot leave an endpoint (its length check refuses it): a plain socket sends it.
     QUdpSocket raw;
     ASSERT_TRUE(raw.bind(QHostAddress(a.address), 0));
-    raw.writeDatagram(QByteArray(), QHostAddress(b.address), TestPeer::Port);
+    raw.writeDatagram(QByteArray(), QHostAddress(b.address), DispatcherPeer::Port);
     ASSERT_TRUE(b.waitForDatagrams(1));
     a.deliver(b, "8anything");
     a.deliver(b, "0");

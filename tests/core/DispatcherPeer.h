@@ -16,11 +16,11 @@
 // One complete peer for dispatcher tests: its own folder, store, prompts, reporter, windows
 // recorder and a real endpoint bound to address:2928 whose datagrams go through the
 // dispatcher. Every datagram is also logged before it is dispatched.
-class TestPeer {
+class DispatcherPeer {
 public:
     static constexpr int Port = 2928;
 
-    explicit TestPeer(const QString &address_)
+    explicit DispatcherPeer(const QString &address_)
         : address(address_), store(dir.path(), prompts), dispatcher(lwudp, store, windows, prompts, reporter)
     {
         lwudp.BindAddress = address;
@@ -46,7 +46,7 @@ public:
     // Waits (bounded, event-driven) until count datagrams have arrived here.
     bool waitForDatagrams(qsizetype count) { return QTest::qWaitFor([&] { return received.size() >= count; }, 5000); }
     // Sends bytes to peer and waits until peer has received (and so dispatched) them.
-    bool deliver(TestPeer &peer, const QByteArray &bytes)
+    bool deliver(DispatcherPeer &peer, const QByteArray &bytes)
     {
         const qsizetype before = peer.received.size();
         sendRaw(peer.address, bytes);
@@ -55,7 +55,7 @@ public:
     // Everything this peer received after the first `from` datagrams, once a probe that peer
     // sends now has arrived: datagrams are delivered in order on loopback, so whatever peer
     // sent before the probe is in the list.
-    QByteArrayList receivedUntilProbeFrom(TestPeer &peer, qsizetype from)
+    QByteArrayList receivedUntilProbeFrom(DispatcherPeer &peer, qsizetype from)
     {
         EXPECT_TRUE(peer.deliver(*this, QByteArrayLiteral("9probe"))) << "the probe did not arrive";
         QByteArrayList result = received.mid(from);
