@@ -1,0 +1,140 @@
+#include "core/ContactStore.h"
+
+#include "core/Gbk.h"
+#include "core/Prompts.h"
+
+#include <QDir>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString MainSection = u"MainSection"_s;
+const QString UserSection = u"UserSection"_s;
+const QString IpSection = u"IpSection"_s;
+const QString BanSection = u"BanSection"_s;
+const QString CountKey = u"Count"_s;
+
+QString key(qint64 number) { return QString::number(number); }
+
+// A Count key; a negative value (only a hand-edited file has one) counts as none.
+qint64 readCount(const IniFile &ini, const QString &section)
+{
+    return std::max<qint64>(0, ini.readInteger(section, CountKey));
+}
+
+} // namespace
+
+ContactStore::ContactStore(const QString &appDir, Prompts &prompts)
+    : ini_(QDir(appDir).filePath(u"myinfo.ini"_s)), prompts_(prompts)
+{
+}
+
+QString ContactStore::openAndReset()
+{
+    ini_.eraseSection(UserSection);
+    ini_.eraseSection(IpSection);
+    ini_.eraseSection(BanSection);
+    return nickname();
+}
+
+QString ContactStore::nickname() const { return Gbk::decode(ini_.readString(MainSection, u"Name"_s)); }
+
+void ContactStore::setNickname(const QString &name) { ini_.writeString(MainSection, u"Name"_s, Gbk::encode(name)); }
+
+QString ContactStore::senderLookup(const QString &ip) const
+{
+    const IniFile::Contents contents = ini_.contents();
+    const qint64 count = readCount(ini_, UserSection);
+    const QByteArray wanted = Gbk::encode(ip);
+    qint64 found = 0;
+    // The highest number holding ip wins, should an IP ever stand under several numbers.
+    for (const auto &[number, value] : contents.numberedValues(IpSection, count))
+        if (value == wanted)
+            found = number;
+    if (found == 0)
+        return {};
+    return Gbk::decode(contents.value(UserSection, key(found)).value_or(QByteArray()));
+}
+
+bool ContactStore::isBanned(const QString &ip) const
+{
+    const qint64 count = readCount(ini_, BanSection);
+    const QByteArray wanted = Gbk::encode(ip);
+    for (const auto &entry : ini_.contents().numberedValues(BanSection, count))
+        if (entry.second == wanted)
+            return true;
+    return false;
+}
+
+bool ContactStore::isFriend(const QString &ip) const
+{
+    const qint64 count = readCount(ini_, UserSection);
+    const QByteArray wanted = Gbk::encode(ip);
+    for (const auto &entry : ini_.contents().numberedValues(IpSection, count))
+        if (entry.second == wanted)
+            return true;
+    return false;
+}
+
+bool ContactStore::adduser(const QByteArray &nickname, const QString &ip, quint8 statusFlag)
+{
+    if (isFriend(ip)) {
+        prompts_.information(u"该用户已经存在！"_s);
+        return false;
+    }
+    prompts_.information(statusFlag == 1 ? ip + u"将您添加为好友，系统自动将其加入好友列表！"_s
+                                         : u"添加好友成功！"_s);
+    // While the box stood open, a nested request may have added the same IP: store it once.
+    if (isFriend(ip)) {
+        prompts_.information(u"该用户已经存在！"_s);
+        return false;
+    }
+    // Count is read after the box, so nested additions get distinct numbers.
+    const qint64 k = readCount(ini_, UserSection) + 1;
+    ini_.writeInteger(UserSection, CountKey, k);
+    ini_.writeString(UserSection, key(k), '[' + QByteArray::number(k) + ']' + nickname);
+    ini_.writeString(IpSection, key(k), Gbk::encode(ip));
+    return true;
+}
+
+void ContactStore::ban(const QString &ip)
+{
+    const qint64 k = readCount(ini_, BanSection) + 1;
+    ini_.writeInteger(BanSection, CountKey, k);
+    ini_.writeString(BanSection, key(k), Gbk::encode(ip));
+    prompts_.information(ip + u"此IP地址已被屏蔽!"_s);
+}
+
+QStringList ContactStore::buddyEntries() const
+{
+    const qint64 count = readCount(ini_, UserSection);
+    QStringList entries;
+    for (const auto &entry : ini_.contents().numberedValues(UserSection, count))
+        if (!entry.second.isEmpty())
+            entries << Gbk::decode(entry.second);
+    return entries;
+}
+
+QString ContactStore::entryNumber(const QString &itemText)
+{
+    const QString rest = itemText.mid(1);
+    const qsizetype close = rest.indexOf(u']');
+    return close < 0 ? rest : rest.left(close);
+}
+
+QString ContactStore::buddyIp(const QString &key) const { return Gbk::decode(ini_.readString(IpSection, key)); }
+
+QString ContactStore::buddyEntry(const QString &key) const { return Gbk::decode(ini_.readString(UserSection, key)); }
+
+bool ContactStore::deleteSelected(const std::optional<QString> &selectedItemText)
+{
+    if (!selectedItemText) {
+        prompts_.information(u"拜托，删人也要先选择一下啦！"_s);
+        return false;
+    }
+    const QString key = entryNumber(*selectedItemText);
+    ini_.deleteKey(UserSection, key);
+    ini_.deleteKey(IpSection, key);
+    return true;
+}

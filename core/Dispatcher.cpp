@@ -1,0 +1,174 @@
+#include "core/Dispatcher.h"
+
+#include "core/ContactStore.h"
+#include "core/DispatcherWindows.h"
+#include "core/ErrorReporter.h"
+#include "core/Gbk.h"
+#include "core/LocalTime.h"
+#include "core/Packet.h"
+#include "core/Prompts.h"
+#include "net/TZnUDP.h"
+
+#include <array>
+#include <limits>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString NoAutoReplyCaption = u"Talvino"_s;
+
+// The GBK bytes of "自动回复": payload bytes 2 to 9 of every automatic reply.
+const QByteArray AutoReplyMarker = QByteArrayLiteral("\xD7\xD4\xB6\xAF\xBB\xD8\xB8\xB4");
+
+QString conversionError(const QByteArray &text)
+{
+    return u"'%1' is not a valid integer value"_s.arg(Gbk::decode(text));
+}
+
+} // namespace
+
+Dispatcher::Dispatcher(TZnUDP &lwudp, ContactStore &store, DispatcherWindows &windows, Prompts &prompts,
+                       ErrorReporter &reporter)
+    : lwudp_(lwudp), store_(store), windows_(windows), prompts_(prompts), reporter_(reporter)
+{
+}
+
+void Dispatcher::lwudpDataReceived(TZnUDP *, int, const QString &FromIP, int)
+{
+    guarded(reporter_, [&] { dispatch(FromIP); });
+}
+
+void Dispatcher::dispatch(const QString &fromIp)
+{
+    // Each call has its own buffer: nested calls from a box's event loop do not disturb it.
+    std::array<char, Packet::BufferSize> buffer{};
+    int n = 0;
+    lwudp_.ReadDatagram(buffer.data(), int(buffer.size()), n);
+    const QByteArray payload = n >= 2 ? QByteArray(buffer.data() + 1, n - 1) : QByteArray();
+    const char type = n >= 1 ? buffer[0] : '\0';
+    if (type < '0' || type > '9')
+        throw Exception(conversionError(n >= 1 ? QByteArray(1, type) : QByteArray()));
+
+    switch (type) {
+    case Packet::Message: return handleMessage(payload, fromIp, false);
+    case Packet::FriendRequest: return handleFriendRequest(payload, fromIp);
+    case Packet::FileAccept: return handleFileAccept();
+    case Packet::FriendAccept: return handleFriendAccept(payload, fromIp);
+    case Packet::FileOffer: return handleFileOffer(payload, fromIp);
+    case Packet::AutoReply: return handleMessage(payload, fromIp, true);
+    case Packet::Progress: return handleProgress(payload);
+    default: return; // types 0, 8 and 9 mean nothing
+    }
+}
+
+// Types 1 and 6: a message window or a chat-room entry; a message may be answered.
+void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply)
+{
+    const QString name = store_.senderLookup(fromIp);
+    const QString text = Gbk::decode(payload);
+    if (windows_.autoPopup()) {
+        if (!(name.isEmpty() && windows_.rejectStrangers()))
+            windows_.showMessageWindow(autoReply ? u"对方自动回复"_s : u"接收消息"_s, fromIp,
+                                       name.isEmpty() ? u"陌生人"_s : name, text, !autoReply);
+    } else {
+        windows_.appendChatRoomEntry(
+            chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(), name, QTime::currentTime(), text));
+    }
+    if (!autoReply)
+        sendAutoReply(payload, fromIp);
+}
+
+void Dispatcher::sendAutoReply(const QByteArray &payload, const QString &fromIp)
+{
+    const QString caption = windows_.mainCaption();
+    if (caption == NoAutoReplyCaption || payload.isEmpty() || payload.mid(1, 8) == AutoReplyMarker)
+        return;
+    Packet::send(lwudp_, fromIp, Packet::autoReply(caption));
+}
+
+void Dispatcher::handleFriendRequest(const QByteArray &payload, const QString &fromIp)
+{
+    if (store_.isBanned(fromIp))
+        return;
+    if (windows_.statusFlag() == 1)
+        return yx(payload, fromIp);
+    switch (prompts_.confirm(friendRequestQuestion(fromIp), true)) {
+    case Prompts::Answer::Yes: return yx(payload, fromIp);
+    case Prompts::Answer::NoToAll: return store_.ban(fromIp);
+    case Prompts::Answer::No: return;
+    }
+}
+
+void Dispatcher::yx(const QByteArray &nickname, const QString &ip)
+{
+    addBuddy(nickname.isEmpty() ? Gbk::encode(ip) : nickname, ip);
+    Packet::send(lwudp_, ip, Packet::friendAccept(windows_.ownNickname()));
+}
+
+void Dispatcher::handleFriendAccept(const QByteArray &payload, const QString &fromIp)
+{
+    // An accept that answers no open add-friend dialog was not asked for in this run: it
+    // touches nothing and adds nobody, so a peer cannot push itself into the friend list.
+    if (!windows_.closeAddFriendDialog())
+        return;
+    addBuddy(payload, fromIp);
+}
+
+void Dispatcher::addBuddy(const QByteArray &nickname, const QString &ip)
+{
+    if (store_.adduser(nickname, ip, windows_.statusFlag()))
+        windows_.buddyListChanged(store_.buddyEntries());
+}
+
+void Dispatcher::handleFileAccept()
+{
+    if (windows_.fileWindowFlag() == 1)
+        windows_.clickTrueSend();
+}
+
+void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromIp)
+{
+    // The size stands before the first "B" (of "Byte "); an offer without one is all size.
+    const qsizetype b = payload.indexOf('B');
+    const qint64 size = toInteger(b < 0 ? payload : payload.left(b));
+    windows_.openReceiveFileWindow(size, Gbk::decode(payload), fromIp);
+}
+
+void Dispatcher::handleProgress(const QByteArray &payload)
+{
+    if (windows_.fileWindowFlag() == 1 && windows_.hasReceiveFileWindow())
+        windows_.showReceiveProgress(toInteger(payload));
+}
+
+// A size or position: decimal digits only, at most what 64 bits hold. Anything else raises
+// the conversion error naming the text.
+qint64 Dispatcher::toInteger(const QByteArray &text)
+{
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    qint64 value = 0;
+    bool ok = !text.isEmpty();
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > (max - (c - '0')) / 10) {
+            ok = false;
+            break;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (!ok)
+        throw Exception(conversionError(text));
+    return value;
+}
+
+QString Dispatcher::chatRoomEntry(const QString &prefix, const QString &name, const QTime &time,
+                                  const QString &text)
+{
+    return prefix + name + u":["_s + LocalTime::longTime(time) + u"]\r\n"_s + text + u"\r\n"_s
+           + QString(51, u'-');
+}
+
+QString Dispatcher::friendRequestQuestion(const QString &ip)
+{
+    return ip + u"申请将您加入好友,并与您连接,如果允许请选择"_s + u"\r\r"_s
+           + u"[Yes 表示允许]   [No 表示拒绝]   [NoToAll 表示不在显示该IP的申请]"_s + u"\r\r"_s;
+}
