@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -18,9 +20,20 @@ const QString CountKey = u"Count"_s;
 QString key(qint64 number) { return QString::number(number); }
 
 // A Count key; a negative value (only a hand-edited file has one) counts as none.
-qint64 readCount(const IniFile &ini, const QString &section)
+qint64 countIn(const IniFile::Contents &contents, const QString &section)
 {
-    return std::max<qint64>(0, ini.readInteger(section, CountKey));
+    return std::max<qint64>(0, contents.integer(section, CountKey));
+}
+
+// Whether ip is stored in section under a number from 1 to the Count of countSection.
+bool listed(const IniFile::Contents &contents, const QString &countSection, const QString &section,
+            const QString &ip)
+{
+    const QByteArray wanted = Gbk::encode(ip);
+    for (const auto &entry : contents.numberedValues(section, countIn(contents, countSection)))
+        if (entry.second == wanted)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -45,11 +58,10 @@ void ContactStore::setNickname(const QString &name) { ini_.writeString(MainSecti
 QString ContactStore::senderLookup(const QString &ip) const
 {
     const IniFile::Contents contents = ini_.contents();
-    const qint64 count = readCount(ini_, UserSection);
     const QByteArray wanted = Gbk::encode(ip);
     qint64 found = 0;
     // The highest number holding ip wins, should an IP ever stand under several numbers.
-    for (const auto &[number, value] : contents.numberedValues(IpSection, count))
+    for (const auto &[number, value] : contents.numberedValues(IpSection, countIn(contents, UserSection)))
         if (value == wanted)
             found = number;
     if (found == 0)
@@ -59,22 +71,12 @@ QString ContactStore::senderLookup(const QString &ip) const
 
 bool ContactStore::isBanned(const QString &ip) const
 {
-    const qint64 count = readCount(ini_, BanSection);
-    const QByteArray wanted = Gbk::encode(ip);
-    for (const auto &entry : ini_.contents().numberedValues(BanSection, count))
-        if (entry.second == wanted)
-            return true;
-    return false;
+    return listed(ini_.contents(), BanSection, BanSection, ip);
 }
 
 bool ContactStore::isFriend(const QString &ip) const
 {
-    const qint64 count = readCount(ini_, UserSection);
-    const QByteArray wanted = Gbk::encode(ip);
-    for (const auto &entry : ini_.contents().numberedValues(IpSection, count))
-        if (entry.second == wanted)
-            return true;
-    return false;
+    return listed(ini_.contents(), UserSection, IpSection, ip);
 }
 
 bool ContactStore::adduser(const QByteArray &nickname, const QString &ip, quint8 statusFlag)
@@ -91,7 +93,7 @@ bool ContactStore::adduser(const QByteArray &nickname, const QString &ip, quint8
         return false;
     }
     // Count is read after the box, so nested additions get distinct numbers.
-    const qint64 k = readCount(ini_, UserSection) + 1;
+    const qint64 k = countIn(ini_.contents(), UserSection) + 1;
     ini_.writeInteger(UserSection, CountKey, k);
     ini_.writeString(UserSection, key(k), '[' + QByteArray::number(k) + ']' + nickname);
     ini_.writeString(IpSection, key(k), Gbk::encode(ip));
@@ -100,7 +102,7 @@ bool ContactStore::adduser(const QByteArray &nickname, const QString &ip, quint8
 
 void ContactStore::ban(const QString &ip)
 {
-    const qint64 k = readCount(ini_, BanSection) + 1;
+    const qint64 k = countIn(ini_.contents(), BanSection) + 1;
     ini_.writeInteger(BanSection, CountKey, k);
     ini_.writeString(BanSection, key(k), Gbk::encode(ip));
     prompts_.information(ip + u"此IP地址已被屏蔽!"_s);
@@ -108,9 +110,9 @@ void ContactStore::ban(const QString &ip)
 
 QStringList ContactStore::buddyEntries() const
 {
-    const qint64 count = readCount(ini_, UserSection);
+    const IniFile::Contents contents = ini_.contents();
     QStringList entries;
-    for (const auto &entry : ini_.contents().numberedValues(UserSection, count))
+    for (const auto &entry : contents.numberedValues(UserSection, countIn(contents, UserSection)))
         if (!entry.second.isEmpty())
             entries << Gbk::decode(entry.second);
     return entries;

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -128,6 +130,16 @@ std::optional<QByteArray> IniFile::Contents::value(const QString &section, const
     return lines[line].value;
 }
 
+int IniFile::Contents::integer(const QString &section, const QString &key, int def) const
+{
+    const std::optional<QByteArray> text = value(section, key);
+    if (!text)
+        return def;
+    bool ok = false;
+    const int number = text->toInt(&ok, 10);
+    return ok ? number : 0;
+}
+
 QList<std::pair<qint64, QByteArray>> IniFile::Contents::numberedValues(const QString &section,
                                                                       qint64 upTo) const
 {
@@ -171,12 +183,7 @@ QByteArray IniFile::readString(const QString &section, const QString &key, const
 
 int IniFile::readInteger(const QString &section, const QString &key, int def) const
 {
-    const std::optional<QByteArray> text = contents().value(section, key);
-    if (!text)
-        return def;
-    bool ok = false;
-    const int value = text->toInt(&ok, 10);
-    return ok ? value : 0;
+    return contents().integer(section, key, def);
 }
 
 QByteArray IniFile::withoutControlCharacters(QByteArray value)
@@ -260,9 +267,11 @@ void IniFile::eraseSection(const QString &section)
 void IniFile::save(const Contents &contents) const
 {
     // Written beside the old file and renamed over it, so that a failed write leaves the old
-    // contents (and the stored nickname) in place.
+    // contents (and the stored nickname) in place. Unbuffered, so that a short write (a full
+    // disk) shows in write()'s result instead of being lost in the final flush.
     QSaveFile file(path_);
     const QByteArray bytes = contents.serialize();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
+        || !file.commit())
         throw Exception(u"Unable to write to %1"_s.arg(path_));
 }

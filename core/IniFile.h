@@ -17,6 +17,8 @@ public:
     public:
         // Value of section/key (blanks around it removed), nullopt when absent.
         std::optional<QByteArray> value(const QString &section, const QString &key) const;
+        // Decimal value of section/key: def when absent, 0 when not a number that fits an int.
+        int integer(const QString &section, const QString &key, int def = 0) const;
         // The keys of section that are decimal numbers from 1 to upTo (no sign, no leading
         // zeros), with their values, in ascending order; the first occurrence of a key counts.
         QList<std::pair<qint64, QByteArray>> numberedValues(const QString &section, qint64 upTo) const;

@@ -122,7 +122,9 @@ void TZnUDP::receiveStep()
         fromIp = u"%1.%2.%3.%4"_s.arg(a >> 24).arg((a >> 16) & 0xFF).arg((a >> 8) & 0xFF).arg(a & 0xFF);
         port = ntohs(from.sin_port);
     }
-    OnDataReceived(this, receivedLength_, fromIp, port);
+    // A copy, so that a handler may reassign OnDataReceived while it runs.
+    const auto handler = OnDataReceived;
+    handler(this, receivedLength_, fromIp, port);
 }
 
 void TZnUDP::ReadDatagram(char *Buff, int Capacity, int &Length) const
@@ -163,8 +165,9 @@ void TZnUDP::SendDatagram(QByteArray Buff, int Length)
 }
 
 // The address of name in network order: a dotted address directly, anything else through a
-// host look-up, with one more try when OnInvalidHost handles a failure.
-quint32 TZnUDP::resolveRemoteHost(const QString &name)
+// host look-up, with one more try when OnInvalidHost handles a failure. name is a copy: a
+// handler that changes RemoteHost affects only later sends.
+quint32 TZnUDP::resolveRemoteHost(QString name)
 {
     const QByteArray latin = name.toLatin1();
     const quint32 parsed = name.size() <= MaxHostNameLength ? ::inet_addr(latin.constData()) : INADDR_NONE;

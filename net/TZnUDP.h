@@ -77,7 +77,7 @@ private:
     void createSocket();
     void closeSocket();
     void receiveStep();
-    quint32 resolveRemoteHost(const QString &name);
+    quint32 resolveRemoteHost(QString name);
     bool lookUpHost(const QString &name, quint32 &address);
     void errorCheck();
     QString errorText(int errorNumber);

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "core/DispatcherWindows.h"
+
+#include <QList>
+#include <QStringList>
+
+// Stands in for the main window and the windows it opens: answers the dispatcher's setting
+// queries from plain fields and records every window action.
+class RecordingWindows : public DispatcherWindows {
+public:
+    struct MessageWindow {
+        QString caption, ip, nc, mess;
+        bool answerable = true;
+    };
+    struct ReceiveWindow {
+        qint64 size = 0;
+        QString offer, fromIp;
+    };
+
+    quint8 statusFlag() const override { return status; }
+    QString mainCaption() const override { return caption; }
+    bool autoPopup() const override { return autopop; }
+    bool rejectStrangers() const override { return jjmsrxx; }
+    int fileWindowFlag() const override { return tag; }
+    QString ownNickname() const override { return myname; }
+
+    void showMessageWindow(const QString &caption_, const QString &ip, const QString &nc,
+                           const QString &mess, bool answerable) override
+    {
+        messageWindows.append({caption_, ip, nc, mess, answerable});
+    }
+    void appendChatRoomEntry(const QString &entry) override { chatRoom << entry; }
+    void buddyListChanged(const QStringList &entries) override { buddyList = entries; ++buddyListRebuilds; }
+    bool closeAddFriendDialog() override
+    {
+        if (!addFriendDialogExists)
+            return false;
+        ++addFriendDialogClosed;
+        return true;
+    }
+    bool clickTrueSend() override
+    {
+        if (!sendFileWindowExists)
+            return false;
+        ++trueSendClicks;
+        return true;
+    }
+    void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override
+    {
+        receiveWindows.append({size, offer, fromIp});
+    }
+    bool hasReceiveFileWindow() const override { return receiveFileWindowExists; }
+    void showReceiveProgress(qint64 position) override { progress << position; }
+
+    // settings
+    quint8 status = 0;
+    QString caption = QStringLiteral("Talvino");
+    bool autopop = true;
+    bool jjmsrxx = false;
+    int tag = 0;
+    QString myname;
+    bool addFriendDialogExists = false;
+    bool sendFileWindowExists = false;
+    bool receiveFileWindowExists = false;
+
+    // recorded actions
+    QList<MessageWindow> messageWindows;
+    QStringList chatRoom;
+    QStringList buddyList;
+    int buddyListRebuilds = 0;
+    int addFriendDialogClosed = 0;
+    int trueSendClicks = 0;
+    QList<ReceiveWindow> receiveWindows;
+    QList<qint64> progress;
+};

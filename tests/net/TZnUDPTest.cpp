@@ -1,0 +1,261 @@
+#include "net/Exceptions.h"
+#include "net/TZnUDP.h"
+
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QTest>
+#include <QUdpSocket>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Addresses of their own, so these tests never meet the peers on 127.0.0.2 and 127.0.0.3.
+const QString EndpointIp = u"127.0.0.52"_s;
+const QString PeerIp = u"127.0.0.53"_s;
+constexpr int Port = 2928;
+
+struct Received {
+    int numberBytes = 0;
+    QString fromIp;
+    int port = 0;
+    QByteArray bytes;
+    int length = 0;
+};
+
+// An endpoint bound to EndpointIp:2928 that records what each OnDataReceived delivers, and a
+// plain socket (not our code) on PeerIp:2928 that sends to it and receives from it.
+class TZnUDPTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        udp.BindAddress = EndpointIp;
+        udp.RemotePort = Port;
+        udp.SetLocalPort(Port);
+        ASSERT_EQ(udp.BoundPort(), Port);
+        ASSERT_TRUE(peer.bind(QHostAddress(PeerIp), Port));
+        udp.OnDataReceived = [this](TZnUDP *sender, int n, const QString &ip, int port) {
+            Received r{n, ip, port, QByteArray(TZnUDP::ReceiveBufferSize, '\0'), 0};
+            sender->ReadDatagram(r.bytes.data(), int(r.bytes.size()), r.length);
+            r.bytes.resize(std::max(0, r.length));
+            received.append(r);
+        };
+    }
+    void sendFromPeer(const QByteArray &bytes)
+    {
+        peer.writeDatagram(bytes, QHostAddress(EndpointIp), Port);
+    }
+    bool waitReceived(qsizetype count)
+    {
+        return QTest::qWaitFor([&] { return received.size() >= count; }, 5000);
+    }
+    QByteArrayList peerDatagrams(qsizetype count)
+    {
+        QByteArrayList result;
+        const bool complete = QTest::qWaitFor([&] {
+            while (peer.hasPendingDatagrams())
+                result << peer.receiveDatagram().data();
+            return result.size() >= count;
+        }, 5000);
+        EXPECT_TRUE(complete) << "only " << result.size() << " of " << count << " datagrams";
+        return result;
+    }
+
+    TZnUDP udp;
+    QUdpSocket peer;
+    QList<Received> received;
+};
+
+} // namespace
+
+TEST_F(TZnUDPTest, DeliversEachDatagramWithItsSenderUpTo2048Bytes)
+{
+    const QByteArray full(2048, 'f');
+    sendFromPeer("hello");
+    sendFromPeer(full);
+    sendFromPeer(QByteArray(2049, 'o'));
+    sendFromPeer(QByteArray());
+    ASSERT_TRUE(waitReceived(4));
+    EXPECT_EQ(received[0].numberBytes, 5);
+    EXPECT_EQ(received[0].bytes, QByteArray("hello"));
+    EXPECT_EQ(received[0].fromIp, PeerIp);
+    EXPECT_EQ(received[0].port, Port);
+    EXPECT_EQ(received[1].numberBytes, 2048);
+    EXPECT_EQ(received[1].bytes, full);
+    EXPECT_EQ(received[2].numberBytes, -1);
+    EXPECT_EQ(received[2].length, -1);
+    EXPECT_EQ(received[2].fromIp, QString());
+    EXPECT_EQ(received[2].port, 0);
+    EXPECT_EQ(received[3].numberBytes, 0);
+    EXPECT_EQ(received[3].length, 0);
+}
+
+TEST_F(TZnUDPTest, ReadDatagramRepeatsAndNeverWritesPastTheCallersBuffer)
+{
+    QByteArray first, second;
+    char small[8];
+    int firstLength = 0, secondLength = 0, smallLength = 0;
+    udp.OnDataReceived = [&](TZnUDP *sender, int, const QString &, int) {
+        first.resize(64);
+        second.resize(64);
+        sender->ReadDatagram(first.data(), 64, firstLength);
+        sender->ReadDatagram(second.data(), 64, secondLength);
+        std::fill(std::begin(small), std::end(small), '#');
+        sender->ReadDatagram(small, 4, smallLength);
+        received.append(Received{});
+    };
+    sendFromPeer("0123456789");
+    ASSERT_TRUE(waitReceived(1));
+    EXPECT_EQ(firstLength, 10);
+    EXPECT_EQ(secondLength, 10);
+    EXPECT_EQ(first.left(10), second.left(10));
+    EXPECT_EQ(smallLength, 4);
+    EXPECT_EQ(QByteArray(small, 8), QByteArray("0123####"));
+}
+
+TEST_F(TZnUDPTest, SendsTheFirstLengthBytesOfItsOwnCopy)
+{
+    QByteArray buffer("abcdefgh");
+    int sends = 0;
+    udp.OnDataSend = [&](TZnUDP *sender) {
+        EXPECT_EQ(sender, &udp);
+        ++sends;
+    };
+    udp.RemoteHost = PeerIp;
+    udp.SendDatagram(buffer, 3);
+    udp.SendDatagram(buffer, 100); // never more than the buffer holds
+    EXPECT_EQ(peerDatagrams(2), (QByteArrayList{"abc", "abcdefgh"}));
+    EXPECT_EQ(sends, 2);
+}
+
+TEST_F(TZnUDPTest, ALengthOfZeroGetsOneRepairByOnBufferInvalid)
+{
+    udp.RemoteHost = PeerIp;
+    try {
+        udp.SendDatagram("abc", 0);
+        FAIL() << "no exception";
+    } catch (const UDPSockError &) {
+        FAIL() << "the length check raises the general exception";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.message(), u"Invalid buffer"_s);
+    }
+
+    int calls = 0;
+    udp.OnBufferInvalid = [&](bool &handled, QByteArray &buff, int &length) {
+        ++calls;
+        buff = "12345678";
+        length = 5;
+        handled = true;
+    };
+    udp.SendDatagram(QByteArray(), 0);
+    EXPECT_EQ(peerDatagrams(1), QByteArrayList{"12345"});
+
+    udp.OnBufferInvalid = [&](bool &handled, QByteArray &, int &) {
+        ++calls;
+        handled = true;
+    };
+    EXPECT_THROW(udp.SendDatagram("x", 0), Exception);
+    EXPECT_EQ(calls, 2);
+    udp.OnBufferInvalid = [&](bool &, QByteArray &, int &length) { length = 3; };
+    EXPECT_THROW(udp.SendDatagram("xyz", 0), Exception);
+}
+
+TEST_F(TZnUDPTest, HostsAreParsedResolvedOrRefused)
+{
+    udp.RemoteHost = u"0.0.0.0"_s;
+    try {
+        udp.SendDatagram("a", 1);
+        FAIL() << "no exception";
+    } catch (const UDPSockError &e) {
+        EXPECT_EQ(e.message(), u"Null Remote Address"_s);
+    }
+
+    int invalidHostCalls = 0;
+    udp.RemoteHost = u"bad host name"_s;
+    try {
+        udp.SendDatagram("a", 1);
+        FAIL() << "no exception";
+    } catch (const UDPSockError &e) {
+        EXPECT_EQ(e.message(), u"Host Lookup Canceled"_s);
+    }
+    // A handler that sets Handled gets the same name looked up once more.
+    udp.OnInvalidHost = [&](bool &handled) {
+        ++invalidHostCalls;
+        udp.RemoteHost = PeerIp; // affects only later sends
+        handled = true;
+    };
+    udp.RemoteHost = QString(200, u'h'); // longer than any host name: refused like an unknown one
+    EXPECT_THROW(udp.SendDatagram("a", 1), UDPSockError);
+    EXPECT_EQ(invalidHostCalls, 1);
+
+    // A name that resolves: the send waits for the look-up, then goes out.
+    QUdpSocket local;
+    ASSERT_TRUE(local.bind(QHostAddress(u"127.0.0.1"_s), 0));
+    udp.RemoteHost = u"localhost"_s;
+    udp.RemotePort = local.localPort();
+    udp.SendDatagram("named", 5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return local.hasPendingDatagrams(); }, 5000));
+    EXPECT_EQ(local.receiveDatagram().data(), QByteArray("named"));
+}
+
+TEST_F(TZnUDPTest, StatusIsReportedUpToReportLevel)
+{
+    QStringList statuses;
+    udp.OnStatus = [&](TZnUDP *, const QString &text) { statuses << text; };
+    udp.RemoteHost = PeerIp;
+    udp.SendDatagram("a", 1);
+    EXPECT_TRUE(statuses.isEmpty());
+    EXPECT_EQ(udp.ReportLevel, 1);
+    udp.ReportLevel = 16;
+    udp.SendDatagram("b", 1);
+    EXPECT_EQ(statuses, QStringList{u"Sending Data"_s});
+    EXPECT_EQ(udp.StatusText(), u"Sending Data"_s);
+}
+
+TEST_F(TZnUDPTest, SettingLocalPortRebindsAndASecondEndpointOnATakenPortOnlySends)
+{
+    udp.SetLocalPort(Port); // same value: a new socket, bound again
+    EXPECT_EQ(udp.BoundPort(), Port);
+    sendFromPeer("again");
+    ASSERT_TRUE(waitReceived(1));
+    EXPECT_EQ(received[0].bytes, QByteArray("again"));
+
+    TZnUDP second;
+    second.BindAddress = EndpointIp;
+    second.SetLocalPort(Port);
+    EXPECT_EQ(second.BoundPort(), 0);
+    second.Loaded(); // a further Loaded changes nothing and raises nothing
+    second.RemoteHost = PeerIp;
+    second.RemotePort = Port;
+    second.SendDatagram("from second", 11);
+    EXPECT_EQ(peerDatagrams(1), QByteArrayList{"from second"});
+}
+
+TEST(TZnUDPErrors, AFailingSocketCreationRaisesUnknownErrorWithTheWinsockNumber)
+{
+    // Use up every descriptor the process may open, so that socket() fails with EMFILE.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        taken.push_back(fd);
+    QString message;
+    try {
+        TZnUDP endpoint;
+    } catch (const UDPSockError &e) {
+        message = e.message();
+    }
+    for (int fd : taken)
+        ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(message, u"Unknown Error No. 10024"_s);
+}
