@@ -1,13 +1,41 @@
-// The messenger's entry: starts the GUI with the application title and runs the event loop.
+// The messenger's entry: starts the GUI with the application title, creates the main window
+// and the hidden settings window, and runs the event loop until the main window closes.
+#include "app/GuardedApplication.h"
+#include "core/PeerContext.h"
 #include "ui/AppTitle.h"
+#include "ui/ErrorBox.h"
+#include "ui/QtPrompts.h"
+#include "ui/TForm1.h"
+#include "ui/TForm2.h"
 
-#include <QApplication>
+#include <QTimer>
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(appTitle());
+    GuardedApplication app(argc, argv);
+    // The name of the program's windows on the task bar. The display name is left unset, so
+    // that window titles are not given the title as a suffix.
     QApplication::setApplicationName(appTitle());
-    // The windows come with the main window; until then there is nothing to show.
-    return 0;
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtPrompts prompts;
+    ErrorBox errorBox(prompts);
+    app.setReporter(&errorBox);
+
+    PeerContext context;
+    context.appDir = QCoreApplication::applicationDirPath();
+    context.prompts = &prompts;
+    context.reporter = &errorBox;
+
+    int result = 1;
+    guarded(errorBox, [&] {
+        TForm1 form1(context);
+        TForm2 form2(context);
+        form1.setSettingsWindow(&form2);
+        QObject::connect(&form1, &TForm1::closed, &app, &QCoreApplication::quit);
+        // The main window is shown once the loop runs, so its start-up boxes run inside it.
+        QTimer::singleShot(0, &form1, &QWidget::show);
+        result = QApplication::exec();
+    });
+    return result;
 }

@@ -1,0 +1,371 @@
+#include "ui/TForm1.h"
+
+#include "core/PeerContext.h"
+#include "core/Prompts.h"
+#include "net/TZnUDP.h"
+#include "ui/FixedHeightDelegate.h"
+#include "ui/GuardedSlot.h"
+#include "ui/ListSelection.h"
+#include "ui/TForm2.h"
+#include "ui/WindowPlacement.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShowEvent>
+#include <QStatusBar>
+
+using namespace Qt::Literals::StringLiterals;
+using Item = StatusModes::ReplyItem;
+
+namespace {
+
+// "宋体" 12 pixels high; where that face is missing, the nearest CJK face of the same height.
+QFont mainWindowFont()
+{
+    QFont font;
+    font.setFamilies({u"宋体"_s, u"SimSun"_s, u"NSimSun"_s, u"WenQuanYi Micro Hei"_s,
+                      u"Noto Sans CJK SC"_s, u"AR PL UMing CN"_s});
+    font.setPixelSize(12);
+    return font;
+}
+
+// Menu captions are shown as written: an "&" in them is a character, not a mnemonic.
+QString literalCaption(QString caption) { return caption.replace(u'&', u"&&"_s); }
+
+} // namespace
+
+TForm1::TForm1(PeerContext &context, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      lwudp(new TZnUDP(this)), context_(context), store_(context.appDir, *context.prompts),
+      dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter)
+{
+    setFont(mainWindowFont());
+    setWindowTitle(modes_.caption());
+    buildBuddyList();
+    buildContextMenu();
+    buildMainMenu();
+    zt = new QStatusBar;
+    zt->setSizeGripEnabled(false);
+    ztPanel0 = new QLabel;
+    ztPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    zt->addWidget(ztPanel0, 1);
+    setStatusBar(zt);
+    setFixedWidth(150);
+    setMinimumHeight(278);
+    resize(150, 278);
+    connectHandlers();
+    bindEndpoint();
+    centreOnDesktop(this);
+}
+
+TForm1::~TForm1()
+{
+    // The endpoint goes first, so that no datagram reaches a half-destroyed window.
+    delete lwudp;
+}
+
+void TForm1::buildBuddyList()
+{
+    userlist = new QListWidget;
+    userlist->setObjectName(u"userlist"_s);
+    userlist->setSelectionMode(QAbstractItemView::SingleSelection);
+    userlist->setItemDelegate(new FixedHeightDelegate(12, userlist));
+    QPalette palette = userlist->palette();
+    palette.setColor(QPalette::Base, QColor(231, 242, 185));
+    userlist->setPalette(palette);
+    userlist->setContextMenuPolicy(Qt::CustomContextMenu);
+    userlist->viewport()->installEventFilter(this);
+    setCentralWidget(userlist);
+}
+
+void TForm1::buildContextMenu()
+{
+    ulmenu = new QMenu(this);
+    ulmenu->setFont(font());
+    N1 = ulmenu->addAction(u"发送消息"_s);
+    N2 = ulmenu->addAction(u"传送文件"_s);
+    N3 = ulmenu->addSeparator();
+    N4 = ulmenu->addAction(u"语音聊天"_s);
+    N5 = ulmenu->addSeparator();
+    N9 = ulmenu->addAction(u"添加好友"_s);
+    N10 = ulmenu->addAction(u"删除好友"_s);
+    N8 = ulmenu->addSeparator();
+    N7 = ulmenu->addAction(u"聊天模式"_s);
+    N7->setData(0); // the item's Tag: 0 auto-pop-up mode, 1 chat-room mode
+}
+
+void TForm1::buildMainMenu()
+{
+    menuBar()->setFont(font());
+    statusMenu = menuBar()->addMenu(u"状态"_s);
+    N18 = statusMenu->addAction(u"一般状态"_s);
+    N19 = statusMenu->addAction(u"安全状态"_s);
+    N30 = statusMenu->addSeparator();
+    N21 = statusMenu->addAction(u"退出"_s);
+    settingsMenu = menuBar()->addMenu(u"系统设置"_s);
+    N11 = settingsMenu->addMenu(u"自动回复"_s);
+    N12 = N11->addAction(StatusModes::presetCaption(Item::N12));
+    N13 = N11->addAction(StatusModes::presetCaption(Item::N13));
+    N14 = N11->addAction(StatusModes::presetCaption(Item::N14));
+    N15 = N11->addAction(StatusModes::presetCaption(Item::N15));
+    N11->addSeparator();
+    N16 = N11->addAction(literalCaption(modes_.customItemCaption()));
+    N11->addSeparator();
+    N22 = N11->addAction(u"取消自动回复"_s);
+    sz = settingsMenu->addAction(u"设置面板"_s);
+    for (QAction *item : {N18, N19, N12, N13, N14, N15, N16})
+        item->setCheckable(true);
+    for (QMenu *menu : {statusMenu, settingsMenu, N11})
+        menu->setFont(font());
+}
+
+void TForm1::connectHandlers()
+{
+    ErrorReporter &reporter = *context_.reporter;
+    const auto bind = [&](QAction *item, void (TForm1::*handler)()) {
+        connect(item, &QAction::triggered, this, guardedSlot(reporter, this, handler));
+    };
+    bind(N1, &TForm1::userlistDblClick);
+    bind(N2, &TForm1::N2Click);
+    bind(N9, &TForm1::N9Click);
+    bind(N10, &TForm1::N10Click);
+    bind(N7, &TForm1::N7Click);
+    bind(N18, &TForm1::N18Click);
+    bind(N19, &TForm1::N19Click);
+    bind(N21, &TForm1::N21Click);
+    bind(N12, &TForm1::N12Click);
+    bind(N13, &TForm1::N13Click);
+    bind(N14, &TForm1::N14Click);
+    bind(N15, &TForm1::N15Click);
+    bind(N16, &TForm1::N16Click);
+    bind(N22, &TForm1::N22Click);
+    bind(sz, &TForm1::szClick);
+    connect(userlist, &QListWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { ulmenu->popup(userlist->viewport()->mapToGlobal(pos)); });
+}
+
+void TForm1::bindEndpoint()
+{
+    lwudp->BindAddress = context_.bindAddress;
+    lwudp->RemotePort = UdpPort;
+    lwudp->ReportLevel = 1;
+    lwudp->OnDataReceived = [this](TZnUDP *sender, int bytes, const QString &fromIp, int port) {
+        dispatcher_.lwudpDataReceived(sender, bytes, fromIp, port);
+    };
+    guarded(*context_.reporter, [this] { lwudp->SetLocalPort(UdpPort); });
+    receiving_ = lwudp->BoundPort() == UdpPort;
+}
+
+void TForm1::setSettingsWindow(TForm2 *settings) { settings_ = settings; }
+
+QString TForm1::statusText() const { return ztPanel0->text(); }
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (started_ || event->spontaneous())
+        return;
+    started_ = true;
+    guarded(*context_.reporter, [this] { FormShow(); });
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        emit closed();
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == userlist->viewport() && event->type() == QEvent::MouseButtonDblClick)
+        guarded(*context_.reporter, [this] { userlistDblClick(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::FormShow()
+{
+    if (!receiving_)
+        context_.prompts->information(u"UDP端口2928已被其他程序占用，本程序将无法接收消息，但仍可发送。"_s);
+    const QString name = store_.openAndReset();
+    userlist->clear();
+    if (name.isEmpty()) {
+        context_.prompts->information(u"第一次使用本程序,请先为自己起一个昵称!"_s);
+        szClick();
+    }
+    if (settings_)
+        settings_->setNickname(name);
+    N19Click();
+}
+
+std::optional<QString> TForm1::selectedEntry() const
+{
+    const int row = selectedRow(userlist);
+    if (row < 0)
+        return std::nullopt;
+    return userlist->item(row)->text();
+}
+
+void TForm1::userlistDblClick()
+{
+    const std::optional<QString> entry = selectedEntry();
+    if (!entry) {
+        context_.prompts->information(u"你发给鬼阿？名字也不选～切！"_s);
+        return;
+    }
+    const QString key = ContactStore::entryNumber(*entry);
+    openSendMessageWindow(store_.buddyIp(key), store_.buddyEntry(key));
+}
+
+void TForm1::N2Click()
+{
+    if (Tag == 1) {
+        context_.prompts->message(u"正在传送文件"_s);
+        return;
+    }
+    const std::optional<QString> entry = selectedEntry();
+    if (!entry) {
+        context_.prompts->information(u"你发给鬼阿？名字也不选～切！"_s);
+        return;
+    }
+    openSendFileWindow(store_.buddyIp(ContactStore::entryNumber(*entry)));
+}
+
+void TForm1::N9Click() { openAddFriendDialog(); }
+
+void TForm1::N10Click()
+{
+    const int row = selectedRow(userlist);
+    if (!store_.deleteSelected(selectedEntry()))
+        return;
+    delete userlist->takeItem(row);
+    userlist->clearSelection();
+}
+
+void TForm1::N7Click()
+{
+    const bool toChatRoom = N7->data().toInt() == 0;
+    N7->setData(toChatRoom ? 1 : 0);
+    if (settings_)
+        settings_->autopop->setChecked(!toChatRoom);
+    N7->setText(toChatRoom ? u"Kiwq模式"_s : u"聊天模式"_s);
+}
+
+void TForm1::N18Click()
+{
+    modes_.chooseNormal();
+    showStatus();
+}
+
+void TForm1::N19Click()
+{
+    modes_.chooseSecure();
+    showStatus();
+}
+
+void TForm1::showStatus()
+{
+    N18->setChecked(modes_.normalChecked());
+    N19->setChecked(modes_.secureChecked());
+    ztPanel0->setText(modes_.statusText());
+}
+
+void TForm1::N12Click() { choosePreset(Item::N12); }
+void TForm1::N13Click() { choosePreset(Item::N13); }
+void TForm1::N14Click() { choosePreset(Item::N14); }
+void TForm1::N15Click() { choosePreset(Item::N15); }
+
+void TForm1::choosePreset(Item item)
+{
+    modes_.choosePreset(item);
+    showReply();
+}
+
+void TForm1::N16Click()
+{
+    modes_.beginCustom();
+    showReply();
+    bool accepted = false;
+    const QString text = context_.prompts->input(u"输入自定义回复内容"_s, QString(), 255, &accepted);
+    modes_.setCustomText(accepted ? text : QString());
+    showReply();
+}
+
+void TForm1::N22Click()
+{
+    modes_.cancelReply();
+    showReply();
+}
+
+void TForm1::showReply()
+{
+    const Item checked = modes_.checkedReply();
+    N12->setChecked(checked == Item::N12);
+    N13->setChecked(checked == Item::N13);
+    N14->setChecked(checked == Item::N14);
+    N15->setChecked(checked == Item::N15);
+    N16->setChecked(checked == Item::N16);
+    N16->setText(literalCaption(modes_.customItemCaption()));
+    setWindowTitle(modes_.caption());
+}
+
+void TForm1::N21Click()
+{
+    if (context_.prompts->confirm(u"真的退出么？"_s, false) == Prompts::Answer::Yes)
+        close();
+}
+
+void TForm1::szClick()
+{
+    if (!settings_)
+        return;
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
+}
+
+quint8 TForm1::statusFlag() const { return modes_.statusFlag(); }
+
+QString TForm1::mainCaption() const { return windowTitle(); }
+
+bool TForm1::autoPopup() const { return !settings_ || settings_->autopop->isChecked(); }
+
+bool TForm1::rejectStrangers() const { return settings_ && settings_->jjmsrxx->isChecked(); }
+
+int TForm1::fileWindowFlag() const { return Tag; }
+
+QString TForm1::ownNickname() const { return settings_ ? settings_->nickname() : QString(); }
+
+void TForm1::buddyListChanged(const QStringList &entries)
+{
+    userlist->clear();
+    userlist->addItems(entries);
+}
+
+// --- Windows of later steps: the message window, the chat-room view, the add-friend dialog
+// and the file windows. Until they are built, what would go to them is dropped safely.
+
+void TForm1::openSendMessageWindow(const QString &, const QString &) {}
+
+void TForm1::openSendFileWindow(const QString &) {}
+
+void TForm1::openAddFriendDialog() {}
+
+void TForm1::showMessageWindow(const QString &, const QString &, const QString &, const QString &, bool) {}
+
+void TForm1::appendChatRoomEntry(const QString &) {}
+
+bool TForm1::closeAddFriendDialog() { return false; }
+
+bool TForm1::clickTrueSend() { return false; }
+
+void TForm1::openReceiveFileWindow(qint64, const QString &, const QString &) {}
+
+bool TForm1::hasReceiveFileWindow() const { return false; }
+
+void TForm1::showReceiveProgress(qint64) {}

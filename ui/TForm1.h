@@ -1,0 +1,131 @@
+#pragma once
+
+#include "core/ContactStore.h"
+#include "core/Dispatcher.h"
+#include "core/DispatcherWindows.h"
+#include "core/StatusModes.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QStatusBar;
+class TForm2;
+class TZnUDP;
+struct PeerContext;
+
+// The main window: the buddy list with its context menu, the status bar, the menus of status
+// and automatic replies, and the peer's one datagram endpoint lwudp, whose received datagrams
+// go to the dispatcher. Its caption is the automatic-reply state and Tag is the file-window
+// flag. It answers the dispatcher's questions about settings and windows.
+class TForm1 : public QMainWindow, public DispatcherWindows {
+    Q_OBJECT
+public:
+    static constexpr int UdpPort = 2928;
+
+    // Binds lwudp to UdpPort on the context's bind address at once.
+    explicit TForm1(PeerContext &context, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The settings window, created after this one; the main window reads the nickname and the
+    // options from it and shows it from its menu.
+    void setSettingsWindow(TForm2 *settings);
+    TForm2 *settingsWindow() const { return settings_; }
+
+    PeerContext &context() { return context_; }
+    ContactStore &store() { return store_; }
+    Dispatcher &dispatcher() { return dispatcher_; }
+    const StatusModes &statusModes() const { return modes_; }
+    // False when UdpPort could not be bound: the peer sends but receives nothing.
+    bool receiving() const { return receiving_; }
+    // Text of the status bar's one panel.
+    QString statusText() const;
+
+    // Handlers.
+    void FormShow();
+    void userlistDblClick();
+    void N2Click();
+    void N9Click();
+    void N10Click();
+    void N7Click();
+    void N18Click();
+    void N19Click();
+    void N12Click();
+    void N13Click();
+    void N14Click();
+    void N15Click();
+    void N16Click();
+    void N22Click();
+    void N21Click();
+    void szClick();
+
+    // DispatcherWindows.
+    quint8 statusFlag() const override;
+    QString mainCaption() const override;
+    bool autoPopup() const override;
+    bool rejectStrangers() const override;
+    int fileWindowFlag() const override;
+    QString ownNickname() const override;
+    void showMessageWindow(const QString &caption, const QString &ip, const QString &nc,
+                           const QString &mess, bool answerable) override;
+    void appendChatRoomEntry(const QString &entry) override;
+    void buddyListChanged(const QStringList &entries) override;
+    bool closeAddFriendDialog() override;
+    bool clickTrueSend() override;
+    void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override;
+    bool hasReceiveFileWindow() const override;
+    void showReceiveProgress(qint64 position) override;
+
+    // The file-window flag: 1 while a send-file or receive-file window is shown.
+    int Tag = 0;
+
+    // Controls and components.
+    QListWidget *userlist;
+    QStatusBar *zt;
+    QLabel *ztPanel0;
+    QMenu *ulmenu;
+    QAction *N1, *N2, *N3, *N4, *N5, *N9, *N10, *N8, *N7;
+    QMenu *statusMenu;
+    QAction *N18, *N19, *N30, *N21;
+    QMenu *settingsMenu;
+    QMenu *N11;
+    QAction *N12, *N13, *N14, *N15, *N16, *N22;
+    QAction *sz;
+    TZnUDP *lwudp;
+
+signals:
+    // The main window was closed: the program ends.
+    void closed();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildBuddyList();
+    void buildContextMenu();
+    void buildMainMenu();
+    void connectHandlers();
+    void bindEndpoint();
+    void choosePreset(StatusModes::ReplyItem item);
+    void showStatus();
+    void showReply();
+    // Entry text of the selected buddy, or nothing when no buddy is selected.
+    std::optional<QString> selectedEntry() const;
+    // Windows of later steps. Until they exist these only keep the commands safe.
+    void openSendMessageWindow(const QString &ip, const QString &nc);
+    void openSendFileWindow(const QString &ip);
+    void openAddFriendDialog();
+
+    PeerContext &context_;
+    StatusModes modes_;
+    ContactStore store_;
+    QPointer<TForm2> settings_;
+    bool receiving_ = false;
+    bool started_ = false;
+    Dispatcher dispatcher_;
+};

@@ -1,0 +1,326 @@
+#include "ui/TForm2.h"
+
+#include "core/ContactStore.h"
+#include "core/Gbk.h"
+#include "core/PeerContext.h"
+#include "core/Prompts.h"
+#include "net/Exceptions.h"
+#include "ui/GbkByteLimitValidator.h"
+#include "ui/GuardedSlot.h"
+#include "ui/ListSelection.h"
+#include "ui/QtMediaPlayer.h"
+#include "ui/WindowPlacement.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHostInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+static void initResources() { Q_INIT_RESOURCE(ui); }
+
+TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                          | Qt::WindowStaysOnTopHint),
+      context_(context), player_(player ? player : new QtMediaPlayer)
+{
+    initResources();
+    player_->setParent(this);
+    setWindowTitle(u"系统选项设置"_s);
+    setFixedSize(392, 244);
+
+    PageControl1 = new QTabWidget(this);
+    w1 = buildPersonalTab();
+    w3 = buildMusicTab();
+    about = buildAboutTab();
+    PageControl1->addTab(w1, u"个性设置"_s);
+    PageControl1->addTab(w3, u"背景音乐"_s);
+    PageControl1->addTab(about, u"关于本程序"_s);
+    PageControl1->setCurrentIndex(0);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(PageControl1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connectHandlers();
+    Timer1->start();
+    centreOnDesktop(this);
+}
+
+QWidget *TForm2::buildPersonalTab()
+{
+    auto *tab = new QWidget;
+    tab->setObjectName(u"w1"_s);
+    myname = new QLineEdit;
+    myname->setValidator(new GbkByteLimitValidator(NicknameBytes, myname));
+    autopop = new QCheckBox(u"自动弹出消息模式"_s);
+    autopop->setChecked(true);
+    bcf = new QCheckBox(u"保存聊天记录"_s);
+    jjmsrxx = new QCheckBox(u"拒绝陌生人消息"_s);
+    Button1 = new QPushButton(u"保存修改"_s);
+    Image1 = new QLabel;
+    Image1->setPixmap(QPixmap(u":/talvino/logo.png"_s));
+    Image1->setFixedSize(93, 108);
+    Image1->setAlignment(Qt::AlignCenter);
+    version = new QLabel(u"TalvinoVer1.2 b3319"_s);
+    version->setAlignment(Qt::AlignCenter);
+
+    auto *nameRow = new QHBoxLayout;
+    nameRow->addWidget(new QLabel(u"姓名："_s));
+    nameRow->addWidget(myname);
+    auto *left = new QVBoxLayout;
+    left->addLayout(nameRow);
+    left->addWidget(autopop);
+    left->addWidget(bcf);
+    left->addWidget(jjmsrxx);
+    left->addStretch();
+    left->addWidget(Button1, 0, Qt::AlignLeft);
+    auto *right = new QVBoxLayout;
+    right->addWidget(Image1, 0, Qt::AlignHCenter);
+    right->addWidget(version);
+    right->addStretch();
+    auto *layout = new QHBoxLayout(tab);
+    layout->addLayout(left, 1);
+    layout->addLayout(right);
+    return tab;
+}
+
+QWidget *TForm2::buildMusicTab()
+{
+    auto *tab = new QWidget;
+    tab->setObjectName(u"w3"_s);
+    mlist = new QListWidget;
+    mlist->setSelectionMode(QAbstractItemView::SingleSelection);
+    mlist->setFrameShape(QFrame::NoFrame);
+    mlist->installEventFilter(this);
+    Button4 = new QPushButton(u"浏览添加"_s);
+    Button5 = new QPushButton(u"删除"_s);
+
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(buildPlayerControl());
+    buttons->addWidget(Button4);
+    buttons->addWidget(Button5);
+    buttons->addStretch();
+    auto *layout = new QHBoxLayout(tab);
+    layout->addWidget(mlist, 1);
+    layout->addLayout(buttons);
+    return tab;
+}
+
+QWidget *TForm2::buildPlayerControl()
+{
+    mdp = new QWidget;
+    auto button = [this](QStyle::StandardPixmap icon, const QString &name) {
+        auto *b = new QToolButton(mdp);
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(name);
+        return b;
+    };
+    mdpPlay = button(QStyle::SP_MediaPlay, u"Play"_s);
+    mdpPause = button(QStyle::SP_MediaPause, u"Pause"_s);
+    mdpStop = button(QStyle::SP_MediaStop, u"Stop"_s);
+    auto *layout = new QHBoxLayout(mdp);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(mdpPlay);
+    layout->addWidget(mdpPause);
+    layout->addWidget(mdpStop);
+    return mdp;
+}
+
+QWidget *TForm2::buildAboutTab()
+{
+    auto *tab = new QWidget;
+    tab->setObjectName(u"about"_s);
+    tab->installEventFilter(this);
+    Memo1 = new QPlainTextEdit;
+    Memo1->setFixedSize(367, 163);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    hostif = new QLabel;
+    auto *layout = new QVBoxLayout(tab);
+    layout->addWidget(Memo1, 0, Qt::AlignHCenter);
+    layout->addWidget(hostif);
+    layout->addStretch();
+    return tab;
+}
+
+void TForm2::connectHandlers()
+{
+    ErrorReporter &reporter = *context_.reporter;
+    connect(Button1, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm2::Button1Click));
+    connect(autopop, &QCheckBox::toggled, this, guardedSlot(reporter, this, &TForm2::autopopClick));
+    connect(Button4, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm2::Button4Click));
+    connect(Button5, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm2::Button5Click));
+    connect(mlist, &QListWidget::itemSelectionChanged, this, guardedSlot(reporter, this, &TForm2::mlistClick));
+    connect(mlist, &QListWidget::itemDoubleClicked, this, guardedSlot(reporter, this, &TForm2::mlistDblClick));
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm2::Timer1Timer));
+    connect(mdpPlay, &QToolButton::clicked, player_, &MediaPlayer::play);
+    connect(mdpPause, &QToolButton::clicked, player_, &MediaPlayer::pause);
+    connect(mdpStop, &QToolButton::clicked, player_, &MediaPlayer::stop);
+    connect(player_, &MediaPlayer::failed, this, &TForm2::mediaFailed);
+}
+
+QString TForm2::nickname() const { return myname->text(); }
+
+void TForm2::setNickname(const QString &name) { myname->setText(Gbk::truncateToBytes(name, NicknameBytes)); }
+
+QString TForm2::playlistFilter()
+{
+    return u"*.mp3*.wav*.mid*.avi*.mpg*.mpeg*.dat (*.mp3 *.wav *.mid *.avi *.mpg *.mpeg *.dat)"_s;
+}
+
+QString TForm2::hostLabelText(const QString &address, const QString &hostName)
+{
+    const QString unknown = u"未知"_s;
+    return u"本机IP："_s + (address.isEmpty() ? unknown : address) + u"  主机名："_s
+           + (hostName.isEmpty() ? unknown : hostName);
+}
+
+void TForm2::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        guarded(*context_.reporter, [this] { FormShow(); });
+}
+
+bool TForm2::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == about && event->type() == QEvent::Show && !event->spontaneous()) {
+        guarded(*context_.reporter, [this] { aboutShow(); });
+    } else if (watched == mlist && event->type() == QEvent::KeyPress
+               && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
+        guarded(*context_.reporter, [this] { Button5Click(); });
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm2::FormShow()
+{
+    trackIndex_ = 0;
+    gethostif();
+}
+
+void TForm2::Button1Click()
+{
+    if (myname->text().isEmpty())
+        return;
+    ContactStore(context_.appDir, *context_.prompts).setNickname(myname->text());
+    context_.prompts->information(u"保存成功！"_s);
+}
+
+void TForm2::autopopClick()
+{
+    if (autopop->isChecked())
+        closeChatRoomView();
+    else
+        openChatRoomView();
+}
+
+void TForm2::openChatRoomView()
+{
+    // The chat-room view is not built yet; chat-room mode then only routes incoming
+    // messages to it (the dispatcher reads autopop).
+}
+
+void TForm2::closeChatRoomView() {}
+
+void TForm2::Button4Click()
+{
+    const QString path = context_.prompts->openFileName(playlistFilter());
+    if (!path.isEmpty())
+        mlist->addItem(path);
+}
+
+void TForm2::Button5Click()
+{
+    const int row = selectedRow(mlist);
+    if (row < 0)
+        return;
+    delete mlist->takeItem(row);
+    mlist->clearSelection();
+}
+
+void TForm2::mlistClick()
+{
+    const int row = selectedRow(mlist);
+    if (row >= 0)
+        mlist->setToolTip(mlist->item(row)->text());
+}
+
+void TForm2::mlistDblClick()
+{
+    const int row = selectedRow(mlist);
+    if (row >= 0)
+        playTrack(row);
+}
+
+void TForm2::Timer1Timer()
+{
+    if (!fileGiven_ || mlist->count() == 0 || !player_->playedToEnd())
+        return;
+    int next = trackIndex_ + 1;
+    if (next > mlist->count() - 1)
+        next = 0;
+    mlist->setCurrentRow(next);
+    playTrack(next);
+}
+
+void TForm2::playTrack(int index)
+{
+    trackIndex_ = index;
+    fileGiven_ = true;
+    player_->open(mlist->item(index)->text());
+    player_->play();
+}
+
+void TForm2::mediaFailed(const QString &description)
+{
+    // The player has dropped the file: the advance timer waits for the next double-click.
+    fileGiven_ = false;
+    context_.prompts->error(description);
+}
+
+void TForm2::aboutShow()
+{
+    QFile readme(context_.appDir + u"/readme.txt"_s);
+    if (!readme.exists()) {
+        context_.prompts->information(u"没有找到readme.txt文件！"_s);
+        return;
+    }
+    if (!readme.open(QIODevice::ReadOnly))
+        throw Exception(u"Cannot open file \""_s + readme.fileName() + u"\""_s);
+    QString text = Gbk::decode(readme.readAll());
+    text.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
+    Memo1->setPlainText(text);
+}
+
+void TForm2::gethostif()
+{
+    const QString name = QHostInfo::localHostName();
+    hostif->setText(hostLabelText(QString(), name));
+    QHostInfo::lookupHost(name, hostif, [this, name](const QHostInfo &info) {
+        const QList<QHostAddress> addresses = info.addresses();
+        for (const QHostAddress &address : addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                hostif->setText(hostLabelText(address.toString(), name));
+                return;
+            }
+        }
+    });
+}

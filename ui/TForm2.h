@@ -1,0 +1,104 @@
+#pragma once
+
+#include "ui/DisplayStyle.h"
+
+#include <QWidget>
+
+class MediaPlayer;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+struct PeerContext;
+
+// The settings window: nickname and options, background music, and the About tab. It lives
+// from program start to end (closing only hides it) and holds settings that other windows
+// read directly: the own nickname (myname), auto-pop-up mode, save chat log, reject
+// strangers' messages and the message windows' display style (sf).
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    // Longest own nickname, in GBK bytes.
+    static constexpr int NicknameBytes = 20;
+
+    // Takes over the player (as its Qt parent); without one it plays through Qt Multimedia.
+    explicit TForm2(PeerContext &context, MediaPlayer *player = nullptr, QWidget *parent = nullptr);
+
+    // The own nickname: the current text of myname, saved or not.
+    QString nickname() const;
+    // Puts a nickname into myname, cut to NicknameBytes on a character boundary.
+    void setNickname(const QString &name);
+
+    MediaPlayer &player() { return *player_; }
+    int trackIndex() const { return trackIndex_; }
+
+    // The playlist's file filter: one entry, described by its patterns.
+    static QString playlistFilter();
+    // The host label's text; an unknown address or name shows as "未知".
+    static QString hostLabelText(const QString &address, const QString &hostName);
+
+    // Handlers.
+    void FormShow();
+    void Button1Click();
+    void autopopClick();
+    void Button4Click();
+    void Button5Click();
+    void mlistClick();
+    void mlistDblClick();
+    void Timer1Timer();
+    void aboutShow();
+    void gethostif();
+
+    // Controls.
+    QTabWidget *PageControl1;
+    QWidget *w1;
+    QLineEdit *myname;
+    QCheckBox *autopop;
+    QCheckBox *bcf;
+    QCheckBox *jjmsrxx;
+    QPushButton *Button1;
+    QLabel *version;
+    QLabel *Image1;
+    QWidget *w3;
+    QListWidget *mlist;
+    QWidget *mdp;
+    QToolButton *mdpPlay;
+    QToolButton *mdpPause;
+    QToolButton *mdpStop;
+    QPushButton *Button4;
+    QPushButton *Button5;
+    QWidget *about;
+    QPlainTextEdit *Memo1;
+    QLabel *hostif;
+    QTimer *Timer1;
+
+    // The message windows' display style.
+    DisplayStyle sf = DisplayStyle::initial();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *buildPersonalTab();
+    QWidget *buildMusicTab();
+    QWidget *buildAboutTab();
+    QWidget *buildPlayerControl();
+    void connectHandlers();
+    void playTrack(int index);
+    void mediaFailed(const QString &description);
+    // Chat-room view of the next window to come: opened when auto-pop-up mode is cleared,
+    // closed when it is set again. Until that view exists both are empty hooks.
+    void openChatRoomView();
+    void closeChatRoomView();
+
+    PeerContext &context_;
+    MediaPlayer *player_;
+    int trackIndex_ = 0;
+    bool fileGiven_ = false;
+};
