@@ -578,6 +578,10 @@ void RIzarorozi::adoptConnectedSocket(int socket, const sockaddr_in &peer)
 {
     closeHandle();
     fd_ = socket;
+    // An accepted socket inherits the listener's linger setting; it closes gracefully, so the
+    // peer sees the end of the stream rather than a reset.
+    const struct linger graceful{0, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful);
     remote_ = peer;
     connected_ = true;
 }

@@ -80,13 +80,16 @@ TZnGeneralServer *TZnGeneralServer::NewConnectionComponent()
 }
 
 // Runs on the server's thread when the listening socket has a connection pending.
+// OnClientContact comes before the connection's thread starts, so it always precedes the
+// connection's own events.
 void TZnGeneralServer::acceptHandler()
 {
+    InstantiateServethread *thread = nullptr;
     {
         std::lock_guard server(serverLock_);
         try {
             setEventArrived();
-            startConnection(Accept());
+            thread = startConnection(Accept());
         } catch (...) {
             // The connection is abandoned.
         }
@@ -97,9 +100,11 @@ void TZnGeneralServer::acceptHandler()
         } catch (...) {
         }
     }
+    if (thread)
+        thread->start();
 }
 
-void TZnGeneralServer::startConnection(int socket)
+InstantiateServethread *TZnGeneralServer::startConnection(int socket)
 {
     auto connection = std::make_unique<Connection>();
     try {
@@ -118,7 +123,7 @@ void TZnGeneralServer::startConnection(int socket)
         std::lock_guard list(listLock_);
         connections_.push_back(std::move(connection));
     }
-    thread.start();
+    return &thread;
 }
 
 // On the connection's thread, after ServeConnection: the socket is closed here, by the thread

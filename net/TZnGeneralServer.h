@@ -56,7 +56,7 @@ private:
     struct Connection;
 
     void acceptHandler();
-    void startConnection(int socket);
+    InstantiateServethread *startConnection(int socket); // made, not yet started
     void onConnectionEnded();
     void endConnection(std::unique_ptr<Connection> connection);
     void serviceEnded(); // on the connection thread, when its service is over
