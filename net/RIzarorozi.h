@@ -201,8 +201,6 @@ private:
     QByteArray lastReply_;
     int replyNumber_ = 0;
     sockaddr_in remote_{};
-    quint64 lookupSerial_ = 0;
-    int lookupId_ = -1;
     bool lookupFailed_ = false;
     quint32 lookupAddress_ = 0;
 };

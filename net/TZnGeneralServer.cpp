@@ -116,8 +116,6 @@ InstantiateServethread *TZnGeneralServer::startConnection(int socket)
     TZnGeneralServer &component = *connection->component;
     component.adoptConnectedSocket(socket, remoteAddress());
     connection->thread = std::make_unique<InstantiateServethread>(component);
-    component.thread_ = connection->thread.get();
-    component.moveToThread(connection->thread.get());
     InstantiateServethread &thread = *connection->thread;
     {
         std::lock_guard list(listLock_);
@@ -136,6 +134,10 @@ void TZnGeneralServer::serviceEnded()
     } catch (...) {
     }
     moveToThread(server_->thread());
+}
+
+void TZnGeneralServer::notifyServer()
+{
     const quint64 one = 1;
     if (::write(server_->endedFd_, &one, sizeof one) < 0) {
         // Only a full counter fails, and then a wake-up is pending anyway.
@@ -165,7 +167,7 @@ void TZnGeneralServer::onConnectionEnded()
 
 void TZnGeneralServer::endConnection(std::unique_ptr<Connection> connection)
 {
-    connection->thread->wait();
+    connection->thread->join();
     if (OnDisconnect) {
         try {
             OnDisconnect(connection->component.get());
