@@ -48,7 +48,7 @@ struct Receiver {
         server->TempFolder = dir.path();
         server->OnClientContact = [this](RIzarorozi *) { record(u"contact"_s); };
         server->OnMSG = [this](TZnStrmServ *sender, const QByteArray &from, QFile *strm) {
-            Message m{from, strm->readAll(), QThread::currentThread() == qApp->thread(),
+            Message m{from, strm->readAll(), QThread::currentThread() == QCoreApplication::instance()->thread(),
                       sender != server.get() && sender->Server() == server.get()};
             {
                 std::lock_guard guard(lock);
