@@ -291,6 +291,17 @@ void RIzarorozi::pumpUntil(Done done)
     while (!done())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     wakeNotifier_->setEnabled(wakeWasOn);
+    lastPump_.start();
+}
+
+// Between the blocks of a transfer: a pass over the event loop, so that handlers (a cancel, a
+// time-out tick, the GUI) run while bytes are moving. One pass every 5 ms is enough for that.
+void RIzarorozi::pumpNow()
+{
+    if (lastPump_.isValid() && lastPump_.elapsed() < 5)
+        return;
+    QCoreApplication::processEvents();
+    lastPump_.start();
 }
 
 void RIzarorozi::waitSocket(bool forWrite)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -160,6 +161,7 @@ private:
     void acceptNotification();
     void waitSocket(bool forWrite);
     template <typename Done> void pumpUntil(Done done);
+    void pumpNow(); // handles pending events, unless that was done a moment ago
     void lookUpName();
     void connectSocket();
     void raiseConnectFailure();
@@ -196,6 +198,7 @@ private:
     bool acceptDisarmed_ = false; // an accept notification went out; the next one after accept
     bool closeSeen_ = false;      // the peer closed while bytes were unread: no close follows
     int opDepth_ = 0;
+    QElapsedTimer lastPump_;
     int lastError_ = 0;
     QString statusText_;
     QByteArray lastReply_;

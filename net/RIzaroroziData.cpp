@@ -183,7 +183,8 @@ void RIzarorozi::Transaction(const QByteArray &Command, QByteArray &Reply)
 }
 
 // Sends the whole stream in chunks of at most 65536 bytes, raising OnPacketSent after every
-// send that moved bytes and pumping the event loop after each; a full socket is waited for.
+// send that moved bytes; a full socket is waited for. The event loop is pumped between sends
+// (at most every few milliseconds, so that pumping costs next to nothing at loopback speed).
 void RIzarorozi::SendStream(QIODevice &Stream)
 {
     report(8, u"SendStream"_s);
@@ -217,7 +218,7 @@ void RIzarorozi::SendStream(QIODevice &Stream)
                 bytesSent_ += n;
                 if (OnPacketSent)
                     OnPacketSent(this);
-                QCoreApplication::processEvents();
+                pumpNow();
             }
         }
     }
@@ -250,7 +251,7 @@ void RIzarorozi::CaptureStream(QIODevice &Stream, qint64 Size)
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             TimerOn();
-            QCoreApplication::processEvents();
+            pumpNow();
         } else {
             const int error = errno;
             if (error == EINTR)

@@ -4,7 +4,6 @@
 # Usage: scripts/test-sanitizers.sh [tsan|asan]...   (both when none is given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ROOT="$PWD"
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 export ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1"
