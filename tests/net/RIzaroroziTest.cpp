@@ -313,3 +313,29 @@ TEST(RIzaroroziData, TimeOutAbortsACaptureThatKeepsReceiving)
     stop = true;
     dribble.join();
 }
+
+TEST(RIzaroroziListen, AcceptTakesAPendingConnectionAndCanBeCancelled)
+{
+    RIzarorozi server;
+    server.BindAddress = QString::fromLatin1(peerIp);
+    server.Port = 2923;
+    server.Listen(true);
+    ASSERT_TRUE(server.Listening());
+
+    Socket client = RawTcp::connectTo(peerIp, 2923);
+    ASSERT_GE(client.fd(), 0);
+    Socket accepted(server.Accept());
+    EXPECT_GE(accepted.fd(), 0);
+    EXPECT_NE(server.RemotePort(), 0);
+
+    QTimer::singleShot(100, &server, [&] { server.Cancel(); });
+    EXPECT_EQ(raisedBy([&] { server.Accept(); }), u"Accepting Canceled"_s);
+
+    // A second listener cannot take the port; that is not reported, only seen.
+    RIzarorozi second;
+    second.BindAddress = server.BindAddress;
+    second.Port = server.Port;
+    second.Listen();
+    EXPECT_FALSE(second.Listening());
+    EXPECT_EQ(second.LastError(), 10048);
+}

@@ -304,3 +304,17 @@ TEST(StreamPost, AbortAndDestructionEndServedConnections)
     EXPECT_EQ(receiver.disconnected.size(), 1);
     EXPECT_EQ(RawTcp::receiveAll(waiting), QByteArray());
 }
+
+TEST(StreamPost, CancelledServerAcceptsNoMore)
+{
+    Receiver receiver;
+    int contacts = 0;
+    receiver.server->OnClientContact = [&](RIzarorozi *) { ++contacts; };
+    receiver.server->Cancel();
+    Socket first = RawTcp::connectTo(serverIp, streamPort);
+    QTRY_COMPARE_WITH_TIMEOUT(contacts, 1, 10000);
+    EXPECT_EQ(receiver.server->ConnectionCount(), 0);
+    Socket second = RawTcp::connectTo(serverIp, streamPort);
+    QTest::qWait(100);
+    EXPECT_EQ(contacts, 1); // no further accept notification: the server stays deaf
+}
