@@ -27,16 +27,6 @@ public:
     using RIzarorozi::checkError;
 };
 
-QString raisedBy(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &e) {
-        return e.message();
-    }
-    return {};
-}
-
 double threadCpuSeconds()
 {
     timespec t{};

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "net/Exceptions.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QTest>
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <netinet/in.h>
 #include <poll.h>
@@ -153,3 +156,14 @@ inline QByteArray pattern(qsizetype size)
 }
 
 } // namespace RawTcp
+
+// The text of the exception an action raised, or an empty text when it raised none.
+inline QString raisedBy(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const Exception &e) {
+        return e.message();
+    }
+    return {};
+}

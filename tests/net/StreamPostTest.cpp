@@ -124,16 +124,6 @@ QByteArray header(const QByteArray &name, qint64 size)
         + QByteArray::number(size).rightJustified(10, ' ');
 }
 
-QString raisedBy(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &e) {
-        return e.message();
-    }
-    return {};
-}
-
 } // namespace
 
 TEST(StreamPost, BodiesArriveIntactWithEventsInOrder)
