@@ -39,7 +39,8 @@ int fromErrno(int e)
     case ENETUNREACH: return 10051;
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
+    case ECONNRESET:
+    case EPIPE: return 10054; // sending on a connection the peer has broken
     case ENOBUFS: return 10055;
     case EISCONN: return 10056;
     case ENOTCONN: return 10057;

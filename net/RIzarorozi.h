@@ -1,0 +1,209 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+
+class QIODevice;
+class QSocketNotifier;
+class TThreadTimer;
+
+// The base of the TCP stream components: one non-blocking TCP socket whose operations look
+// blocking to their caller. While an operation waits (for a connection, a host look-up, room to
+// send or bytes to read) it pumps the event loop of the thread it runs on and sleeps in it until
+// a socket notifier, the time-out timer or a cancel wakes it, so an idle wait costs no CPU and
+// the other handlers of that thread keep running. Readiness notifications and timer ticks belong
+// to the thread the instance lives on; a QCoreApplication must exist.
+//
+// Failures raise ESockError with a fixed text, socket errors with "number:message" from the
+// error table; a cancelled operation raises EAbortError. Events are plain function members,
+// called with the instance as Sender; an unset event is skipped.
+class RIzarorozi : public QObject {
+    Q_OBJECT
+public:
+    using Event = std::function<void(RIzarorozi *Sender)>;
+    using StatusEvent = std::function<void(RIzarorozi *Sender, const QString &Status)>;
+    using SocketErrorEvent = std::function<void(RIzarorozi *Sender, quint16 Error, const QString &Text)>;
+    using InvalidHostEvent = std::function<void(bool &Handled)>;
+
+    static constexpr int BufferSize = 65536;
+
+    explicit RIzarorozi(QObject *owner = nullptr);
+    ~RIzarorozi() override;
+
+    // Properties.
+    QString Host;                                   // name or dotted IPv4 address for Connect
+    int Port = 0;                                   // port to connect to or listen on
+    int TimeOut = 0;                                // milliseconds, 0 = no time-out
+    int ReportLevel = 0;                            // highest status level passed to OnStatus
+    QString BindAddress = QStringLiteral("0.0.0.0"); // local address that Listen binds
+
+    // Events.
+    Event OnConnect;          // a connect completed without error (raised while Connect waits)
+    Event OnDisconnect;       // the socket has been closed (not during destruction)
+    InvalidHostEvent OnInvalidHost; // Host gave no address; set Handled for one more attempt
+    Event OnHostResolved;     // a host name look-up succeeded
+    StatusEvent OnStatus;     // status texts at levels up to ReportLevel
+    Event OnConnectionFailed; // Connect is about to raise its failure
+    Event OnPacketSent;       // after each successful send of SendStream
+    Event OnPacketRecvd;      // after each block that CaptureStream stores
+    Event OnDataAvailable;    // bytes arrived while no operation was reading
+    Event OnAccept;           // a listening socket has a connection pending
+    SocketErrorEvent OnSocketError; // just before a socket error is raised
+
+    // Connection.
+    virtual void Connect();     // resolve Host and connect to Host:Port; returns once connected
+    virtual void Disconnect();  // close the socket (through RequestCloseSocket)
+    void Listen(bool UseLookupMessage = false); // bind BindAddress:Port and listen (backlog 1)
+    virtual int Accept();       // accept one pending connection and return its socket
+    void Cancel();              // make the running (or next) wait end; thread-safe
+    virtual void Abort();       // report "Abort" and Cancel; descendants add to it
+    void ResolveHost();         // fill the remote address from Host
+    void RequestCloseSocket();  // close, raise OnDisconnect, make a fresh socket
+    bool DataAvailable();       // at least one byte is waiting
+
+    // Data operations.
+    void SendBuffer(const char *Buffer, int Count); // Count 0: up to the first zero byte
+    void Write(const QByteArray &Text);             // sends Text up to its first zero byte
+    void Writeln(const QByteArray &Text);           // Write(Text + CR LF)
+    QByteArray Read(int Count);   // exactly Count bytes; empty when the peer closed first
+    QByteArray ReadLn();          // one line with its line end; empty when the peer closed
+    virtual void Transaction(const QByteArray &Command, QByteArray &Reply);
+    void SendStream(QIODevice &Stream);             // the whole (seekable) stream from its start
+    void CaptureStream(QIODevice &Stream, qint64 Size); // until Stream holds Size bytes; -1: once
+
+    // State.
+    bool Connected() const { return connected_.load(); }
+    bool Listening() const { return listening_ && listenOk_; }
+    int Socket() const { return fd_; }
+    qint64 BytesSent() const { return bytesSent_.load(std::memory_order_relaxed); }
+    qint64 BytesTotal() const { return bytesTotal_.load(std::memory_order_relaxed); }
+    qint64 BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
+    int LastError() const { return lastError_; }
+    QString StatusText() const { return statusText_; }
+    QByteArray LastReply() const { return lastReply_; }
+    int ReplyNumber() const { return replyNumber_; }
+    QString RemoteAddress() const;  // dotted IPv4 of the remote (or bind) address
+    quint16 RemotePort() const;
+    bool TimedOut() const { return timedOut_; }
+    bool Canceled() const { return cancel_.load(); }
+
+    // "number:message" from the error table, or "Unknown Error No. " and the number.
+    static QString SocketErrorText(int error);
+
+protected:
+    // The error check: maps a POSIX errno, records it as the last error and raises ESockError
+    // with its text unless it is 0 or "would block" (10035).
+    void checkError(int posixErrno);
+    QString ErrorText(int error, const QString &incoming = {});
+    void report(int level, const QString &text);
+
+    void TimerOn();
+    void TimerOff();
+    virtual void TimerTriggered();
+
+    // Marks the instance as being destroyed (no more OnDisconnect, OnStatus or fresh sockets)
+    // and runs the Abort of the calling class. Each destructor that overrides Abort calls it.
+    void beginDestruction();
+    bool destroying() const { return destroying_; }
+
+    // Takes an accepted socket in place of the one the constructor made.
+    void adoptConnectedSocket(int socket, const sockaddr_in &peer);
+    const sockaddr_in &remoteAddress() const { return remote_; }
+    // The instance serves one connection only: a close makes no fresh socket.
+    void setSingleUse() { singleUse_ = true; }
+    void setEventArrived() { eventArrived_ = true; }
+    void setBytesTotal(qint64 total) { bytesTotal_ = total; }
+    // Waits until the socket has bytes to read (or the peer closed), pumping the event loop.
+    void waitReadable() { waitSocket(false); }
+
+    char *buffer() { return buffer_.get(); }
+
+private:
+    // Marks an operation in progress: notifications of this socket are then left to the
+    // operation, and idle notifications are armed again when the last operation ends.
+    class OpScope {
+    public:
+        explicit OpScope(RIzarorozi &socket) : socket_(socket) { ++socket_.opDepth_; }
+        ~OpScope();
+        OpScope(const OpScope &) = delete;
+        OpScope &operator=(const OpScope &) = delete;
+
+    private:
+        RIzarorozi &socket_;
+    };
+
+    // Arms the time-out for the lifetime of the scope; disarms it also when the scope raises.
+    class TimeOutScope {
+    public:
+        explicit TimeOutScope(RIzarorozi &socket) : socket_(socket) { socket_.TimerOn(); }
+        ~TimeOutScope();
+        TimeOutScope(const TimeOutScope &) = delete;
+        TimeOutScope &operator=(const TimeOutScope &) = delete;
+
+    private:
+        RIzarorozi &socket_;
+    };
+
+    bool makeSocket(bool linger);
+    void ensureSocket();
+    void ensureNotifiers();
+    void armIdle();
+    void onReadActivated();
+    void onWriteActivated();
+    void onWakeActivated();
+    void idleReadNotification();
+    void acceptNotification();
+    void waitSocket(bool forWrite);
+    template <typename Done> void pumpUntil(Done done);
+    void pumpNow(); // handles pending events, unless that was done a moment ago
+    void lookUpName();
+    void connectSocket();
+    void raiseConnectFailure();
+    void closeHandle();
+
+    std::unique_ptr<char[]> buffer_;
+    TThreadTimer *timer_ = nullptr;
+    QSocketNotifier *readNotifier_ = nullptr;
+    QSocketNotifier *writeNotifier_ = nullptr;
+    QSocketNotifier *wakeNotifier_ = nullptr;
+    int fd_ = -1;
+    int wakeFd_ = -1;
+    quint64 generation_ = 0; // grows with every close, so waits notice a replaced socket
+
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> connected_{false};
+    std::atomic<qint64> bytesSent_{0};
+    std::atomic<qint64> bytesTotal_{0};
+    std::atomic<qint64> bytesReceived_{0};
+    bool destroying_ = false;
+    bool singleUse_ = false;
+    bool timedOut_ = false;
+    bool eventArrived_ = false;
+    bool succeeded_ = true;
+    bool listening_ = false;
+    bool listenOk_ = false;
+    bool lookupMessage_ = false;
+    bool connecting_ = false;
+    bool waitRead_ = false;
+    bool waitWrite_ = false;
+    bool readyRead_ = false;
+    bool readyWrite_ = false;
+    bool readDisarmed_ = false;   // a read notification went out; the next one after a receive
+    bool acceptDisarmed_ = false; // an accept notification went out; the next one after accept
+    bool closeSeen_ = false;      // the peer closed while bytes were unread: no close follows
+    int opDepth_ = 0;
+    QElapsedTimer lastPump_;
+    int lastError_ = 0;
+    QString statusText_;
+    QByteArray lastReply_;
+    int replyNumber_ = 0;
+    sockaddr_in remote_{};
+    bool lookupFailed_ = false;
+    quint32 lookupAddress_ = 0;
+};

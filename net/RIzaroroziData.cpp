@@ -1,0 +1,278 @@
+// The data operations of the socket base: sending and receiving bytes, texts, lines and whole
+// streams over an established connection.
+#include "net/RIzarorozi.h"
+
+#include "net/Exceptions.h"
+#include "net/WinsockErrno.h"
+
+#include <QCoreApplication>
+#include <QIODevice>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sys/socket.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+bool wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Writes all of data to the stream; a device that takes nothing more is a failure.
+void writeAll(QIODevice &stream, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const qint64 n = stream.write(data, size);
+        if (n <= 0)
+            throw ESockError(u"Cannot write the received data: "_s + stream.errorString());
+        data += n;
+        size -= n;
+    }
+}
+
+} // namespace
+
+void RIzarorozi::SendBuffer(const char *Buffer, int Count)
+{
+    report(4, u"Sending Buffer"_s);
+    TimeOutScope timeOut(*this);
+    OpScope op(*this);
+    if (!cancel_) {
+        if (Count == 0)
+            Count = int(qstrnlen(Buffer, BufferSize));
+        int remaining = Count;
+        while (remaining > 0 && !cancel_) {
+            const ssize_t n = ::send(fd_, Buffer + Count - remaining, size_t(remaining), MSG_NOSIGNAL);
+            if (n == 0)
+                break;
+            if (n > 0) {
+                remaining -= int(n);
+                continue;
+            }
+            const int error = errno;
+            if (error == EINTR)
+                continue;
+            checkError(error);
+            waitSocket(true); // a full socket: sleep until there is room
+        }
+    }
+    if (cancel_) {
+        cancel_ = false;
+        throw EAbortError(u"Socket send aborted"_s);
+    }
+}
+
+void RIzarorozi::Write(const QByteArray &Text)
+{
+    report(8, u"Write"_s);
+    if (Text.size() > BufferSize)
+        throw ESockError(u"Text too long to send"_s);
+    std::memcpy(buffer_.get(), Text.constData(), size_t(Text.size()));
+    buffer_[Text.size()] = '\0';
+    SendBuffer(buffer_.get(), 0);
+}
+
+void RIzarorozi::Writeln(const QByteArray &Text)
+{
+    report(8, u"Writeln"_s);
+    Write(Text + "\r\n");
+}
+
+// Takes exactly Count bytes, waiting as long as it takes (no time-out). A peer that closes
+// before Count bytes have arrived gives an empty result; the bytes already taken are dropped.
+QByteArray RIzarorozi::Read(int Count)
+{
+    report(8, u"Read( "_s + QString::number(Count) + u" )"_s);
+    if (Count < 0 || Count > 65535)
+        throw ESockError(u"Invalid read count"_s);
+    OpScope op(*this);
+    if (Count == 0) {
+        const ssize_t waiting = ::recv(fd_, buffer_.get(), BufferSize, MSG_PEEK | MSG_DONTWAIT);
+        if (waiting < 0 && !wouldBlock(errno))
+            checkError(errno);
+        if (waiting <= 0)
+            return {};
+        Count = int(qMin<ssize_t>(waiting, 65535));
+    }
+    QByteArray result;
+    result.reserve(Count);
+    while (result.size() < Count && !cancel_) {
+        const ssize_t n = ::recv(fd_, buffer_.get(), size_t(Count - result.size()), 0);
+        if (n > 0) {
+            result.append(buffer_.get(), n);
+            readDisarmed_ = false;
+            continue;
+        }
+        if (n == 0)
+            return {};
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        checkError(error);
+        waitSocket(false);
+    }
+    if (cancel_) {
+        cancel_ = false;
+        throw EAbortError(u"Socket send aborted"_s);
+    }
+    return result;
+}
+
+// Takes one line, LF included. Bytes before the LF are taken as they arrive, so the socket
+// never stays readable while the line is unfinished. A peer that closes (or a socket that is
+// not connected) before the LF gives an empty result.
+QByteArray RIzarorozi::ReadLn()
+{
+    report(8, u"ReadLn"_s);
+    TimeOutScope timeOut(*this);
+    OpScope op(*this);
+    QByteArray line;
+    while (!cancel_) {
+        const ssize_t k = ::recv(fd_, buffer_.get(), BufferSize, MSG_PEEK);
+        if (k == 0)
+            return {};
+        if (k > 0) {
+            const char *lf = static_cast<const char *>(std::memchr(buffer_.get(), '\n', size_t(k)));
+            const ssize_t take = lf ? lf - buffer_.get() + 1 : k;
+            const ssize_t n = ::recv(fd_, buffer_.get(), size_t(take), 0);
+            if (n > 0)
+                line.append(buffer_.get(), n);
+            readDisarmed_ = false;
+            if (lf && n == take)
+                return line;
+            continue;
+        }
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (WinsockErrno::fromErrno(error) == 10057) {
+            lastError_ = 10057;
+            return {};
+        }
+        checkError(error);
+        waitSocket(false);
+    }
+    cancel_ = false;
+    throw EAbortError(u"Socket readln aborted"_s);
+}
+
+void RIzarorozi::Transaction(const QByteArray &Command, QByteArray &Reply)
+{
+    report(8, u"Transaction"_s);
+    replyNumber_ = 0;
+    Writeln(Command);
+    lastReply_ = ReadLn();
+    if (!lastReply_.isEmpty()) {
+        report(1, QString::fromLatin1(lastReply_));
+        qsizetype digits = 0;
+        while (digits < lastReply_.size() && digits < 10 && lastReply_[digits] >= '0'
+               && lastReply_[digits] <= '9')
+            ++digits;
+        if (digits > 0) {
+            const qlonglong number = lastReply_.left(digits).toLongLong();
+            if (number > std::numeric_limits<qint16>::max())
+                throw ESockError(u"Reply number out of range"_s);
+            replyNumber_ = int(number);
+        }
+    }
+    Reply = lastReply_;
+}
+
+// Sends the whole stream in chunks of at most 65536 bytes, raising OnPacketSent after every
+// send that moved bytes; a full socket is waited for. The event loop is pumped between sends
+// (at most every few milliseconds, so that pumping costs next to nothing at loopback speed).
+void RIzarorozi::SendStream(QIODevice &Stream)
+{
+    report(8, u"SendStream"_s);
+    if (Stream.isSequential() || !Stream.seek(0))
+        throw ESockError(u"Stream cannot be sent from its start"_s);
+    OpScope op(*this);
+    if (!cancel_) {
+        const qint64 size = Stream.size();
+        if (size > std::numeric_limits<qint32>::max())
+            throw ESockError(u"Range check error"_s);
+        bytesSent_ = 0;
+        bytesTotal_ = size;
+        while (Stream.pos() < size && !cancel_) {
+            const qint64 k = Stream.read(buffer_.get(), qMin<qint64>(size - Stream.pos(), BufferSize));
+            if (k <= 0)
+                throw ESockError(u"Cannot read the stream: "_s + Stream.errorString());
+            qint64 remaining = k;
+            while (remaining > 0 && !cancel_) {
+                const ssize_t n = ::send(fd_, buffer_.get() + k - remaining, size_t(remaining), MSG_NOSIGNAL);
+                if (n == 0)
+                    return;
+                if (n < 0) {
+                    const int error = errno;
+                    if (error != EINTR) {
+                        checkError(error);
+                        waitSocket(true);
+                    }
+                    continue;
+                }
+                remaining -= n;
+                bytesSent_ += n;
+                if (OnPacketSent)
+                    OnPacketSent(this);
+                pumpNow();
+            }
+        }
+    }
+    if (cancel_) {
+        cancel_ = false;
+        throw EAbortError(u"Socket send aborted"_s);
+    }
+}
+
+// Appends received bytes to the stream until it holds Size bytes (never more: each receive
+// asks only for what is still missing), the peer closes or the socket is not connected.
+// Size -1 receives once. Each block re-arms the time-out, which does not restart a running one.
+void RIzarorozi::CaptureStream(QIODevice &Stream, qint64 Size)
+{
+    report(8, u"Capture Stream"_s);
+    bytesReceived_ = 0;
+    TimeOutScope timeOut(*this);
+    OpScope op(*this);
+    qint64 held = Stream.size();
+    while (!cancel_ && (Size == -1 || held < Size)) {
+        const qint64 wanted = Size == -1 ? BufferSize : qMin<qint64>(Size - held, BufferSize);
+        const ssize_t k = ::recv(fd_, buffer_.get(), size_t(wanted), 0);
+        if (k == 0)
+            break;
+        if (k > 0) {
+            readDisarmed_ = false;
+            writeAll(Stream, buffer_.get(), k);
+            held += k;
+            bytesReceived_ += k;
+            if (OnPacketRecvd)
+                OnPacketRecvd(this);
+            TimerOn();
+            pumpNow();
+        } else {
+            const int error = errno;
+            if (error == EINTR)
+                continue;
+            if (WinsockErrno::fromErrno(error) == 10057) {
+                lastError_ = 10057;
+                break;
+            }
+            checkError(error);
+            if (Size == -1) {
+                QCoreApplication::processEvents();
+                break;
+            }
+            waitSocket(false);
+            continue;
+        }
+        if (Size == -1)
+            break;
+    }
+    if (cancel_) {
+        cancel_ = false;
+        throw EAbortError(u"Socket capture aborted"_s);
+    }
+}

@@ -1,0 +1,54 @@
+#include "net/TZnStrm.h"
+
+#include "net/Exceptions.h"
+
+#include <QIODevice>
+#include <limits>
+
+using namespace Qt::Literals::StringLiterals;
+
+TZnStrm::TZnStrm(QObject *owner) : RIzarorozi(owner)
+{
+    Port = 6711;
+}
+
+TZnStrm::~TZnStrm()
+{
+    beginDestruction();
+}
+
+void TZnStrm::PostStream(QIODevice &Stream, QByteArray &Reply)
+{
+    Reply.clear();
+    // The framing has room for a name below 10000 bytes and a body below 2 GiB, and the name
+    // is sent as a text: refuse what would break it before anything goes out.
+    if (FromName.size() >= 10000 || FromName.contains('\0'))
+        throw ESockError(u"Invalid sender name"_s);
+    if (Stream.size() > std::numeric_limits<qint32>::max())
+        throw ESockError(u"Range check error"_s);
+    Connect();
+    try {
+        Write(QByteArray::number(FromName.size()).rightJustified(4, '0') + FromName);
+        Write(QByteArray::number(Stream.size()).rightJustified(10, ' '));
+        SendStream(Stream);
+        if (OnMessageSent)
+            OnMessageSent(this);
+        Reply = Read(16);
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (...) {
+            // The post's own failure is the one to report.
+        }
+        throw;
+    }
+    Disconnect();
+}
+
+void TZnStrm::Abort()
+{
+    if (!Connected())
+        return;
+    Cancel();
+    Disconnect();
+}

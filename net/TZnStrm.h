@@ -1,0 +1,33 @@
+#pragma once
+
+#include "net/RIzarorozi.h"
+
+// The sending side of a stream post: one call connects to Host:Port, sends the header
+// ("%.4d" length of FromName, FromName, "%10d" length of the body), the body in chunks of at
+// most 65536 bytes, reads the 16-byte acknowledgement and disconnects.
+//
+// Typical use (a file to a peer):
+//     TZnStrm fsd(this);  fsd.Port = 2921;  fsd.Host = peerIp;
+//     fsd.OnPacketSent = [&](RIzarorozi *s) { progress = s->BytesSent(); };
+//     QFile file(path); file.open(QIODevice::ReadOnly);
+//     QByteArray reply;  fsd.PostStream(file, reply);   // reply is "OK" + 14 spaces
+// PostStream pumps the calling thread's event loop while it waits. Events of a post, in order:
+// OnHostResolved (names only), OnConnect, OnPacketSent per send, OnMessageSent, OnDisconnect.
+// Progress: BytesSent() against BytesTotal() (the stream's size, set when the body starts).
+class TZnStrm : public RIzarorozi {
+    Q_OBJECT
+public:
+    explicit TZnStrm(QObject *owner = nullptr);
+    ~TZnStrm() override;
+
+    QByteArray FromName;  // the sender's name put into the header (bytes as sent; empty by default)
+    Event OnMessageSent;  // the whole body has been sent; the acknowledgement is still to come
+
+    // Posts the whole of Stream (seekable, below 2 GiB) and gives back the acknowledgement in
+    // Reply; Reply is empty when the receiver closed without acknowledging. Raises the socket
+    // base's exceptions; once connected, the connection is closed in every case.
+    void PostStream(QIODevice &Stream, QByteArray &Reply);
+
+    // When connected: Cancel, then Disconnect. Otherwise nothing.
+    void Abort() override;
+};

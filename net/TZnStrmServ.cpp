@@ -1,0 +1,129 @@
+#include "net/TZnStrmServ.h"
+
+#include "net/Exceptions.h"
+
+#include <QDir>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <limits>
+#include <sys/socket.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// A header field: decimal, leading spaces skipped, an optional sign. Anything else, the empty
+// field of a closed connection included, is no number.
+int headerNumber(const QByteArray &field)
+{
+    qsizetype i = 0;
+    while (i < field.size() && field[i] == ' ')
+        ++i;
+    const QByteArray digits = field.mid(i);
+    bool ok = !digits.isEmpty() && digits.back() >= '0' && digits.back() <= '9';
+    const qlonglong value = ok ? digits.toLongLong(&ok, 10) : 0;
+    if (!ok || digits.contains(' ') || value < std::numeric_limits<qint32>::min()
+        || value > std::numeric_limits<qint32>::max())
+        throw Exception(u"'"_s + QString::fromLatin1(field) + u"' is not a valid integer value"_s);
+    return int(value);
+}
+
+// The temporary file a body is captured into. Written unbuffered, since the capture already
+// moves it in large blocks. Removed at the end unless the handler moved it elsewhere.
+class BodyFile : public QTemporaryFile {
+public:
+    explicit BodyFile(const QString &folder) : QTemporaryFile(folder + u"/talvino-XXXXXX.part"_s)
+    {
+        setAutoRemove(false);
+    }
+    ~BodyFile() override
+    {
+        close();
+        if (!path_.isEmpty() && fileName() == path_)
+            QFile::remove(path_);
+    }
+    void openForCapture()
+    {
+        if (!open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+            throw Exception(u"Cannot create file "_s + fileTemplate());
+        path_ = fileName();
+    }
+
+private:
+    QString path_;
+};
+
+} // namespace
+
+TZnStrmServ::TZnStrmServ(QObject *owner) : TZnGeneralServer(owner)
+{
+    Port = 6711;
+}
+
+TZnStrmServ::TZnStrmServ(ConnectionOf link) : TZnGeneralServer(link) {}
+
+TZnStrmServ::~TZnStrmServ() = default;
+
+TZnGeneralServer *TZnStrmServ::NewConnectionComponent()
+{
+    auto *connection = new TZnStrmServ(ConnectionOf{this});
+    connection->OnMSG = OnMSG;
+    connection->TempFolder = TempFolder;
+    return connection;
+}
+
+void TZnStrmServ::ServeConnection()
+{
+    try {
+        receivePost();
+    } catch (...) {
+        // No acknowledgement: the sender sees the connection end instead.
+        try {
+            RequestCloseSocket();
+        } catch (...) {
+        }
+        throw;
+    }
+    awaitPeerClose();
+}
+
+void TZnStrmServ::receivePost()
+{
+    const int nameLength = headerNumber(Read(4));
+    const QByteArray from = nameLength > 0 ? Read(nameLength) : QByteArray();
+    if (from.size() != qMax(0, nameLength))
+        throw ESockError(u"Connection closed inside the header"_s);
+    const int size = headerNumber(Read(10));
+    if (size < 0)
+        throw ESockError(u"Invalid body length"_s);
+    setBytesTotal(size);
+    BodyFile body(TempFolder.isEmpty() ? QDir::tempPath() : TempFolder);
+    body.openForCapture();
+    if (size > 0)
+        CaptureStream(body, size);
+    if (body.size() != size)
+        throw ESockError(u"Connection closed inside the body"_s);
+    body.seek(0);
+    if (OnMSG)
+        OnMSG(this, from, &body);
+    Write(QByteArray("OK") + QByteArray(14, ' '));
+}
+
+// Nothing else travels on the connection: whatever still arrives is dropped until the sender
+// closes or the service is cancelled.
+void TZnStrmServ::awaitPeerClose()
+{
+    while (!Canceled()) {
+        const ssize_t n = ::recv(Socket(), buffer(), BufferSize, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return;
+        waitReadable();
+    }
+}
