@@ -1,6 +1,7 @@
 #include "net/RIzarorozi.h"
 
 #include "net/Exceptions.h"
+#include "net/HostLookup.h"
 #include "net/TThreadTimer.h"
 #include "net/WinsockErrno.h"
 
@@ -10,8 +11,6 @@
 
 #include <arpa/inet.h>
 #include <memory>
-#include <netdb.h>
-#include <thread>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -393,42 +392,13 @@ void RIzarorozi::ResolveHost()
 }
 
 // Looks Host up on a helper thread and waits for the answer, the time-out or a cancel. The
-// first IPv4 address of the answer counts; an answer without one is a failure. An abandoned
-// look-up finishes on its own: it shares only its result record with this instance.
+// first IPv4 address of the answer counts; an answer without one is a failure.
 void RIzarorozi::lookUpName()
 {
-    struct Lookup {
-        std::atomic<bool> done{false};
-        quint32 address = 0; // host order; written before done
-        int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        ~Lookup() { ::close(fd); }
-    };
-    auto lookup = std::make_shared<Lookup>();
-    if (lookup->fd < 0)
-        throw ESockError(u"Host Lookup Failed"_s);
-    std::thread([lookup, name = Host.toUtf8()] {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *found = nullptr;
-        if (::getaddrinfo(name.constData(), nullptr, &hints, &found) == 0 && found) {
-            lookup->address = ntohl(reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr);
-            ::freeaddrinfo(found);
-        }
-        lookup->done.store(true, std::memory_order_release);
-        const quint64 one = 1;
-        if (::write(lookup->fd, &one, sizeof one) < 0) {
-            // The waiting side also checks the flag.
-        }
-    }).detach();
-    QSocketNotifier answered(lookup->fd, QSocketNotifier::Read);
-    connect(&answered, &QSocketNotifier::activated, this, [this, &answered] {
-        answered.setEnabled(false);
-        eventArrived_ = true;
-    });
+    HostLookup lookup(Host);
+    connect(&lookup, &HostLookup::finished, this, [this] { eventArrived_ = true; });
     pumpUntil([&] { return eventArrived_ || timedOut_ || cancel_; });
-    const bool done = lookup->done.load(std::memory_order_acquire);
-    lookupAddress_ = done ? lookup->address : 0;
+    lookupAddress_ = lookup.address();
     lookupFailed_ = lookupAddress_ == 0;
 }
 

@@ -1,11 +1,10 @@
 #include "net/TZnUDP.h"
 
 #include "net/Exceptions.h"
+#include "net/HostLookup.h"
 #include "net/WinsockErrno.h"
 
 #include <QEventLoop>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QtDebug>
@@ -197,23 +196,13 @@ bool TZnUDP::lookUpHost(const QString &name, quint32 &address)
         return false;
     const QPointer<TZnUDP> self(this);
     QEventLoop loop;
-    QHostInfo answer;
-    QHostInfo::lookupHost(name, &loop, [&](const QHostInfo &info) {
-        answer = info;
-        loop.quit();
-    });
+    HostLookup lookup(name);
+    connect(&lookup, &HostLookup::finished, &loop, &QEventLoop::quit);
     loop.exec();
     if (!self) // the endpoint was destroyed by a handler that ran during the wait
         throw UDPSockError(u"Host Lookup Canceled"_s);
-    if (answer.error() != QHostInfo::NoError)
-        return false;
-    for (const QHostAddress &candidate : answer.addresses()) {
-        if (candidate.protocol() == QAbstractSocket::IPv4Protocol) {
-            address = htonl(candidate.toIPv4Address());
-            return true;
-        }
-    }
-    return false;
+    address = htonl(lookup.address());
+    return lookup.address() != 0;
 }
 
 void TZnUDP::errorCheck()

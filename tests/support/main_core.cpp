@@ -1,10 +1,16 @@
 // Test main for core and network tests: GoogleTest inside a Qt Core event loop.
 #include <QCoreApplication>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // The raw peers of the tests are Qt sockets: keep them off the system proxy look-up,
+    // whose library races with itself and is no part of what the tests check.
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
