@@ -42,7 +42,12 @@ protected:
         return result;
     }
 
-    void select(int row) { peer.form1->userlist->item(row)->setSelected(true); }
+    void select(int row)
+    {
+        QListWidgetItem *item = peer.form1->userlist->item(row);
+        ASSERT_NE(item, nullptr) << "no buddy in row " << row;
+        item->setSelected(true);
+    }
 
     TestPeer peer;
 };
