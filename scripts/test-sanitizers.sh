@@ -15,7 +15,7 @@ run() {
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVINO_SANITIZE="$sanitize" >/dev/null
   cmake --build "$dir" --target net_tests -j2
   # Only the network tests are built here; the other suites show up as *_NOT_BUILT.
-  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -E '_NOT_BUILT' --timeout 600)
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ../scripts/isolated.sh ctest --output-on-failure -E '_NOT_BUILT' --timeout 600)
 }
 
 targets=("$@")

@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh build
 cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 300
+QT_QPA_PLATFORM=offscreen ../scripts/isolated.sh ctest --output-on-failure -j2 --timeout 300
