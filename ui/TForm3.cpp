@@ -83,6 +83,7 @@ TForm3::TForm3(TForm1 &main)
     inpu->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     inpu->setToolTip(SendHint);
     new GbkTextLimit(inpu, MessageBytes);
+    inpu->setFocus();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
