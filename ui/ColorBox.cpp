@@ -1,6 +1,7 @@
 #include "ui/ColorBox.h"
 
 #include <QPixmap>
+#include <QStylePainter>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -17,11 +18,22 @@ ColorBox::ColorBox(QWidget *parent) : QComboBox(parent)
         {u"Aqua"_s, QColor(0, 255, 255)},     {u"White"_s, QColor(255, 255, 255)},
     };
     for (const auto &[name, color] : colors) {
-        QPixmap swatch(12, 12);
+        QPixmap swatch(24, 12);
         swatch.fill(color);
         addItem(QIcon(swatch), name, color);
     }
+    setIconSize(QSize(24, 12));
     setCurrentIndex(0);
 }
 
 QColor ColorBox::color() const { return currentData().value<QColor>(); }
+
+void ColorBox::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    option.currentText.clear();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}

@@ -3,7 +3,8 @@
 #include <QColor>
 #include <QComboBox>
 
-// A drop-down list of the sixteen named colours, each with a swatch; black at first.
+// A drop-down list of the sixteen named colours, black at first. The list shows each colour's
+// swatch and name; the closed box shows the chosen swatch only, so that it fits a toolbar.
 class ColorBox : public QComboBox {
     Q_OBJECT
 public:
@@ -11,4 +12,7 @@ public:
 
     // The colour of the selected entry.
     QColor color() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };

@@ -132,9 +132,9 @@ QToolBar *TForm3::buildToolBar()
     ToolBar1->setMovable(false);
     zt = new QComboBox;
     zt->setEditable(true);
-    zt->setFixedWidth(110);
+    zt->setFixedWidth(128);
     zts = new ColorBox;
-    zts->setFixedWidth(72);
+    zts->setFixedWidth(56);
     zh = new QComboBox;
     zh->setEditable(true);
     for (int size = 9; size <= 30; ++size)
@@ -146,7 +146,7 @@ QToolBar *TForm3::buildToolBar()
     i = styleButton(u"I"_s, &QFont::setItalic);
     u = styleButton(u"U"_s, &QFont::setUnderline);
     bgs = new ColorBox;
-    bgs->setFixedWidth(72);
+    bgs->setFixedWidth(56);
     for (QWidget *control : std::initializer_list<QWidget *>{zt, zts, zh, b, i, u, bgs})
         ToolBar1->addWidget(control);
     return ToolBar1;
@@ -268,7 +268,7 @@ void TForm3::FormShow()
     mess->setFont(style.font);
     setMessColor(QPalette::Text, style.color);
     setMessColor(QPalette::Base, style.background);
-    zt->setEditText(style.font.family());
+    showFontName(style.font);
     if (!saveChatLog())
         return;
     const QString path = chatLogPath();
@@ -346,13 +346,20 @@ void TForm3::ztChange()
     if (accepted)
         FontDialog1 = chosen;
     FontDialog1Close();
-    zt->setEditText(FontDialog1.family());
+    showFontName(FontDialog1);
 }
 
 void TForm3::FontDialog1Close()
 {
     mess->setFont(FontDialog1);
     setMessColor(QPalette::Text, QGuiApplication::palette().color(QPalette::WindowText));
+}
+
+// The name from its start, however narrow the box.
+void TForm3::showFontName(const QFont &font)
+{
+    zt->setEditText(font.family());
+    zt->lineEdit()->setCursorPosition(0);
 }
 
 void TForm3::ztsChange() { setMessColor(QPalette::Text, zts->color()); }

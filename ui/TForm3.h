@@ -105,6 +105,7 @@ private:
     bool saveChatLog() const;
     void setHistoryShown(bool shown);
     void appendHistory(const QString &entry);
+    void showFontName(const QFont &font);
     void setMessColor(QPalette::ColorRole role, const QColor &color);
     DisplayStyle messStyle() const;
 
