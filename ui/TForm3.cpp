@@ -57,6 +57,14 @@ QToolButton *styleButton(const QString &letter, void (QFont::*setStyle)(bool))
     return button;
 }
 
+// A read-only field on the window's grey instead of the editable white.
+void greyOut(QWidget *field)
+{
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+}
+
 QString stamp(const QDateTime &at)
 {
     return LocalTime::shortDate(at.date()) + u" "_s + LocalTime::longTime(at.time());
@@ -111,9 +119,7 @@ QWidget *TForm3::buildTopStrip()
     ip = new QLineEdit;
     ip->setReadOnly(true);
     ip->setFocusPolicy(Qt::NoFocus);
-    QPalette grey = ip->palette();
-    grey.setColor(QPalette::Base, grey.color(QPalette::Window));
-    ip->setPalette(grey);
+    greyOut(ip);
     nc = new QLineEdit;
     nc->setReadOnly(true);
     auto *row = new QHBoxLayout(strip);
@@ -172,9 +178,7 @@ QWidget *TForm3::buildHistoryPanel()
     ltjl = new QPlainTextEdit;
     ltjl->setReadOnly(true);
     ltjl->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QPalette grey = ltjl->palette();
-    grey.setColor(QPalette::Base, grey.color(QPalette::Window));
-    ltjl->setPalette(grey);
+    greyOut(ltjl);
     auto *layout = new QVBoxLayout(Panel2);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ltjl);

@@ -1,6 +1,3 @@
-#include "core/Gbk.h"
-#include "net/Exceptions.h"
-#include "tests/support/TempDir.h"
 #include "ui/ChatLog.h"
 
 #include <QFileInfo>
@@ -20,15 +17,4 @@ TEST(ChatLog, FileNamesStayInsideChatdatAndOrdinaryEntriesKeepTheirText)
     EXPECT_TRUE(longName.startsWith(u"/peer/chatdat/[4]名"_s));
     EXPECT_LE(QFileInfo(longName).fileName().toUtf8().size(), 255);
     EXPECT_EQ(ChatLog::transcriptFileName(dir), u"/peer/chatdat/聊天室.txt"_s);
-}
-
-TEST(ChatLog, ReadingTurnsEveryLineBreakIntoCrLfAndWritingCreatesTheFolder)
-{
-    TempDir dir;
-    const QString path = ChatLog::fileName(dir.path(), u"[1]阿红"_s);
-    ChatLog::write(path, u"阿红:[x]\r好\r\r\n"_s);
-    EXPECT_EQ(dir.read(u"chatdat/[1]阿红.txt"_s), Gbk::encode(u"阿红:[x]\r好\r\r\n"_s));
-    dir.write(u"chatdat/[1]阿红.txt"_s, "a\rb\nc\r\nd");
-    EXPECT_EQ(ChatLog::read(path), u"a\r\nb\r\nc\r\nd"_s);
-    EXPECT_THROW(ChatLog::read(path + u"-missing"_s), Exception);
 }
