@@ -6,15 +6,22 @@
 #include "ui/FixedHeightDelegate.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
+#include "ui/PaneText.h"
 #include "ui/TForm2.h"
+#include "ui/TForm3.h"
+#include "ui/TForm4.h"
+#include "ui/TForm5.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
 
@@ -161,7 +168,14 @@ void TForm1::bindEndpoint()
     receiving_ = lwudp->BoundPort() == UdpPort;
 }
 
-void TForm1::setSettingsWindow(TForm2 *settings) { settings_ = settings; }
+void TForm1::setSettingsWindow(TForm2 *settings)
+{
+    settings_ = settings;
+    if (settings)
+        settings->setMainWindow(this);
+}
+
+TForm4 *TForm1::addFriendDialog() const { return addFriendDialog_; }
 
 QString TForm1::statusText() const { return ztPanel0->text(); }
 
@@ -347,20 +361,56 @@ void TForm1::buddyListChanged(const QStringList &entries)
     userlist->addItems(entries);
 }
 
-// --- Windows of later steps: the message window, the chat-room view, the add-friend dialog
-// and the file windows. Until they are built, what would go to them is dropped safely.
+// --- Windows opened from the main window and by the dispatcher. The file windows are of a
+// later step: until they are built, what would go to them is dropped safely.
 
-void TForm1::openSendMessageWindow(const QString &, const QString &) {}
+void TForm1::openSendMessageWindow(const QString &ip, const QString &nc)
+{
+    openMessageWindow(u"发送消息"_s, ip, nc)->show();
+}
 
 void TForm1::openSendFileWindow(const QString &) {}
 
-void TForm1::openAddFriendDialog() {}
+void TForm1::openAddFriendDialog()
+{
+    addFriendDialog_ = new TForm4(*this);
+    addFriendDialog_->show();
+}
 
-void TForm1::showMessageWindow(const QString &, const QString &, const QString &, const QString &, bool) {}
+// The window's own show steps report their errors themselves, so this returns normally and
+// the dispatcher goes on to its automatic reply.
+void TForm1::showMessageWindow(const QString &caption, const QString &ip, const QString &nc,
+                               const QString &mess, bool answerable)
+{
+    TForm3 *window = openMessageWindow(caption, ip, nc);
+    PaneText::set(window->mess, mess);
+    window->fs->setEnabled(answerable);
+    window->inpu->setEnabled(answerable);
+    window->show();
+}
 
-void TForm1::appendChatRoomEntry(const QString &) {}
+void TForm1::appendChatRoomEntry(const QString &entry)
+{
+    if (TForm5 *view = settings_ ? settings_->chatRoomView() : nullptr)
+        view->appendEntry(entry);
+}
 
-bool TForm1::closeAddFriendDialog() { return false; }
+bool TForm1::closeAddFriendDialog()
+{
+    if (!addFriendDialog_)
+        return false;
+    addFriendDialog_->acceptReply();
+    return true;
+}
+
+TForm3 *TForm1::openMessageWindow(const QString &caption, const QString &ip, const QString &nc)
+{
+    auto *window = new TForm3(*this);
+    window->setWindowTitle(caption);
+    window->ip->setText(ip);
+    window->nc->setText(nc);
+    return window;
+}
 
 bool TForm1::clickTrueSend() { return false; }
 

@@ -14,6 +14,8 @@ class QListWidget;
 class QMenu;
 class QStatusBar;
 class TForm2;
+class TForm3;
+class TForm4;
 class TZnUDP;
 struct PeerContext;
 
@@ -34,6 +36,8 @@ public:
     // options from it and shows it from its menu.
     void setSettingsWindow(TForm2 *settings);
     TForm2 *settingsWindow() const { return settings_; }
+    // The most recently opened add-friend dialog while it exists, else null.
+    TForm4 *addFriendDialog() const;
 
     PeerContext &context() { return context_; }
     ContactStore &store() { return store_; }
@@ -116,7 +120,9 @@ private:
     void showReply();
     // Entry text of the selected buddy, or nothing when no buddy is selected.
     std::optional<QString> selectedEntry() const;
-    // Windows of later steps. Until they exist these only keep the commands safe.
+    // A new message window with its caption and fields set, not yet shown.
+    TForm3 *openMessageWindow(const QString &caption, const QString &ip, const QString &nc);
+    // The windows the buddy list's commands open.
     void openSendMessageWindow(const QString &ip, const QString &nc);
     void openSendFileWindow(const QString &ip);
     void openAddFriendDialog();
@@ -125,6 +131,8 @@ private:
     StatusModes modes_;
     ContactStore store_;
     QPointer<TForm2> settings_;
+    // Where a friend accept goes; null once that dialog has been released.
+    QPointer<TForm4> addFriendDialog_;
     bool receiving_ = false;
     bool started_ = false;
     Dispatcher dispatcher_;

@@ -9,6 +9,8 @@
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
 #include "ui/QtMediaPlayer.h"
+#include "ui/TForm1.h"
+#include "ui/TForm5.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
@@ -232,13 +234,27 @@ void TForm2::autopopClick()
         openChatRoomView();
 }
 
+void TForm2::setMainWindow(TForm1 *main) { main_ = main; }
+
+TForm5 *TForm2::chatRoomView() const { return chatRoom_; }
+
 void TForm2::openChatRoomView()
 {
-    // The chat-room view is not built yet; chat-room mode then only routes incoming
-    // messages to it (the dispatcher reads autopop).
+    if (!main_)
+        return;
+    chatRoom_ = new TForm5(*main_, *this);
+    chatRoom_->show();
 }
 
-void TForm2::closeChatRoomView() {}
+// Closing the view ticks autopop, which asks for this once more: the view is then already
+// closing, and its close has no further effect.
+void TForm2::closeChatRoomView()
+{
+    TForm5 *view = chatRoom_;
+    chatRoom_ = nullptr;
+    if (view)
+        view->close();
+}
 
 void TForm2::Button4Click()
 {

@@ -2,6 +2,7 @@
 
 #include "ui/DisplayStyle.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class MediaPlayer;
@@ -14,6 +15,8 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class QToolButton;
+class TForm1;
+class TForm5;
 struct PeerContext;
 
 // The settings window: nickname and options, background music, and the About tab. It lives
@@ -33,6 +36,11 @@ public:
     QString nickname() const;
     // Puts a nickname into myname, cut to NicknameBytes on a character boundary.
     void setNickname(const QString &name);
+
+    // The main window, beside which the chat-room view docks (set by the main window).
+    void setMainWindow(TForm1 *main);
+    // The current chat-room view: null in auto-pop-up mode.
+    TForm5 *chatRoomView() const;
 
     MediaPlayer &player() { return *player_; }
     int trackIndex() const { return trackIndex_; }
@@ -92,12 +100,14 @@ private:
     void connectHandlers();
     void playTrack(int index);
     void mediaFailed(const QString &description);
-    // Chat-room view of the next window to come: opened when auto-pop-up mode is cleared,
-    // closed when it is set again. Until that view exists both are empty hooks.
+    // The chat-room view: a new one opened when auto-pop-up mode is cleared, the current one
+    // closed when it is set again.
     void openChatRoomView();
     void closeChatRoomView();
 
     PeerContext &context_;
+    QPointer<TForm1> main_;
+    QPointer<TForm5> chatRoom_;
     MediaPlayer *player_;
     int trackIndex_ = 0;
     bool fileGiven_ = false;

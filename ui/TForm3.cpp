@@ -1,0 +1,423 @@
+#include "ui/TForm3.h"
+
+#include "core/LocalTime.h"
+#include "core/Packet.h"
+#include "core/PeerContext.h"
+#include "core/Prompts.h"
+#include "net/Exceptions.h"
+#include "ui/ChatLog.h"
+#include "ui/ColorBox.h"
+#include "ui/GbkTextLimit.h"
+#include "ui/GuardedSlot.h"
+#include "ui/PaneText.h"
+#include "ui/TForm1.h"
+#include "ui/TForm2.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString SendHint = u"Ctrl+Enter 发送消息"_s;
+
+QPushButton *button75x25(const QString &caption, const QString &hint)
+{
+    auto *button = new QPushButton(caption);
+    button->setFixedSize(75, 25);
+    button->setToolTip(hint);
+    return button;
+}
+
+// One of the toolbar's style buttons: up at first, down while its style is on.
+QToolButton *styleButton(const QString &letter, void (QFont::*setStyle)(bool))
+{
+    auto *button = new QToolButton;
+    QFont font = button->font();
+    (font.*setStyle)(true);
+    button->setFont(font);
+    button->setText(letter);
+    button->setCheckable(true);
+    button->setAutoRaise(true);
+    return button;
+}
+
+// A read-only field on the window's grey instead of the editable white.
+void greyOut(QWidget *field)
+{
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+}
+
+QString stamp(const QDateTime &at)
+{
+    return LocalTime::shortDate(at.date()) + u" "_s + LocalTime::longTime(at.time());
+}
+
+} // namespace
+
+TForm3::TForm3(TForm1 &main)
+    : QWidget(&main, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      main_(main)
+{
+    setWindowTitle(u"消息窗口"_s);
+    FontDialog1.setFamilies({u"MS Sans Serif"_s, u"DejaVu Sans"_s});
+    FontDialog1.setPixelSize(11);
+
+    mess = new QPlainTextEdit;
+    mess->setReadOnly(true);
+    mess->setFocusPolicy(Qt::NoFocus);
+    mess->setFixedHeight(110);
+    mess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    inpu = new QPlainTextEdit;
+    inpu->setFixedHeight(45);
+    inpu->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    inpu->setToolTip(SendHint);
+    new GbkTextLimit(inpu, MessageBytes);
+    inpu->setFocus();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 2);
+    layout->setSpacing(3);
+    layout->addWidget(buildTopStrip());
+    layout->addWidget(buildToolBar());
+    layout->addWidget(mess);
+    layout->addWidget(inpu);
+    layout->addWidget(buildButtonRow());
+    layout->addStretch();
+    layout->addWidget(buildHistoryPanel());
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(3000);
+    Timer1->setSingleShot(true);
+    connectHandlers();
+    setFixedSize(392, HistoryHiddenHeight);
+    move(266, 68);
+}
+
+QWidget *TForm3::buildTopStrip()
+{
+    auto *strip = new QWidget;
+    strip->setFixedHeight(32);
+    ip = new QLineEdit;
+    ip->setReadOnly(true);
+    ip->setFocusPolicy(Qt::NoFocus);
+    greyOut(ip);
+    nc = new QLineEdit;
+    nc->setReadOnly(true);
+    auto *row = new QHBoxLayout(strip);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(new QLabel(u"远程信息："_s));
+    row->addWidget(ip, 1);
+    row->addWidget(new QLabel(u"昵称："_s));
+    row->addWidget(nc, 1);
+    return strip;
+}
+
+QToolBar *TForm3::buildToolBar()
+{
+    ToolBar1 = new QToolBar;
+    ToolBar1->setFixedHeight(25);
+    ToolBar1->setMovable(false);
+    zt = new QComboBox;
+    zt->setEditable(true);
+    zt->setFixedWidth(128);
+    zts = new ColorBox;
+    zts->setFixedWidth(56);
+    zh = new QComboBox;
+    zh->setEditable(true);
+    for (int size = 9; size <= 30; ++size)
+        zh->addItem(QString::number(size));
+    zh->lineEdit()->setMaxLength(2);
+    zh->setEditText(u"12"_s);
+    zh->setFixedWidth(44);
+    b = styleButton(u"B"_s, &QFont::setBold);
+    i = styleButton(u"I"_s, &QFont::setItalic);
+    u = styleButton(u"U"_s, &QFont::setUnderline);
+    bgs = new ColorBox;
+    bgs->setFixedWidth(56);
+    for (QWidget *control : std::initializer_list<QWidget *>{zt, zts, zh, b, i, u, bgs})
+        ToolBar1->addWidget(control);
+    return ToolBar1;
+}
+
+QWidget *TForm3::buildButtonRow()
+{
+    auto *row = new QWidget;
+    fs = button75x25(u"发送信息"_s, SendHint);
+    Button1 = button75x25(u"聊天记录"_s, u"是否需要保存聊天记录，可以在系统选项中设置。"_s);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch();
+    layout->addWidget(fs);
+    layout->addWidget(Button1);
+    return row;
+}
+
+QWidget *TForm3::buildHistoryPanel()
+{
+    Panel2 = new QWidget;
+    Panel2->setFixedHeight(0);
+    ltjl = new QPlainTextEdit;
+    ltjl->setReadOnly(true);
+    ltjl->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    greyOut(ltjl);
+    auto *layout = new QVBoxLayout(Panel2);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(ltjl);
+    return Panel2;
+}
+
+void TForm3::connectHandlers()
+{
+    ErrorReporter &reporter = *main_.context().reporter;
+    connect(fs, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm3::fsClick));
+    connect(Button1, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm3::Button1Click));
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm3::Timer1Timer));
+    // Only the user's edits count: texts the window sets itself open no dialog.
+    connect(zt->lineEdit(), &QLineEdit::textEdited, this, guardedSlot(reporter, this, &TForm3::ztChange));
+    connect(zts, &QComboBox::activated, this, guardedSlot(reporter, this, &TForm3::ztsChange));
+    connect(zh, &QComboBox::textActivated, this, guardedSlot(reporter, this, &TForm3::zhChange));
+    connect(zh->lineEdit(), &QLineEdit::textEdited, this, guardedSlot(reporter, this, &TForm3::zhChange));
+    connect(b, &QToolButton::clicked, this, guardedSlot(reporter, this, &TForm3::bClick));
+    connect(i, &QToolButton::clicked, this, guardedSlot(reporter, this, &TForm3::iClick));
+    connect(u, &QToolButton::clicked, this, guardedSlot(reporter, this, &TForm3::uClick));
+    connect(bgs, &QComboBox::activated, this, guardedSlot(reporter, this, &TForm3::bgsChange));
+    inpu->installEventFilter(this);
+    zh->installEventFilter(this);
+    zh->lineEdit()->installEventFilter(this);
+}
+
+void TForm3::guard(void (TForm3::*handler)()) { guardedSlot(*main_.context().reporter, this, handler)(); }
+
+void TForm3::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        guard(&TForm3::FormShow);
+}
+
+void TForm3::closeEvent(QCloseEvent *event)
+{
+    // A log that cannot be written keeps the window open, with its history.
+    if (guarded(*main_.context().reporter, [this] { FormClose(); }))
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TForm3::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool keyPress = event->type() == QEvent::KeyPress;
+    if (watched == inpu && keyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        guarded(*main_.context().reporter, [this, key] { inpuKeyDown(key); });
+    } else if (watched == inpu && event->type() == QEvent::KeyRelease) {
+        guard(&TForm3::inpuKeyUp);
+    } else if ((watched == zh || watched == zh->lineEdit()) && keyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Tab && key != Qt::Key_Backtab) {
+            guard(&TForm3::zhKeyDown);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+TForm2 *TForm3::settings() const { return main_.settingsWindow(); }
+
+bool TForm3::saveChatLog() const { return settings() && settings()->bcf->isChecked(); }
+
+QString TForm3::chatLogPath() const { return ChatLog::fileName(main_.context().appDir, nc->text()); }
+
+QString TForm3::historyEntry(const QString &name, const QDateTime &at, const QString &text)
+{
+    return name + u":["_s + stamp(at) + u"]\r"_s + text + u"\r"_s;
+}
+
+QString TForm3::chatRoomLine(const QString &peer, const QDateTime &at, const QString &text)
+{
+    return u"你对"_s + peer + u"说:["_s + stamp(at) + u"]\r\n"_s + text + u"\r\n"_s + QString(51, u'-');
+}
+
+void TForm3::appendHistory(const QString &entry)
+{
+    // A new last line: after a line break if the text does not end with one.
+    if (!history_.isEmpty() && !history_.endsWith(u"\r\n"_s))
+        history_ += u"\r\n"_s;
+    history_ += entry + u"\r\n"_s;
+    PaneText::set(ltjl, history_);
+}
+
+void TForm3::FormShow()
+{
+    const DisplayStyle style = settings() ? settings()->sf : DisplayStyle::initial();
+    mess->setFont(style.font);
+    setMessColor(QPalette::Text, style.color);
+    setMessColor(QPalette::Base, style.background);
+    showFontName(style.font);
+    if (!saveChatLog())
+        return;
+    const QString path = chatLogPath();
+    if (QFile::exists(path)) {
+        history_ = ChatLog::read(path);
+        PaneText::set(ltjl, history_);
+    } else {
+        ChatLog::write(path, history_);
+    }
+    if (!mess->toPlainText().isEmpty())
+        appendHistory(historyEntry(nc->text(), QDateTime::currentDateTime(), PaneText::get(mess)));
+}
+
+void TForm3::fsClick()
+{
+    if (TForm2 *s = settings())
+        s->sf = messStyle();
+    setHistoryShown(false);
+    const QString text = PaneText::get(inpu);
+    if (text.isEmpty()) {
+        main_.context().prompts->information(u"不能发送空消息！"_s);
+        return;
+    }
+    const QByteArray packet = Packet::message(text);
+    const QDateTime now = QDateTime::currentDateTime();
+    if (saveChatLog())
+        appendHistory(historyEntry(main_.ownNickname(), now, text));
+    if (!main_.autoPopup())
+        main_.appendChatRoomEntry(chatRoomLine(nc->text(), now, text));
+    Packet::send(*main_.lwudp, ip->text(), packet);
+    close();
+}
+
+void TForm3::FormClose()
+{
+    if (saveChatLog())
+        ChatLog::write(chatLogPath(), history_);
+    Timer1->start();
+}
+
+void TForm3::Timer1Timer() { deleteLater(); }
+
+void TForm3::Button1Click() { setHistoryShown(!historyShown_); }
+
+void TForm3::setHistoryShown(bool shown)
+{
+    historyShown_ = shown;
+    Panel2->setFixedHeight(shown ? HistoryPanelHeight : 0);
+    setFixedHeight(shown ? HistoryShownHeight : HistoryHiddenHeight);
+}
+
+void TForm3::inpuKeyDown(int key)
+{
+    setWindowTitle(u"发送消息"_s);
+    const bool ctrl = key == Qt::Key_Control;
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (ctrl)
+        ctrlSeen_ = true;
+    if (enter)
+        enterSeen_ = true;
+    if (!ctrl && !enter)
+        ctrlSeen_ = enterSeen_ = false;
+    if (ctrlSeen_ && enterSeen_) {
+        ctrlSeen_ = enterSeen_ = false;
+        fsClick();
+    }
+}
+
+void TForm3::inpuKeyUp() { mess->setPlainText(inpu->toPlainText()); }
+
+void TForm3::ztChange()
+{
+    bool accepted = false;
+    const QFont chosen = main_.context().prompts->chooseFont(FontDialog1, &accepted);
+    if (accepted)
+        FontDialog1 = chosen;
+    FontDialog1Close();
+    showFontName(FontDialog1);
+}
+
+void TForm3::FontDialog1Close()
+{
+    mess->setFont(FontDialog1);
+    setMessColor(QPalette::Text, QGuiApplication::palette().color(QPalette::WindowText));
+}
+
+// The name from its start, however narrow the box.
+void TForm3::showFontName(const QFont &font)
+{
+    zt->setEditText(font.family());
+    zt->lineEdit()->setCursorPosition(0);
+}
+
+void TForm3::ztsChange() { setMessColor(QPalette::Text, zts->color()); }
+
+void TForm3::zhChange()
+{
+    const QString text = zh->currentText();
+    if (text.isEmpty())
+        return;
+    bool ok = false;
+    const int size = text.toInt(&ok);
+    if (!ok)
+        throw Exception(u"'%1' is not a valid integer value"_s.arg(text));
+    if (size <= 0)
+        return; // a font has no size 0: keep the size it has
+    QFont font = mess->font();
+    font.setPointSize(size);
+    mess->setFont(font);
+}
+
+void TForm3::zhKeyDown() { zh->setEditText(u"12"_s); }
+
+void TForm3::bClick()
+{
+    QFont font = mess->font();
+    font.setBold(b->isChecked());
+    mess->setFont(font);
+}
+
+void TForm3::iClick()
+{
+    QFont font = mess->font();
+    font.setItalic(i->isChecked());
+    mess->setFont(font);
+}
+
+void TForm3::uClick()
+{
+    QFont font = mess->font();
+    font.setUnderline(u->isChecked());
+    mess->setFont(font);
+}
+
+void TForm3::bgsChange() { setMessColor(QPalette::Base, bgs->color()); }
+
+void TForm3::setMessColor(QPalette::ColorRole role, const QColor &color)
+{
+    QPalette palette = mess->palette();
+    palette.setColor(role, color);
+    mess->setPalette(palette);
+}
+
+DisplayStyle TForm3::messStyle() const
+{
+    return DisplayStyle{mess->font(), mess->palette().color(QPalette::Text),
+                        mess->palette().color(QPalette::Base)};
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "ui/DisplayStyle.h"
+
+#include <QDateTime>
+#include <QFont>
+#include <QPalette>
+#include <QWidget>
+
+class ColorBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class TForm1;
+class TForm2;
+
+// The message window: one turn of a conversation with one peer. It shows the peer's address
+// and entry, the message that arrived (or a live copy of the reply being typed), sends one
+// type-1 packet and closes. It keeps the conversation's history, logged to the peer's chat
+// log file while the settings window's save option is on. Created by its opener as a child
+// window of the main window, shown once, and released 3000 ms after closing.
+class TForm3 : public QWidget {
+    Q_OBJECT
+public:
+    // Longest message, in GBK bytes (line breaks count as CR LF).
+    static constexpr int MessageBytes = 200;
+    static constexpr int HistoryHiddenHeight = 280;
+    static constexpr int HistoryShownHeight = 450;
+    static constexpr int HistoryPanelHeight = 170;
+
+    // A hidden window with empty fields; the opener sets the caption, ip, nc and mess and
+    // shows it.
+    explicit TForm3(TForm1 &main);
+
+    // The chat log file of nc's conversation.
+    QString chatLogPath() const;
+    // The history pane's text as logged (entries with their CR and CR LF bytes).
+    QString historyText() const { return history_; }
+
+    // A history entry: name, ":[", date, " ", time, "]", CR, text, CR.
+    static QString historyEntry(const QString &name, const QDateTime &at, const QString &text);
+    // The chat-room line of a sent message: "你对", peer, "说:[", date, " ", time, "]", CR LF,
+    // text, CR LF and 51 "-".
+    static QString chatRoomLine(const QString &peer, const QDateTime &at, const QString &text);
+
+    // Handlers.
+    void FormShow();
+    void fsClick();
+    void FormClose();
+    void Timer1Timer();
+    void Button1Click();
+    void inpuKeyDown(int key);
+    void inpuKeyUp();
+    void ztChange();
+    void FontDialog1Close();
+    void ztsChange();
+    void zhChange();
+    void zhKeyDown();
+    void bClick();
+    void iClick();
+    void uClick();
+    void bgsChange();
+
+    // Controls.
+    QLineEdit *ip;
+    QLineEdit *nc;
+    QToolBar *ToolBar1;
+    QComboBox *zt;
+    ColorBox *zts;
+    QComboBox *zh;
+    QToolButton *b;
+    QToolButton *i;
+    QToolButton *u;
+    ColorBox *bgs;
+    QPlainTextEdit *mess;
+    QPlainTextEdit *inpu;
+    QPushButton *fs;
+    QPushButton *Button1;
+    QWidget *Panel2;
+    QPlainTextEdit *ltjl;
+    // The font dialog's own font: where the next font dialog starts, and what the display
+    // pane takes when it closes. The dialog has no colour: the pane's text then takes the
+    // window-text colour.
+    QFont FontDialog1;
+    QTimer *Timer1;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *buildTopStrip();
+    QToolBar *buildToolBar();
+    QWidget *buildButtonRow();
+    QWidget *buildHistoryPanel();
+    void connectHandlers();
+    void guard(void (TForm3::*handler)());
+
+    TForm2 *settings() const;
+    bool saveChatLog() const;
+    void setHistoryShown(bool shown);
+    void appendHistory(const QString &entry);
+    void showFontName(const QFont &font);
+    void setMessColor(QPalette::ColorRole role, const QColor &color);
+    DisplayStyle messStyle() const;
+
+    TForm1 &main_;
+    QString history_;
+    bool historyShown_ = false;
+    bool ctrlSeen_ = false;
+    bool enterSeen_ = false;
+};

@@ -1,0 +1,106 @@
+#include "ui/TForm4.h"
+
+#include "core/Packet.h"
+#include "core/PeerContext.h"
+#include "core/Prompts.h"
+#include "ui/GuardedSlot.h"
+#include "ui/TForm1.h"
+#include "ui/TForm2.h"
+#include "ui/WindowPlacement.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+TForm4::TForm4(TForm1 &main)
+    : QWidget(&main, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      main_(main)
+{
+    setWindowTitle(u"添加好友"_s);
+    dfip = new QLineEdit;
+    dfip->setMaxLength(AddressLength);
+    Button1 = new QPushButton(u"发送申请"_s);
+    auto *layout = new QHBoxLayout(this);
+    layout->addWidget(new QLabel(u"对方IP:"_s));
+    layout->addWidget(dfip, 1);
+    layout->addWidget(Button1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(30000);
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(2000);
+    Timer2->setSingleShot(true);
+
+    ErrorReporter &reporter = *main_.context().reporter;
+    connect(Button1, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm4::Button1Click));
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm4::Timer1Timer));
+    connect(Timer2, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm4::Timer2Timer));
+    dfip->installEventFilter(this);
+    setFixedSize(268, 43);
+    centreOnDesktop(this);
+}
+
+void TForm4::closeEvent(QCloseEvent *event)
+{
+    guarded(*main_.context().reporter, [this] { FormClose(); });
+    QWidget::closeEvent(event);
+}
+
+bool TForm4::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == dfip && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        guarded(*main_.context().reporter, [this, key] { dfipKeyDown(key); });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm4::Button1Click()
+{
+    if (dfip->text().isEmpty()) {
+        main_.context().prompts->information(u"请填写完整！"_s);
+        return;
+    }
+    Button1->setEnabled(false);
+    Packet::send(*main_.lwudp, dfip->text(), Packet::friendRequest(main_.ownNickname()));
+    Timer1->start();
+}
+
+void TForm4::dfipKeyDown(int key)
+{
+    // Like a click: nothing while a request is pending and the button is disabled.
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && Button1->isEnabled())
+        Button1Click();
+}
+
+void TForm4::Timer1Timer()
+{
+    Timer1->stop();
+    Button1->setEnabled(true);
+    main_.context().prompts->information(u"超时，网络不通或者对方没有运行本程序!"_s);
+}
+
+void TForm4::acceptReply()
+{
+    close();
+    Button1->setEnabled(true);
+    dfip->clear();
+    Timer1->stop();
+}
+
+void TForm4::FormClose()
+{
+    Button1->setEnabled(true);
+    Timer1->stop();
+    dfip->clear();
+    Timer2->start();
+}
+
+void TForm4::Timer2Timer() { deleteLater(); }

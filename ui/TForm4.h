@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QWidget>
+
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class TForm1;
+
+// The add-friend dialog: sends a friend request (type 2, the own nickname) to the address
+// typed in dfip and waits up to 30 s for the peer's friend accept, which the dispatcher
+// delivers by closing the most recently opened dialog. Created anew for each use as a child
+// window of the main window, and released 2000 ms after closing.
+class TForm4 : public QWidget {
+    Q_OBJECT
+public:
+    // Longest address text: a dotted-decimal address such as 255.255.255.255.
+    static constexpr int AddressLength = 15;
+
+    explicit TForm4(TForm1 &main);
+
+    // The friend accept arrived: close the dialog and reset it (button enabled, box cleared,
+    // no time-out).
+    void acceptReply();
+
+    // Handlers.
+    void Button1Click();
+    void dfipKeyDown(int key);
+    void Timer1Timer();
+    void FormClose();
+    void Timer2Timer();
+
+    // Controls.
+    QLineEdit *dfip;
+    QPushButton *Button1;
+    QTimer *Timer1; // request time-out
+    QTimer *Timer2; // destruction after closing
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    TForm1 &main_;
+};
