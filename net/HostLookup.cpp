@@ -13,6 +13,7 @@
 struct HostLookup::Shared {
     std::atomic<bool> done{false};
     quint32 address = 0; // host order; written before done
+    QByteArray canonicalName; // written before done
     int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     ~Shared()
     {
@@ -35,9 +36,12 @@ HostLookup::HostLookup(const QString &name, QObject *parent) : QObject(parent), 
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_CANONNAME;
         addrinfo *found = nullptr;
         if (::getaddrinfo(host.constData(), nullptr, &hints, &found) == 0 && found) {
             shared->address = ntohl(reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr);
+            if (found->ai_canonname)
+                shared->canonicalName = found->ai_canonname;
             ::freeaddrinfo(found);
         }
         shared->done.store(true, std::memory_order_release);
@@ -48,8 +52,10 @@ HostLookup::HostLookup(const QString &name, QObject *parent) : QObject(parent), 
     connect(answered_, &QSocketNotifier::activated, this, [this] {
         answered_->setEnabled(false);
         finished_ = true;
-        if (shared_->done.load(std::memory_order_acquire))
+        if (shared_->done.load(std::memory_order_acquire)) {
             address_ = shared_->address;
+            canonicalName_ = QString::fromUtf8(shared_->canonicalName);
+        }
         emit finished();
     });
 }

@@ -19,6 +19,8 @@ public:
     // The first IPv4 address of the answer in host byte order; 0 when the name did not
     // resolve (or the look-up has not finished).
     quint32 address() const { return address_; }
+    // The official (canonical) name of the host; empty when the name did not resolve.
+    QString canonicalName() const { return canonicalName_; }
 
 signals:
     void finished();
@@ -29,4 +31,5 @@ private:
     QSocketNotifier *answered_ = nullptr;
     bool finished_ = false;
     quint32 address_ = 0;
+    QString canonicalName_;
 };

@@ -1,10 +1,13 @@
 #include "ui/TForm2.h"
 
+#include "net/HostLookup.h"
+
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
+#include "net/HostLookup.h"
 #include "ui/GbkByteLimitValidator.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
@@ -16,6 +19,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -330,13 +334,13 @@ void TForm2::gethostif()
 {
     const QString name = QHostInfo::localHostName();
     hostif->setText(hostLabelText(QString(), name));
-    QHostInfo::lookupHost(name, hostif, [this, name](const QHostInfo &info) {
-        const QList<QHostAddress> addresses = info.addresses();
-        for (const QHostAddress &address : addresses) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                hostif->setText(hostLabelText(address.toString(), name));
-                return;
-            }
+    // The look-up answers on this thread's event loop; it dies with the label if that goes first.
+    auto *lookup = new HostLookup(name, hostif);
+    connect(lookup, &HostLookup::finished, hostif, [this, lookup, name] {
+        if (lookup->address() != 0) {
+            const QString official = lookup->canonicalName().isEmpty() ? name : lookup->canonicalName();
+            hostif->setText(hostLabelText(QHostAddress(lookup->address()).toString(), official));
         }
+        lookup->deleteLater();
     });
 }
