@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the network tests with ThreadSanitizer (into build-tsan) and with AddressSanitizer plus
-# UndefinedBehaviorSanitizer (into build-asan), and runs them through ctest in each.
+# Runs the whole test suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan),
+# and every suite whose code runs on connection threads (network and file transfer) under
+# ThreadSanitizer (build-tsan).
 # Usage: scripts/test-sanitizers.sh [tsan|asan]...   (both when none is given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,21 +10,38 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 export ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
-run() {
-  local dir=$1 sanitize=$2
-  echo "== $dir (-fsanitize=$sanitize)"
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVINO_SANITIZE="$sanitize" >/dev/null
-  cmake --build "$dir" --target net_tests -j2
-  # Only the network tests are built here; the other suites show up as *_NOT_BUILT.
-  (cd "$dir" && QT_QPA_PLATFORM=offscreen ../scripts/isolated.sh ctest --output-on-failure -E '_NOT_BUILT' --timeout 600)
+configure() {
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVINO_SANITIZE="$2" >/dev/null
+}
+
+run_ctest() {
+  # Suites that were not built show up as *_NOT_BUILT and are skipped.
+  (cd "$1" && QT_QPA_PLATFORM=offscreen ../scripts/isolated.sh \
+     ctest --output-on-failure -j2 -E '_NOT_BUILT' --timeout 600)
+}
+
+asan() {
+  echo "== build-asan (-fsanitize=address,undefined), whole suite"
+  configure build-asan address,undefined
+  cmake --build build-asan -j2
+  run_ctest build-asan
+}
+
+tsan() {
+  echo "== build-tsan (-fsanitize=thread), network and file-transfer suites"
+  configure build-tsan thread
+  local targets=(net_tests)
+  ninja -C build-tsan -t targets all | grep -q '^transfer_tests:' && targets+=(transfer_tests)
+  cmake --build build-tsan -j2 --target "${targets[@]}"
+  run_ctest build-tsan
 }
 
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(tsan asan)
 for t in "${targets[@]}"; do
   case "$t" in
-    tsan) run build-tsan thread ;;
-    asan) run build-asan address,undefined ;;
+    tsan) tsan ;;
+    asan) asan ;;
     *) echo "unknown target: $t" >&2; exit 2 ;;
   esac
 done
