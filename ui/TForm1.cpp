@@ -1,5 +1,6 @@
 #include "ui/TForm1.h"
 
+#include "core/FileWindows.h"
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
 #include "net/TZnUDP.h"
@@ -352,7 +353,11 @@ void TForm1::buddyListChanged(const QStringList &entries)
 
 void TForm1::openSendMessageWindow(const QString &, const QString &) {}
 
-void TForm1::openSendFileWindow(const QString &) {}
+void TForm1::openSendFileWindow(const QString &ip)
+{
+    if (fileWindows_)
+        fileWindows_->openSendFileWindow(ip);
+}
 
 void TForm1::openAddFriendDialog() {}
 
@@ -362,10 +367,18 @@ void TForm1::appendChatRoomEntry(const QString &) {}
 
 bool TForm1::closeAddFriendDialog() { return false; }
 
-bool TForm1::clickTrueSend() { return false; }
+bool TForm1::clickTrueSend() { return fileWindows_ && fileWindows_->clickTrueSend(); }
 
-void TForm1::openReceiveFileWindow(qint64, const QString &, const QString &) {}
+void TForm1::openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp)
+{
+    if (fileWindows_)
+        fileWindows_->openReceiveFileWindow(size, offer, fromIp);
+}
 
-bool TForm1::hasReceiveFileWindow() const { return false; }
+bool TForm1::hasReceiveFileWindow() const { return fileWindows_ && fileWindows_->hasReceiveFileWindow(); }
 
-void TForm1::showReceiveProgress(qint64) {}
+void TForm1::showReceiveProgress(qint64 position)
+{
+    if (fileWindows_)
+        fileWindows_->showReceiveProgress(position);
+}

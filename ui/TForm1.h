@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class FileWindows;
 class QAction;
 class QLabel;
 class QListWidget;
@@ -34,6 +35,8 @@ public:
     // options from it and shows it from its menu.
     void setSettingsWindow(TForm2 *settings);
     TForm2 *settingsWindow() const { return settings_; }
+    // The file windows, which the file command and the file packets reach; none until set.
+    void setFileWindows(FileWindows *windows) { fileWindows_ = windows; }
 
     PeerContext &context() { return context_; }
     ContactStore &store() { return store_; }
@@ -125,6 +128,7 @@ private:
     StatusModes modes_;
     ContactStore store_;
     QPointer<TForm2> settings_;
+    FileWindows *fileWindows_ = nullptr;
     bool receiving_ = false;
     bool started_ = false;
     Dispatcher dispatcher_;
