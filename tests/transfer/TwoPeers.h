@@ -2,6 +2,7 @@
 
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
+#include "core/Packet.h"
 #include "net/TZnStrm.h"
 #include "net/TZnStrmServ.h"
 #include "tests/support/TestPeer.h"
