@@ -21,7 +21,7 @@ using namespace Qt::Literals::StringLiterals;
 TForm7::TForm7(const FileWindowLinks &links) : FileWindow(links, u"接收文件"_s)
 {
     jsjd = new QProgressBar;
-    jsjd->setRange(0, 0);
+    jsjd->setRange(0, 100);
     Button1 = new QPushButton(u"接收"_s);
     Button2 = new QPushButton(u"拒绝"_s);
     fsm = new QLineEdit;
