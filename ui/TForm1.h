@@ -128,8 +128,8 @@ private:
     StatusModes modes_;
     ContactStore store_;
     QPointer<TForm2> settings_;
-    FileWindows *fileWindows_ = nullptr;
     bool receiving_ = false;
     bool started_ = false;
+    FileWindows *fileWindows_ = nullptr;
     Dispatcher dispatcher_;
 };
