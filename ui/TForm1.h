@@ -35,8 +35,6 @@ public:
     // options from it and shows it from its menu.
     void setSettingsWindow(TForm2 *settings);
     TForm2 *settingsWindow() const { return settings_; }
-    // The file windows, which the file command and the file packets reach; none until set.
-    void setFileWindows(FileWindows *windows) { fileWindows_ = windows; }
 
     PeerContext &context() { return context_; }
     ContactStore &store() { return store_; }
@@ -46,6 +44,8 @@ public:
     bool receiving() const { return receiving_; }
     // Text of the status bar's one panel.
     QString statusText() const;
+    // The file windows, which the file command and the file packets reach; none until set.
+    void setFileWindows(FileWindows *windows) { fileWindows_ = windows; }
 
     // Handlers.
     void FormShow();
