@@ -24,6 +24,8 @@ struct BenchPeer {
         : context{QString::fromStdString(dir), QString::fromStdString(ip), &prompts, &prompts}
     {
         form1.setFileWindows(&files);
+        if (!form1.receiving())
+            fail("bind the datagram port");
     }
 
     BenchPrompts prompts;
@@ -38,13 +40,21 @@ void useOffscreenPlatform()
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+// Runs the event loop until the peer's first box; true when that was the expected end message.
 // A role that has not ended after ten minutes gives up, so the benchmark always stops.
-void giveUpLater(QApplication &app)
+bool runUntilEndMessage(QApplication &app, BenchPeer &peer, const QString &expected)
 {
+    bool ended = false;
+    peer.prompts.onShown = [&](const QString &text) {
+        ended = text == expected;
+        app.quit();
+    };
     QTimer::singleShot(600000, &app, [&app] {
         std::fprintf(stderr, "stream_bench: the file windows did not finish\n");
-        app.exit(1);
+        app.quit();
     });
+    app.exec();
+    return ended;
 }
 
 } // namespace
@@ -54,14 +64,7 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
     useOffscreenPlatform();
     QApplication app(argc, argv);
     BenchPeer peer(o.dir, o.ip);
-    if (!peer.form1.receiving())
-        fail("bind the datagram port");
     peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
-    bool received = false;
-    peer.prompts.onShown = [&](const QString &text) {
-        received = text == u"接收完毕！"_s;
-        app.quit();
-    };
     // The user presses "接收" as soon as the offer's window is there.
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, &app, [&] {
@@ -70,10 +73,8 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
             window->Button1->click();
     });
     user.start(5);
-    giveUpLater(app);
     ready();
-    app.exec();
-    return received ? 0 : 1;
+    return runUntilEndMessage(app, peer, u"接收完毕！"_s) ? 0 : 1;
 }
 
 int windowSender(int argc, char **argv, const BenchOptions &o)
@@ -81,14 +82,7 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
     useOffscreenPlatform();
     QApplication app(argc, argv);
     BenchPeer peer(o.dir, o.from);
-    if (!peer.form1.receiving())
-        fail("bind the datagram port");
     peer.prompts.openAnswer = QString::fromStdString(o.file);
-    bool sent = false;
-    peer.prompts.onShown = [&](const QString &text) {
-        sent = text == u"发送完毕！"_s;
-        app.quit();
-    };
     peer.files.openSendFileWindow(QString::fromStdString(o.ip));
     TForm6 *window = peer.files.sendWindow();
     QElapsedTimer clock;
@@ -98,9 +92,7 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
         connected(sender);
     };
     window->Button1->click();
-    giveUpLater(app);
-    app.exec();
-    if (!sent)
+    if (!runUntilEndMessage(app, peer, u"发送完毕！"_s))
         return 1;
     std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
     return 0;

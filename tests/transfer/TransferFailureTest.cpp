@@ -5,23 +5,48 @@
 
 namespace {
 
-using TransferFailure = TwoPeers;
-
 const QString Interrupted = u"连接已中断"_s;
+const QByteArray Before = "the file the user had";
 
-// What is in the target's folder after a failure: the target as it was and nothing else.
-void expectUntouched(const TempDir &files, const QString &name, const QByteArray &before)
-{
-    EXPECT_EQ(files.read(name), before);
-    EXPECT_EQ(QDir(files.path()).entryList(QDir::Files | QDir::Hidden).filter(u".part"_s), QStringList());
-}
+class TransferFailure : public TwoPeers {
+protected:
+    // Sends a file of size bytes to target.bin, which holds Before. interrupt, if given, runs
+    // once B serves the connection and the body is going out. True once both windows have
+    // been released.
+    bool sendOverExistingTarget(qint64 size, const std::function<void()> &interrupt = {})
+    {
+        files.write(u"target.bin"_s, Before);
+        sending = openSendWindow();
+        receiving = offer(sending, makeFile(u"a.bin"_s, size));
+        if (!receiving)
+            return false;
+        if (interrupt) {
+            duringBody(sending, [this, interrupt] {
+                if (QTest::qWaitFor([&] { return receiving->jsd->ConnectionCount() == 1; }, Wait))
+                    interrupt();
+            });
+        }
+        accept(receiving, files.file(u"target.bin"_s));
+        return released(sending) && released(receiving);
+    }
+
+    // The target as it was, and no partial file beside it.
+    void expectTargetUntouched() const
+    {
+        EXPECT_EQ(files.read(u"target.bin"_s), Before);
+        EXPECT_EQ(QDir(files.path()).entryList(QDir::Files | QDir::Hidden).filter(u".part"_s), QStringList());
+    }
+
+    QPointer<TForm6> sending;
+    QPointer<TForm7> receiving;
+};
 
 } // namespace
 
 TEST_F(TransferFailure, RefusingSendsNothingAndTheSenderWaitsUntilCancelled)
 {
-    QPointer<TForm6> sending = openSendWindow();
-    QPointer<TForm7> receiving = offer(sending, makeFile(u"a.bin"_s, 1000));
+    sending = openSendWindow();
+    receiving = offer(sending, makeFile(u"a.bin"_s, 1000));
     ASSERT_TRUE(receiving);
     receiving->Button2->click();
     EXPECT_TRUE(released(receiving));
@@ -46,20 +71,8 @@ TEST_F(TransferFailure, RefusingSendsNothingAndTheSenderWaitsUntilCancelled)
 
 TEST_F(TransferFailure, CancelOnTheSenderDuringTheBodyLeavesTheTargetAsItWas)
 {
-    const QByteArray before = "the file the user had";
-    files.write(u"target.bin"_s, before);
-    QPointer<TForm6> sending = openSendWindow();
-    QPointer<TForm7> receiving = offer(sending, makeFile(u"a.bin"_s, 5 * 1024 * 1024));
-    ASSERT_TRUE(receiving);
-    duringBody(sending, [&] {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return receiving->jsd->ConnectionCount() == 1; }, Wait));
-        sending->Button2->click();
-    });
-    accept(receiving, files.file(u"target.bin"_s));
-
-    ASSERT_TRUE(released(sending));
-    ASSERT_TRUE(released(receiving));
-    expectUntouched(files, u"target.bin"_s, before);
+    ASSERT_TRUE(sendOverExistingTarget(5 * 1024 * 1024, [this] { sending->Button2->click(); }));
+    expectTargetUntouched();
     // The abort closes the connection twice, each time with the same end message.
     EXPECT_EQ(a.prompts.texts(u"message"_s), (QStringList{Interrupted, Interrupted}));
     EXPECT_EQ(a.reporter.errors, QStringList{u"Socket send aborted"_s});
@@ -70,30 +83,20 @@ TEST_F(TransferFailure, CancelOnTheSenderDuringTheBodyLeavesTheTargetAsItWas)
 
 TEST_F(TransferFailure, ReceiverClosingDuringTheBodyGetsNoFileAndTheSenderNoSuccess)
 {
-    const QByteArray before = "the file the user had";
-    files.write(u"target.bin"_s, before);
-    QPointer<TForm6> sending = openSendWindow();
-    QPointer<TForm7> receiving = offer(sending, makeFile(u"a.bin"_s, 5 * 1024 * 1024));
-    ASSERT_TRUE(receiving);
-    // Released at once, while its connection may still be finishing on its thread.
-    receiving->Timer1->setInterval(0);
-    duringBody(sending, [&] {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return receiving->jsd->ConnectionCount() == 1; }, Wait));
+    ASSERT_TRUE(sendOverExistingTarget(5 * 1024 * 1024, [this] {
+        // Released at once, while its connection may still be finishing on its thread.
+        receiving->Timer1->setInterval(0);
         receiving->Button2->click();
-    });
-    accept(receiving, files.file(u"target.bin"_s));
-
-    ASSERT_TRUE(released(sending));
-    ASSERT_TRUE(released(receiving));
-    expectUntouched(files, u"target.bin"_s, before);
+    }));
+    expectTargetUntouched();
     EXPECT_EQ(a.prompts.texts(u"message"_s), QStringList{Interrupted});
     EXPECT_FALSE(b.prompts.texts(u"message"_s).contains(u"接收完毕！"_s));
 }
 
 TEST_F(TransferFailure, TargetFolderThatCannotBeWrittenEndsInterruptedOnBothSides)
 {
-    QPointer<TForm6> sending = openSendWindow();
-    QPointer<TForm7> receiving = offer(sending, makeFile(u"a.bin"_s, 300000));
+    sending = openSendWindow();
+    receiving = offer(sending, makeFile(u"a.bin"_s, 300000));
     ASSERT_TRUE(receiving);
     // A folder that is not there: nothing can be created in it, whoever runs the test.
     accept(receiving, files.file(u"gone/target.bin"_s));
@@ -107,25 +110,20 @@ TEST_F(TransferFailure, TargetFolderThatCannotBeWrittenEndsInterruptedOnBothSide
 
 TEST_F(TransferFailure, BodyThatCannotBeStoredWholeLeavesNoPartialFile)
 {
-    const QByteArray before = "the file the user had";
-    files.write(u"target.bin"_s, before);
-    QPointer<TForm6> sending = openSendWindow();
-    QPointer<TForm7> receiving = offer(sending, makeFile(u"a.bin"_s, 3 * 1024 * 1024));
-    ASSERT_TRUE(receiving);
-    // A full disk after the first megabyte.
+    // The disk becomes full at one megabyte.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1024 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    accept(receiving, files.file(u"target.bin"_s));
-    const bool ended = released(sending) && released(receiving);
+    const bool ended = sendOverExistingTarget(3 * 1024 * 1024, [&] {
+        rlimit small = saved;
+        small.rlim_cur = 1024 * 1024;
+        setrlimit(RLIMIT_FSIZE, &small);
+    });
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
     ASSERT_TRUE(ended);
-    expectUntouched(files, u"target.bin"_s, before);
+    expectTargetUntouched();
     EXPECT_EQ(b.prompts.texts(u"message"_s), QStringList{Interrupted});
     EXPECT_EQ(a.prompts.texts(u"message"_s), QStringList{Interrupted});
 }
