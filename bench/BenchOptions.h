@@ -6,13 +6,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 struct BenchOptions {
-    long long size = 1LL << 30;
+    // The file sizes of the transfer benchmark, smallest first.
+    std::vector<long long> sizes{1LL << 20, 64LL << 20, 1LL << 30};
+    long long size = 1LL << 30; // the size of the one transfer a role takes part in
     std::string dir = ".";
     std::string ip = "127.0.0.2";   // the receiver's address
     std::string from = "127.0.0.3"; // the sending peer's own address (file windows)
     int port = 2921;
+    long count = 200000; // datagrams of a flood
+    long rate = 0;       // datagrams per second of a paced sender, 0 for as fast as it can
+    std::vector<long long> rates{5000, 10000, 20000, 40000, 80000};
     std::string role;
     std::string file;
 
@@ -22,20 +29,37 @@ struct BenchOptions {
         for (int i = 1; i + 1 < argc; i += 2) {
             const std::string key = argv[i], value = argv[i + 1];
             if (key == "--size") o.size = std::atoll(value.c_str());
+            else if (key == "--sizes") o.sizes = numbers(value);
             else if (key == "--dir") o.dir = value;
             else if (key == "--ip") o.ip = value;
             else if (key == "--from") o.from = value;
             else if (key == "--port") o.port = std::atoi(value.c_str());
+            else if (key == "--count") o.count = std::atol(value.c_str());
+            else if (key == "--rate") o.rate = std::atol(value.c_str());
+            else if (key == "--rates") o.rates = numbers(value);
             else if (key == "--role") o.role = value;
             else if (key == "--file") o.file = value;
         }
         return o;
     }
+
+    // "1,2,3" as numbers.
+    static std::vector<long long> numbers(const std::string &list)
+    {
+        std::vector<long long> values;
+        for (size_t start = 0; start <= list.size();) {
+            const size_t end = std::min(list.find(',', start), list.size());
+            if (end > start)
+                values.push_back(std::atoll(list.substr(start, end - start).c_str()));
+            start = end + 1;
+        }
+        return values;
+    }
 };
 
 [[noreturn]] inline void fail(const char *what)
 {
-    std::fprintf(stderr, "stream_bench: %s: %s\n", what, std::strerror(errno));
+    std::fprintf(stderr, "bench: %s: %s\n", what, std::strerror(errno));
     std::exit(1);
 }
 

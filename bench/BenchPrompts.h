@@ -9,13 +9,16 @@
 #include <functional>
 
 // The prompts of a benchmark peer: the file dialogs answer with the given paths, and every box
-// and error goes to standard error and to onShown, so the role can end when its end message
-// comes.
+// and error goes to onShown (so a role can end when its end message comes) and, unless echo is
+// cleared, to standard error. Boxes and errors are counted.
 class BenchPrompts : public Prompts, public ErrorReporter {
 public:
     QString openAnswer;
     QString saveAnswer;
     std::function<void(const QString &text)> onShown;
+    bool echo = true;
+    int boxes = 0;
+    int errors = 0;
 
     void information(const QString &text) override { shown(text); }
     void message(const QString &text) override { shown(text); }
@@ -37,13 +40,23 @@ public:
         *accepted = false;
         return initial;
     }
-    void error(const QString &text) override { shown(text); }
-    void reportError(const QString &text) override { shown(text); }
+    void error(const QString &text) override
+    {
+        ++errors;
+        shown(text);
+    }
+    void reportError(const QString &text) override
+    {
+        ++errors;
+        shown(text);
+    }
 
 private:
     void shown(const QString &text)
     {
-        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        ++boxes;
+        if (echo)
+            std::fprintf(stderr, "%s\n", text.toUtf8().constData());
         if (onShown)
             onShown(text);
     }

@@ -4,11 +4,12 @@
 // CPU time and the peak memory the kernel reports for each process (wait4) belong to that
 // side alone. Then sends the same file from one peer's send-file window to another peer's
 // receive-file window (two processes of window_bench, each with its main window and file
-// windows on the offscreen platform; the windows always use port 2921). Prints throughput, CPU time and the
-// receiver's peak resident memory of each.
+// windows on the offscreen platform; the windows always use port 2921). Does so for each size
+// and prints a markdown table of throughput, CPU time and the receiver's peak resident memory.
 //
-//   stream_bench [--size BYTES] [--dir FOLDER] [--ip 127.0.0.2] [--from 127.0.0.3] [--port 2921]
+//   stream_bench [--sizes BYTES,BYTES...] [--dir FOLDER] [--ip 127.0.0.2] [--from 127.0.0.3] [--port 2921]
 #include "bench/BenchOptions.h"
+#include "bench/ChildProcess.h"
 #include "net/Exceptions.h"
 #include "net/TZnStrm.h"
 #include "net/TZnStrmServ.h"
@@ -24,15 +25,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -45,11 +41,6 @@ sockaddr_in address(const BenchOptions &o)
     a.sin_port = htons(uint16_t(o.port));
     inet_pton(AF_INET, o.ip.c_str(), &a.sin_addr);
     return a;
-}
-
-double seconds(const timeval &t)
-{
-    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
 }
 
 int plainReceiver(const BenchOptions &o)
@@ -160,50 +151,6 @@ int oursSender(int argc, char **argv, const BenchOptions &o)
     return 0;
 }
 
-// A child process of this program in one role, with its standard output on a pipe.
-struct Child {
-    pid_t pid = -1;
-    FILE *out = nullptr;
-    rusage usage{};
-
-    Child(const std::string &program, const BenchOptions &o, const std::string &role)
-    {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0)
-            fail("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-        const std::string port = std::to_string(o.port);
-        std::vector<std::string> args{program, "--role", role, "--dir", o.dir, "--ip", o.ip, "--from", o.from,
-                                      "--port", port, "--file", o.dir + "/source.bin"};
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            fail("spawn");
-        posix_spawn_file_actions_destroy(&actions);
-        close(pipeFds[1]);
-        out = fdopen(pipeFds[0], "r");
-    }
-    std::string line()
-    {
-        char text[128] = {};
-        return std::fgets(text, sizeof text, out) ? std::string(text) : std::string();
-    }
-    bool finish()
-    {
-        int status = 0;
-        if (wait4(pid, &status, 0, &usage) != pid)
-            fail("wait");
-        fclose(out);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-    double cpu() const { return seconds(usage.ru_utime) + seconds(usage.ru_stime); }
-};
-
 struct Result {
     double elapsed = 0;
     double senderCpu = 0;
@@ -234,10 +181,15 @@ bool sameContent(const std::string &a, const std::string &b)
 Result run(const std::string &self, const BenchOptions &o, const std::string &kind)
 {
     const std::string program = kind == "windows" ? self.substr(0, self.rfind('/') + 1) + "window_bench" : self;
-    Child receiver(program, o, kind + "-recv");
+    const auto args = [&](const std::string &role) {
+        return std::vector<std::string>{program, "--role", kind + role, "--dir", o.dir, "--ip", o.ip,
+                                        "--from", o.from, "--port", std::to_string(o.port),
+                                        "--file", o.dir + "/source.bin"};
+    };
+    ChildProcess receiver(args("-recv"));
     if (receiver.line() != "ready\n")
         fail("receiver did not start");
-    Child sender(program, o, kind + "-send");
+    ChildProcess sender(args("-send"));
     const std::string elapsed = sender.line();
     const bool sent = sender.finish();
     const bool received = receiver.finish();
@@ -247,7 +199,7 @@ Result run(const std::string &self, const BenchOptions &o, const std::string &ki
         std::exit(1);
     }
     std::remove(copy.c_str());
-    return {std::atof(elapsed.c_str()), sender.cpu(), receiver.cpu(), receiver.usage.ru_maxrss};
+    return {std::atof(elapsed.c_str()), sender.cpuSeconds(), receiver.cpuSeconds(), receiver.peakKiB()};
 }
 
 void makeSource(const BenchOptions &o)
@@ -267,52 +219,55 @@ void makeSource(const BenchOptions &o)
     std::fclose(f);
 }
 
-void print(const char *name, const Result &r, long long size)
+std::string sizeText(long long size)
 {
-    std::printf("%-10s %12.1f %11.2f %11.2f %11.2f %11.1f\n", name,
-                double(size) / r.elapsed / (1 << 20), r.senderCpu, r.receiverCpu,
-                r.senderCpu + r.receiverCpu, double(r.receiverPeakKiB) / 1024);
+    char text[32];
+    if (size >= (1LL << 30) && size % (1LL << 30) == 0)
+        std::snprintf(text, sizeof text, "%lld GiB", size >> 30);
+    else if (size >= (1LL << 20) && size % (1LL << 20) == 0)
+        std::snprintf(text, sizeof text, "%lld MiB", size >> 20);
+    else
+        std::snprintf(text, sizeof text, "%lld B", size);
+    return text;
 }
 
-// The targets against the plain copy: throughput and the receiver's peak memory, and for the
-// stream post its CPU time too.
-void judge(const Result &plain, const Result &r, bool cpu)
+// One row of the table: our figures beside the plain copy of the same run.
+void row(const char *name, long long size, const Result &r, const Result &plain)
 {
-    const double throughputRatio = plain.elapsed / r.elapsed;
-    const double cpuRatio = (r.senderCpu + r.receiverCpu) / (plain.senderCpu + plain.receiverCpu);
-    const double peak = double(r.receiverPeakKiB) / 1024;
-    std::printf("  throughput ratio %.2f (target >= 0.80): %s\n", throughputRatio, throughputRatio >= 0.8 ? "met" : "MISSED");
-    if (cpu)
-        std::printf("  CPU ratio        %.2f (target <= 1.50): %s\n", cpuRatio, cpuRatio <= 1.5 ? "met" : "MISSED");
-    std::printf("  receiver peak    %.1f MiB (target < 64): %s\n", peak, peak < 64 ? "met" : "MISSED");
+    const double cpu = r.senderCpu + r.receiverCpu;
+    std::printf("| %s | %s | %.0f | %.2f | %.2f | %.2f | %.2f | %.1f |\n", sizeText(size).c_str(), name,
+                double(size) / r.elapsed / (1 << 20), plain.elapsed / r.elapsed, r.senderCpu, r.receiverCpu,
+                cpu / (plain.senderCpu + plain.receiverCpu), double(r.receiverPeakKiB) / 1024);
+    std::fflush(stdout);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const BenchOptions o = BenchOptions::parse(argc, argv);
+    BenchOptions o = BenchOptions::parse(argc, argv);
     if (o.role == "plain-recv") return plainReceiver(o);
     if (o.role == "plain-send") return plainSender(o);
     if (o.role == "ours-recv") return oursReceiver(argc, argv, o);
     if (o.role == "ours-send") return oursSender(argc, argv, o);
 
-    makeSource(o);
-    const Result plain = run(argv[0], o, "plain");
-    const Result ours = run(argv[0], o, "ours");
-    const Result windows = run(argv[0], o, "windows");
-    std::remove((o.dir + "/source.bin").c_str());
-
-    std::printf("%lld bytes over loopback %s:%d, file to file, each side its own process\n",
-                o.size, o.ip.c_str(), o.port);
-    std::printf("%-10s %12s %11s %11s %11s %11s\n", "", "MiB/s", "send CPU s", "recv CPU s",
-                "total CPU s", "recv peak MiB");
-    print("plain TCP", plain, o.size);
-    print("stream", ours, o.size);
-    print("windows", windows, o.size);
-    std::printf("stream post:\n");
-    judge(plain, ours, true);
-    std::printf("file windows (peer %s to peer %s, port 2921):\n", o.from.c_str(), o.ip.c_str());
-    judge(plain, windows, false);
+    std::printf("### File transfer\n\nLoopback %s:%d, file to file, each side a process of its own; "
+                "ratios are against the plain TCP copy of the same size in the same run "
+                "(throughput: ours / plain; CPU: ours / plain). CPU seconds include each process's start.\n\n",
+                o.ip.c_str(), o.port);
+    std::printf("| size | copy | MiB/s | throughput ratio | sender CPU s | receiver CPU s | CPU ratio | receiver peak MiB |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    for (const long long size : o.sizes) {
+        o.size = size;
+        makeSource(o);
+        const Result plain = run(argv[0], o, "plain");
+        const Result ours = run(argv[0], o, "ours");
+        const Result windows = run(argv[0], o, "windows");
+        std::remove((o.dir + "/source.bin").c_str());
+        row("plain TCP", size, plain, plain);
+        row("stream post", size, ours, plain);
+        row("file windows", size, windows, plain);
+    }
+    std::printf("\n");
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "bench/WindowRoles.h"
 
-#include "bench/BenchPrompts.h"
-#include "core/PeerContext.h"
+#include "bench/BenchPeer.h"
 #include "net/TZnStrm.h"
 #include "transfer/TForm6.h"
 #include "transfer/TForm7.h"
@@ -18,26 +17,10 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// One peer: the main window (not shown: the dispatcher works without it) and its file windows.
-struct BenchPeer {
-    BenchPeer(const std::string &dir, const std::string &ip)
-        : context{QString::fromStdString(dir), QString::fromStdString(ip), &prompts, &prompts}
-    {
-        form1.setFileWindows(&files);
-        if (!form1.receiving())
-            fail("bind the datagram port");
-    }
-
-    BenchPrompts prompts;
-    PeerContext context;
-    TForm1 form1{context};
-    TransferWindows files{FileWindowLinks{*form1.lwudp, form1.Tag, context, &form1}};
-};
-
-void useOffscreenPlatform()
+void requireReceiving(const BenchPeer &peer)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!peer.form1->receiving())
+        fail("bind the datagram port");
 }
 
 // Runs the event loop until the peer's first box; true when that was the expected end message.
@@ -63,12 +46,13 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
 {
     useOffscreenPlatform();
     QApplication app(argc, argv);
-    BenchPeer peer(o.dir, o.ip);
+    BenchPeer peer(QString::fromStdString(o.ip));
+    requireReceiving(peer);
     peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
     // The user presses "接收" as soon as the offer's window is there.
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, &app, [&] {
-        TForm7 *window = peer.files.receiveWindow();
+        TForm7 *window = peer.files->receiveWindow();
         if (window && !window->accepted())
             window->Button1->click();
     });
@@ -81,10 +65,11 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
 {
     useOffscreenPlatform();
     QApplication app(argc, argv);
-    BenchPeer peer(o.dir, o.from);
+    BenchPeer peer(QString::fromStdString(o.from));
+    requireReceiving(peer);
     peer.prompts.openAnswer = QString::fromStdString(o.file);
-    peer.files.openSendFileWindow(QString::fromStdString(o.ip));
-    TForm6 *window = peer.files.sendWindow();
+    peer.files->openSendFileWindow(QString::fromStdString(o.ip));
+    TForm6 *window = peer.files->sendWindow();
     QElapsedTimer clock;
     const auto connected = window->fsd->OnConnect;
     window->fsd->OnConnect = [&clock, connected](RIzarorozi *sender) {

@@ -82,7 +82,7 @@ void TZnUDP::Loaded()
             // Exceptions must not cross the event loop; OnDataReceived is expected to handle
             // its own, so anything arriving here is only logged.
             try {
-                receiveStep();
+                receivePending();
             } catch (const Exception &e) {
                 qWarning() << "TZnUDP: unhandled exception in OnDataReceived:" << e.message();
             } catch (...) {
@@ -101,19 +101,37 @@ int TZnUDP::BoundPort() const
     return ntohs(local.sin_port);
 }
 
-void TZnUDP::receiveStep()
+// Takes in the datagrams waiting on the socket, up to MaxDatagramsPerWakeUp, one
+// OnDataReceived each. One datagram per turn of the event loop would put every repaint and
+// timer of the windows between two datagrams, and under a burst the kernel's queue would
+// overflow and drop datagrams; the cap keeps the windows alive under a flood. A handler may
+// run a nested event loop (which takes in the next datagrams itself), rebind the endpoint or
+// destroy it: the loop stops when the endpoint is gone.
+void TZnUDP::receivePending()
 {
+    const QPointer<TZnUDP> self(this);
+    for (int i = 0; i < MaxDatagramsPerWakeUp; ++i) {
+        if (!receiveStep() || !self)
+            return;
+    }
+}
+
+// Takes in one datagram; false when none was waiting.
+bool TZnUDP::receiveStep()
+{
+    if (socket_ < 0)
+        return false;
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
     // MSG_TRUNC makes recvfrom return the datagram's real size, so a longer one is detected.
     const ssize_t n = ::recvfrom(socket_, receiveBuffer_.data(), receiveBuffer_.size(), MSG_TRUNC,
                                  reinterpret_cast<sockaddr *>(&from), &fromLength);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        return; // a wake-up without a datagram: nothing was received
+        return false; // a wake-up without a datagram: nothing was received
     const bool received = n >= 0 && n <= ReceiveBufferSize;
     receivedLength_ = received ? int(n) : -1;
     if (!OnDataReceived)
-        return;
+        return true;
     QString fromIp;
     int port = 0;
     if (received) {
@@ -124,6 +142,7 @@ void TZnUDP::receiveStep()
     // A copy, so that a handler may reassign OnDataReceived while it runs.
     const auto handler = OnDataReceived;
     handler(this, receivedLength_, fromIp, port);
+    return true;
 }
 
 void TZnUDP::ReadDatagram(char *Buff, int Capacity, int &Length) const

@@ -18,6 +18,8 @@ class TZnUDP : public QObject {
 public:
     // Size of the receive buffer: a longer datagram is received as a failure (-1).
     static constexpr int ReceiveBufferSize = 2048;
+    // Most datagrams taken in at one wake-up, before the event loop gets its turn again.
+    static constexpr int MaxDatagramsPerWakeUp = 64;
 
     // Creates the socket (not yet bound). Throws UDPSockError when no socket can be created.
     explicit TZnUDP(QObject *owner = nullptr);
@@ -76,7 +78,8 @@ public:
 private:
     void createSocket();
     void closeSocket();
-    void receiveStep();
+    void receivePending();
+    bool receiveStep();
     quint32 resolveRemoteHost(QString name);
     bool lookUpHost(const QString &name, quint32 &address);
     void errorCheck();

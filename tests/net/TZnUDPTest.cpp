@@ -1,6 +1,7 @@
 #include "net/Exceptions.h"
 #include "net/TZnUDP.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QTest>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <functional>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -235,6 +237,71 @@ TEST_F(TZnUDPTest, SettingLocalPortRebindsAndASecondEndpointOnATakenPortOnlySend
     second.RemotePort = Port;
     second.SendDatagram("from second", 11);
     EXPECT_EQ(peerDatagrams(1), QByteArrayList{"from second"});
+}
+
+// A burst that waits on the socket is taken in at one wake-up, in order, rather than one
+// datagram per turn of the event loop (which let the windows' repaints between two datagrams
+// and the kernel's queue overflow); more than the cap wait for the next turn.
+TEST_F(TZnUDPTest, ABurstIsTakenInAtOneWakeUpUpToTheCap)
+{
+    const int burst = TZnUDP::MaxDatagramsPerWakeUp + 10;
+    for (int i = 0; i < burst; ++i)
+        sendFromPeer(QByteArray::number(i));
+    // Loopback delivers at once: all of them wait on the endpoint's socket now.
+    QCoreApplication::processEvents();
+    ASSERT_EQ(received.size(), TZnUDP::MaxDatagramsPerWakeUp);
+    ASSERT_TRUE(waitReceived(burst));
+    for (int i = 0; i < burst; ++i)
+        EXPECT_EQ(received[i].bytes, QByteArray::number(i));
+}
+
+// A handler that runs a nested event loop (a modal box) takes in the rest of the burst there,
+// each datagram once and in order; a handler that destroys the endpoint ends the batch.
+TEST(TZnUDPBurst, NestedLoopsAndADestroyedEndpointEndTheBatchCleanly)
+{
+    const QString ip = u"127.0.0.54"_s;
+    QUdpSocket peer;
+    ASSERT_TRUE(peer.bind(QHostAddress(PeerIp), 0));
+    const auto burst = [&] {
+        for (const char *text : {"a", "b", "c", "d", "e", "f"})
+            peer.writeDatagram(text, 1, QHostAddress(ip), quint16(Port));
+    };
+    QByteArrayList seen;
+    const auto endpoint = [&](std::function<void(TZnUDP *)> then) {
+        auto *udp = new TZnUDP;
+        udp->BindAddress = ip;
+        udp->SetLocalPort(Port);
+        EXPECT_EQ(udp->BoundPort(), Port);
+        udp->OnDataReceived = [&seen, then](TZnUDP *sender, int, const QString &, int) {
+            char bytes[16];
+            int length = 0;
+            sender->ReadDatagram(bytes, sizeof bytes, length);
+            seen << QByteArray(bytes, length);
+            then(sender);
+        };
+        return udp;
+    };
+
+    TZnUDP *nesting = endpoint([&](TZnUDP *) {
+        if (seen.size() == 1) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return seen.size() == 6; }, 5000));
+        }
+    });
+    burst();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 6; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen, (QByteArrayList{"a", "b", "c", "d", "e", "f"}));
+    delete nesting;
+
+    seen.clear();
+    endpoint([&](TZnUDP *sender) {
+        if (seen.size() == 2)
+            delete sender;
+    });
+    burst();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 2; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen, (QByteArrayList{"a", "b"}));
 }
 
 TEST(TZnUDPErrors, AFailingSocketCreationRaisesUnknownErrorWithTheWinsockNumber)

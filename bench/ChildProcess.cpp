@@ -1,0 +1,68 @@
+#include "bench/ChildProcess.h"
+
+#include "bench/BenchOptions.h"
+
+#include <csignal>
+#include <cstdio>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+double seconds(const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string> &args)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        fail("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::vector<std::string> copies = args;
+    std::vector<char *> argv;
+    for (std::string &a : copies)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        fail("spawn");
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    out_ = fdopen(pipeFds[0], "r");
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (!ended_)
+        terminate();
+}
+
+std::string ChildProcess::line()
+{
+    char text[256] = {};
+    return std::fgets(text, sizeof text, out_) ? std::string(text) : std::string();
+}
+
+bool ChildProcess::finish()
+{
+    int status = 0;
+    if (wait4(pid_, &status, 0, &usage_) != pid_)
+        fail("wait");
+    ended_ = true;
+    fclose(out_);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void ChildProcess::terminate()
+{
+    kill(pid_, SIGTERM);
+    finish();
+}
+
+double ChildProcess::cpuSeconds() const { return seconds(usage_.ru_utime) + seconds(usage_.ru_stime); }
