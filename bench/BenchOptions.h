@@ -18,6 +18,7 @@ struct BenchOptions {
     std::string from = "127.0.0.3"; // the sending peer's own address (file windows)
     int port = 2921;
     long count = 200000; // datagrams of a flood
+    long runs = 5;       // runs of the start-up benchmark
     long rate = 0;       // datagrams per second of a paced sender, 0 for as fast as it can
     std::vector<long long> rates{5000, 10000, 20000, 40000, 80000};
     std::string role;
@@ -35,6 +36,7 @@ struct BenchOptions {
             else if (key == "--from") o.from = value;
             else if (key == "--port") o.port = std::atoi(value.c_str());
             else if (key == "--count") o.count = std::atol(value.c_str());
+            else if (key == "--runs") o.runs = std::atol(value.c_str());
             else if (key == "--rate") o.rate = std::atol(value.c_str());
             else if (key == "--rates") o.rates = numbers(value);
             else if (key == "--role") o.role = value;

@@ -1,10 +1,30 @@
 #!/usr/bin/env bash
-# Builds the benchmark and posts a 1 GiB body (or --size BYTES) from the stream sender to the
-# stream receiver over loopback, against a plain TCP copy of the same file; prints a table.
-# The data files go to build/bench-data (on disk, removed afterwards).
-# Usage: scripts/bench.sh [--size BYTES] [--ip 127.0.0.2] [--port 2921]
+# Builds and runs every benchmark, each in a network namespace of its own (they bind
+# 127.0.0.x:2928 and :2921, and the start-up benchmark runs the real program on 0.0.0.0:2928),
+# and writes their markdown tables to stdout and to build/bench-results.md (or --out FILE).
+# Transfer data files go to build/bench-data (on disk, removed afterwards); the programs'
+# warnings go to build/bench-data/stderr.log.
+# Usage: scripts/bench.sh [--out FILE] [--sizes BYTES,BYTES,...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh build >/dev/null
-mkdir -p build/bench-data
-exec build/bench/stream_bench --dir build/bench-data "$@"
+OUT=build/bench-results.md
+SIZES=1048576,67108864,1073741824
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --out) OUT=$2; shift 2 ;;
+    --sizes) SIZES=$2; shift 2 ;;
+    *) echo "usage: scripts/bench.sh [--out FILE] [--sizes BYTES,...]" >&2; exit 2 ;;
+  esac
+done
+CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} scripts/build.sh build >/dev/null
+mkdir -p build/bench-data "$(dirname "$OUT")"
+{
+  echo "## Benchmark results"
+  echo
+  echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(uname -sr)."
+  echo
+  scripts/isolated.sh build/bench/dispatch_bench
+  scripts/isolated.sh build/bench/startup_bench --dir build/bench-data
+  scripts/isolated.sh build/bench/stream_bench --dir build/bench-data --sizes "$SIZES"
+  scripts/isolated.sh build/bench/scale_bench
+} 2>build/bench-data/stderr.log | tee "$OUT"
