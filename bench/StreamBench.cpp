@@ -186,6 +186,7 @@ Result run(const std::string &self, const BenchOptions &o, const std::string &ki
                                         "--from", o.from, "--port", std::to_string(o.port),
                                         "--file", o.dir + "/source.bin"};
     };
+    ::sync(); // the previous run's writes go to disk now, not during this run
     ChildProcess receiver(args("-recv"));
     if (receiver.line() != "ready\n")
         fail("receiver did not start");
@@ -235,7 +236,7 @@ std::string sizeText(long long size)
 void row(const char *name, long long size, const Result &r, const Result &plain)
 {
     const double cpu = r.senderCpu + r.receiverCpu;
-    std::printf("| %s | %s | %.0f | %.2f | %.2f | %.2f | %.2f | %.1f |\n", sizeText(size).c_str(), name,
+    std::printf("| %s | %s | %.0f | %.2f | %.3f | %.3f | %.2f | %.1f |\n", sizeText(size).c_str(), name,
                 double(size) / r.elapsed / (1 << 20), plain.elapsed / r.elapsed, r.senderCpu, r.receiverCpu,
                 cpu / (plain.senderCpu + plain.receiverCpu), double(r.receiverPeakKiB) / 1024);
     std::fflush(stdout);
