@@ -4,7 +4,6 @@
 #include "core/Gbk.h"
 #include "core/Packet.h"
 #include "net/TZnStrm.h"
-#include "net/TZnStrmServ.h"
 #include "tests/support/TestPeer.h"
 #include "transfer/OfferStrmServ.h"
 #include "transfer/TForm6.h"
