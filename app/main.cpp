@@ -1,7 +1,9 @@
-// The messenger's entry: starts the GUI with the application title, creates the main window
-// and the hidden settings window, and runs the event loop until the main window closes.
+// The messenger's entry: starts the GUI with the application title, creates the main window,
+// the hidden settings window and the file windows, and runs the event loop until the main
+// window closes.
 #include "app/GuardedApplication.h"
 #include "core/PeerContext.h"
+#include "transfer/TransferWindows.h"
 #include "ui/AppTitle.h"
 #include "ui/ErrorBox.h"
 #include "ui/QtPrompts.h"
@@ -32,6 +34,8 @@ int main(int argc, char **argv)
         TForm1 form1(context);
         TForm2 form2(context);
         form1.setSettingsWindow(&form2);
+        TransferWindows fileWindows({*form1.lwudp, form1.Tag, context, &form1});
+        form1.setFileWindows(&fileWindows);
         QObject::connect(&form1, &TForm1::closed, &app, &QCoreApplication::quit);
         // The main window is shown once the loop runs, so its start-up boxes run inside it.
         QTimer::singleShot(0, &form1, &QWidget::show);

@@ -1,5 +1,6 @@
 #include "ui/TForm1.h"
 
+#include "core/FileWindows.h"
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
 #include "net/TZnUDP.h"
@@ -369,7 +370,11 @@ void TForm1::openSendMessageWindow(const QString &ip, const QString &nc)
     openMessageWindow(u"发送消息"_s, ip, nc)->show();
 }
 
-void TForm1::openSendFileWindow(const QString &) {}
+void TForm1::openSendFileWindow(const QString &ip)
+{
+    if (fileWindows_)
+        fileWindows_->openSendFileWindow(ip);
+}
 
 void TForm1::openAddFriendDialog()
 {
@@ -412,10 +417,18 @@ TForm3 *TForm1::openMessageWindow(const QString &caption, const QString &ip, con
     return window;
 }
 
-bool TForm1::clickTrueSend() { return false; }
+bool TForm1::clickTrueSend() { return fileWindows_ && fileWindows_->clickTrueSend(); }
 
-void TForm1::openReceiveFileWindow(qint64, const QString &, const QString &) {}
+void TForm1::openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp)
+{
+    if (fileWindows_)
+        fileWindows_->openReceiveFileWindow(size, offer, fromIp);
+}
 
-bool TForm1::hasReceiveFileWindow() const { return false; }
+bool TForm1::hasReceiveFileWindow() const { return fileWindows_ && fileWindows_->hasReceiveFileWindow(); }
 
-void TForm1::showReceiveProgress(qint64) {}
+void TForm1::showReceiveProgress(qint64 position)
+{
+    if (fileWindows_)
+        fileWindows_->showReceiveProgress(position);
+}

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class FileWindows;
 class QAction;
 class QLabel;
 class QListWidget;
@@ -47,6 +48,8 @@ public:
     bool receiving() const { return receiving_; }
     // Text of the status bar's one panel.
     QString statusText() const;
+    // The file windows, which the file command and the file packets reach; none until set.
+    void setFileWindows(FileWindows *windows) { fileWindows_ = windows; }
 
     // Handlers.
     void FormShow();
@@ -135,5 +138,6 @@ private:
     QPointer<TForm4> addFriendDialog_;
     bool receiving_ = false;
     bool started_ = false;
+    FileWindows *fileWindows_ = nullptr;
     Dispatcher dispatcher_;
 };

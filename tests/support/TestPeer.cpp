@@ -2,6 +2,7 @@
 
 #include "core/Gbk.h"
 #include "tests/support/FakeMediaPlayer.h"
+#include "transfer/TransferWindows.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
@@ -17,6 +18,8 @@ TestPeer::TestPeer(const QString &bindAddress, const QString &appDir)
     player = new FakeMediaPlayer;
     form2 = std::make_unique<TForm2>(context, player);
     form1->setSettingsWindow(form2.get());
+    files = std::make_unique<TransferWindows>(FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});
+    form1->setFileWindows(files.get());
 }
 
 TestPeer::~TestPeer()

@@ -10,6 +10,7 @@
 class FakeMediaPlayer;
 class TForm1;
 class TForm2;
+class TransferWindows;
 class TZnUDP;
 
 // One complete peer for window tests, as the program's entry builds it: its own folder (for
@@ -39,4 +40,6 @@ public:
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;
     FakeMediaPlayer *player; // owned by form2
+    // The file windows of the peer, wired to its main window.
+    std::unique_ptr<TransferWindows> files;
 };

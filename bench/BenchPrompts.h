@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/ErrorReporter.h"
+#include "core/Prompts.h"
+
+#include <QFont>
+#include <QString>
+#include <cstdio>
+#include <functional>
+
+// The prompts of a benchmark peer: the file dialogs answer with the given paths, and every box
+// and error goes to standard error and to onShown, so the role can end when its end message
+// comes.
+class BenchPrompts : public Prompts, public ErrorReporter {
+public:
+    QString openAnswer;
+    QString saveAnswer;
+    std::function<void(const QString &text)> onShown;
+
+    void information(const QString &text) override { shown(text); }
+    void message(const QString &text) override { shown(text); }
+    Answer confirm(const QString &text, bool) override
+    {
+        shown(text);
+        return Answer::No;
+    }
+    QString input(const QString &title, const QString &, int, bool *accepted) override
+    {
+        shown(title);
+        *accepted = false;
+        return QString();
+    }
+    QString openFileName(const QString &) override { return openAnswer; }
+    QString saveFileName(const QString &) override { return saveAnswer; }
+    QFont chooseFont(const QFont &initial, bool *accepted) override
+    {
+        *accepted = false;
+        return initial;
+    }
+    void error(const QString &text) override { shown(text); }
+    void reportError(const QString &text) override { shown(text); }
+
+private:
+    void shown(const QString &text)
+    {
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        if (onShown)
+            onShown(text);
+    }
+};

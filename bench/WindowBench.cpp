@@ -1,0 +1,16 @@
+// The two peers of the file-window benchmark, started by stream_bench: one process per peer.
+//
+//   window_bench --role windows-recv|windows-send --dir FOLDER --ip RECEIVER --from SENDER --file SOURCE
+#include "bench/BenchOptions.h"
+#include "bench/WindowRoles.h"
+
+int main(int argc, char **argv)
+{
+    const BenchOptions o = BenchOptions::parse(argc, argv);
+    if (o.role == "windows-recv")
+        return windowReceiver(argc, argv, o);
+    if (o.role == "windows-send")
+        return windowSender(argc, argv, o);
+    std::fprintf(stderr, "window_bench: run it through stream_bench\n");
+    return 2;
+}

@@ -1,0 +1,99 @@
+#include "bench/WindowRoles.h"
+
+#include "bench/BenchPrompts.h"
+#include "core/PeerContext.h"
+#include "net/TZnStrm.h"
+#include "transfer/TForm6.h"
+#include "transfer/TForm7.h"
+#include "transfer/TransferWindows.h"
+#include "ui/TForm1.h"
+#include "ui/TForm2.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// One peer: the main window (not shown: the dispatcher works without it) and its file windows.
+struct BenchPeer {
+    BenchPeer(const std::string &dir, const std::string &ip)
+        : context{QString::fromStdString(dir), QString::fromStdString(ip), &prompts, &prompts}
+    {
+        form1.setFileWindows(&files);
+        if (!form1.receiving())
+            fail("bind the datagram port");
+    }
+
+    BenchPrompts prompts;
+    PeerContext context;
+    TForm1 form1{context};
+    TransferWindows files{FileWindowLinks{*form1.lwudp, form1.Tag, context, &form1}};
+};
+
+void useOffscreenPlatform()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// Runs the event loop until the peer's first box; true when that was the expected end message.
+// A role that has not ended after ten minutes gives up, so the benchmark always stops.
+bool runUntilEndMessage(QApplication &app, BenchPeer &peer, const QString &expected)
+{
+    bool ended = false;
+    peer.prompts.onShown = [&](const QString &text) {
+        ended = text == expected;
+        app.quit();
+    };
+    QTimer::singleShot(600000, &app, [&app] {
+        std::fprintf(stderr, "stream_bench: the file windows did not finish\n");
+        app.quit();
+    });
+    app.exec();
+    return ended;
+}
+
+} // namespace
+
+int windowReceiver(int argc, char **argv, const BenchOptions &o)
+{
+    useOffscreenPlatform();
+    QApplication app(argc, argv);
+    BenchPeer peer(o.dir, o.ip);
+    peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
+    // The user presses "接收" as soon as the offer's window is there.
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, &app, [&] {
+        TForm7 *window = peer.files.receiveWindow();
+        if (window && !window->accepted())
+            window->Button1->click();
+    });
+    user.start(5);
+    ready();
+    return runUntilEndMessage(app, peer, u"接收完毕！"_s) ? 0 : 1;
+}
+
+int windowSender(int argc, char **argv, const BenchOptions &o)
+{
+    useOffscreenPlatform();
+    QApplication app(argc, argv);
+    BenchPeer peer(o.dir, o.from);
+    peer.prompts.openAnswer = QString::fromStdString(o.file);
+    peer.files.openSendFileWindow(QString::fromStdString(o.ip));
+    TForm6 *window = peer.files.sendWindow();
+    QElapsedTimer clock;
+    const auto connected = window->fsd->OnConnect;
+    window->fsd->OnConnect = [&clock, connected](RIzarorozi *sender) {
+        clock.start();
+        connected(sender);
+    };
+    window->Button1->click();
+    if (!runUntilEndMessage(app, peer, u"发送完毕！"_s))
+        return 1;
+    std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
+    return 0;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "bench/BenchOptions.h"
+
+// The two peers of the file-window benchmark, each a process of its own with a main window and
+// its file windows on the offscreen platform. The receiver (at --ip) accepts the first offer into
+// DIR/received-windows.bin and ends with its end message; the sender (at --from) offers --file
+// through a send-file window, posts it when the accept arrives and prints the seconds from the
+// start of the connection to its end message. Both return 0 only when the transfer succeeded.
+int windowReceiver(int argc, char **argv, const BenchOptions &o);
+int windowSender(int argc, char **argv, const BenchOptions &o);

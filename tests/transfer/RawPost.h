@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTest>
+
+// A peer that is not our code: a plain TCP socket from address posts one stream (header and
+// body) to ip:2921 and keeps whatever comes back, to see whether a receiver serves it.
+class RawPost {
+public:
+    RawPost(const QString &address, const QString &ip, const QByteArray &body)
+    {
+        QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { reply += socket_.readAll(); });
+        socket_.bind(QHostAddress(address), 0);
+        socket_.connectToHost(QHostAddress(ip), 2921);
+        socket_.write("0000" + QByteArray::number(body.size()).rightJustified(10, ' ') + body);
+    }
+
+    // Until the receiver has acknowledged (16 bytes back) or closed the connection.
+    bool waitAnswered(int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor([&] { return reply.size() >= 16 || closed(); }, timeoutMs);
+    }
+    bool closed() const { return socket_.state() == QAbstractSocket::UnconnectedState; }
+    void close() { socket_.close(); }
+
+    QByteArray reply;
+
+private:
+    QTcpSocket socket_;
+};

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "core/ErrorReporter.h"
+#include "core/PeerContext.h"
+#include "transfer/FileWindowLinks.h"
+
+#include <QWidget>
+
+class Prompts;
+class QAbstractButton;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QStatusBar;
+class QTimer;
+
+// What the send-file and receive-file windows share: a fixed-size dialog with a progress bar,
+// a one-line edit, two buttons and a status bar of two panels; the file-window flag (1 when
+// shown, 0 when closed); a close that does its work once, whatever its cause; and the release
+// by Timer1 after the close. Boxes and the stream post pump the event loop, so Timer1 may fire
+// while one of the window's handlers is still running: the release then waits until the last
+// of them has returned.
+class FileWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int StreamPort = 2921;
+
+    QStatusBar *zt;
+    QLabel *ztPanel0; // 250 pixels: the peer's address, later the progress text
+    QLabel *ztPanel1; // 50 pixels: the connection or transfer state
+    QTimer *Timer1;   // single shot, 1000 ms after the close: releases the window
+
+    bool isClosed() const { return closed_; }
+
+    // "已发送：" or "已接收：" followed by position, "Byte  共：", maximum and "Byte".
+    static QString progressText(const QString &label, qint64 position, qint64 maximum);
+    // A progress bar value: the count kept within 0 and limit.
+    static int barValue(qint64 count, int limit);
+
+protected:
+    FileWindow(const FileWindowLinks &links, const QString &title);
+
+    // Lays out the controls: the bar on top, then the edit with the two buttons, then zt.
+    void arrange(QProgressBar *bar, QLineEdit *edit, QAbstractButton *left, QAbstractButton *right);
+    // Connects a button's click to a handler of the window, run through handle().
+    template <typename Window>
+    void onClick(QAbstractButton *button, Window *window, void (Window::*handler)());
+
+    // Runs one handler of the window: guarded, so its exception reaches the error reporter,
+    // and counted, so that the release waits for it.
+    template <typename Handler>
+    void handle(Handler &&handler);
+
+    // The window's own part of the close, after the flag went to 0 and before Timer1 starts.
+    virtual void FormClose() = 0;
+
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+    Prompts &prompts() const { return *links_.context.prompts; }
+    // Sends a packet through the main window's endpoint to ip.
+    void send(const QString &ip, const QByteArray &packet);
+
+    const FileWindowLinks links_;
+
+private:
+    void connectButton(QAbstractButton *button, std::function<void()> slot);
+    void Timer1Timer();
+    void releaseWhenIdle();
+
+    int busy_ = 0;
+    bool closed_ = false;
+    bool releaseDue_ = false;
+};
+
+template <typename Window>
+void FileWindow::onClick(QAbstractButton *button, Window *window, void (Window::*handler)())
+{
+    connectButton(button, [this, window, handler] { handle([&] { (window->*handler)(); }); });
+}
+
+template <typename Handler>
+void FileWindow::handle(Handler &&handler)
+{
+    ++busy_;
+    guarded(*links_.context.reporter, handler);
+    --busy_;
+    releaseWhenIdle();
+}

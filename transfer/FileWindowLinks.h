@@ -1,0 +1,15 @@
+#pragma once
+
+class QWidget;
+class TZnUDP;
+struct PeerContext;
+
+// What a file window uses of its peer's main window: the datagram endpoint that every packet
+// of the file windows goes through, the file-window flag, the peer's context (prompts, error
+// reporter, own address) and the main window itself, whose children the file windows are.
+struct FileWindowLinks {
+    TZnUDP &lwudp;
+    int &tag;
+    PeerContext &context;
+    QWidget *owner;
+};
