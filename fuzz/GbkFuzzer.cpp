@@ -58,6 +58,10 @@ void checkTruncate(const QString &text, int maxBytes)
     const QString context = u" (limit "_s + QString::number(maxBytes) + u", text "_s + quoted(text) + u")"_s;
     require(text.startsWith(cut), u"truncation is not a prefix"_s + context);
     require(Gbk::byteLength(cut) <= qMax(0, maxBytes), u"truncation does not fit the limit"_s + context);
+    if (maxBytes <= 0) {
+        require(cut.isEmpty(), u"truncation to no bytes left text"_s + context);
+        return;
+    }
     if (cut.size() == text.size())
         return;
     qsizetype boundary = 0;

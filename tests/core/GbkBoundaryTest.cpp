@@ -28,6 +28,8 @@ TEST(GbkBoundary, UnpairedSurrogatesEncodeAsQuestionMarksWhereverTheyStand)
     EXPECT_EQ(Gbk::byteLength(units({0xD9FF, 0xD9D9})), 2);
     // A real pair is one character, which GBK cannot hold.
     EXPECT_EQ(Gbk::encode(units({0xD83D, 0xDE00})), QByteArray("?"));
+    // Invisible formatting characters are left out, not made '?'.
+    EXPECT_EQ(Gbk::encode(u"a"_s + units({0x200B}) + u"b"_s), QByteArray("ab"));
 }
 
 TEST(GbkBoundary, TruncationFitsTheLimitWhenTheTextHoldsUnpairedSurrogates)
