@@ -1,7 +1,8 @@
 // Fuzz target: datagram reception through the dispatcher. Each input is sent as one UDP
 // datagram over loopback to a real TZnUDP endpoint whose OnDataReceived runs the dispatcher,
 // once for each of a few settings: from a friend and from a stranger, in auto-pop-up and in
-// chat-room mode, with the friend-request question answered Yes, No and No to all. Windows
+// chat-room mode, with the friend-request question answered Yes, No and No to all, and once
+// more arriving again while the first box stands open. Windows
 // are a recorder and prompts are scripted. After each datagram the target checks that only
 // conversion errors were reported, that messages show exactly their payload, that every
 // answer sent back fits its packet buffer, and that the contact store is still well-formed.
@@ -24,6 +25,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 using FuzzSupport::require;
@@ -50,14 +52,16 @@ struct Setting {
     Prompts::Answer answer;
     bool fileWindows; // Tag 1, with a send-file and a receive-file window
     bool addFriendDialog;
+    bool nested; // while the first box stands open, the same datagram comes from the other peer
 };
 
 const Setting Settings[] = {
-    {true, true, false, 0, true, Prompts::Answer::Yes, true, true},
-    {false, true, true, 0, true, Prompts::Answer::NoToAll, false, false},
-    {false, true, false, 1, false, Prompts::Answer::No, true, true},
-    {true, false, false, 1, false, Prompts::Answer::No, true, false},
-    {false, false, false, 0, true, Prompts::Answer::Yes, false, true},
+    {true, true, false, 0, true, Prompts::Answer::Yes, true, true, false},
+    {false, true, true, 0, true, Prompts::Answer::NoToAll, false, false, false},
+    {false, true, false, 1, false, Prompts::Answer::No, true, true, false},
+    {true, false, false, 1, false, Prompts::Answer::No, true, false, false},
+    {false, false, false, 0, true, Prompts::Answer::Yes, false, true, false},
+    {false, true, false, 0, false, Prompts::Answer::Yes, true, true, true},
 };
 
 sockaddr_in address(const char *ip, quint16 port)
@@ -122,6 +126,17 @@ struct Harness {
             dispatcher.lwudpDataReceived(sender, bytes, fromIp, port);
         };
         require(lwudp.BoundPort() != 0, u"the endpoint did not bind"_s);
+        prompts.whileOpen = [this](const ScriptedPrompts::Shown &) { sendNested(); };
+    }
+
+    // While the first box of a nested setting stands open: the datagram once more, from the
+    // other peer, dispatched inside that box as the event loop of a real modal box would.
+    void sendNested()
+    {
+        const RawPeer *from = std::exchange(nestedFrom, nullptr);
+        const int before = dispatched;
+        if (from && from->sendTo(PeerIp, quint16(lwudp.BoundPort()), nestedDatagram))
+            require(FuzzSupport::pumpUntil([&] { return dispatched > before; }), u"the nested datagram was not dispatched"_s);
     }
 
     QString folder = FuzzSupport::scratchFolder();
@@ -134,6 +149,8 @@ struct Harness {
     RawPeer friendPeer{FriendIp, 0};
     RawPeer strangerPeer{StrangerIp, friendPeer.port()};
     int dispatched = 0;
+    QByteArray nestedDatagram;
+    const RawPeer *nestedFrom = nullptr;
 };
 
 void prepare(Harness &h, const Setting &s)
@@ -152,9 +169,10 @@ void prepare(Harness &h, const Setting &s)
     h.windows.addFriendDialogExists = s.addFriendDialog;
     h.windows.myname = OwnName;
     h.prompts.shown.clear();
-    h.prompts.confirmAnswers = {s.answer};
+    h.prompts.confirmAnswers = {s.answer, s.answer};
     h.reporter.errors.clear();
 }
+
 
 // Types 1 and 6 show exactly the payload (what the 255-byte receive buffer holds after the
 // type), under the right name, in the window or transcript that the mode asks for.
@@ -237,6 +255,8 @@ void checkAnswers(const RawPeer &peer)
 void deliver(Harness &h, const Setting &s, const QByteArray &datagram)
 {
     prepare(h, s);
+    h.nestedDatagram = datagram;
+    h.nestedFrom = s.nested ? (s.fromFriend ? &h.strangerPeer : &h.friendPeer) : nullptr;
     const int before = h.dispatched;
     const RawPeer &sender = s.fromFriend ? h.friendPeer : h.strangerPeer;
     if (!sender.sendTo(PeerIp, quint16(h.lwudp.BoundPort()), datagram))
