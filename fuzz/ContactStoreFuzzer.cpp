@@ -168,17 +168,11 @@ void run(Harness &h, const QByteArray &input)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzSupport::ensureApplication();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Harness harness;
     try {
-        run(harness, QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+        run(harness, FuzzSupport::input(data, size));
     } catch (const Exception &e) {
         FuzzSupport::fail(u"the store raised: "_s + e.message());
     }

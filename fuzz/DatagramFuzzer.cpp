@@ -64,21 +64,12 @@ const Setting Settings[] = {
     {false, true, false, 0, false, Prompts::Answer::Yes, true, true, true},
 };
 
-sockaddr_in address(const char *ip, quint16 port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    ::inet_pton(AF_INET, ip, &a.sin_addr);
-    return a;
-}
-
 // A plain UDP socket of another peer (not our code), bound to ip:port.
 class RawPeer {
 public:
     RawPeer(const char *ip, quint16 port) : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     {
-        const sockaddr_in a = address(ip, port);
+        const sockaddr_in a = FuzzSupport::ipv4(ip, port);
         require(fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0,
                 u"cannot bind a raw peer"_s);
     }
@@ -95,7 +86,7 @@ public:
     }
     bool sendTo(const char *ip, quint16 port, const QByteArray &bytes) const
     {
-        const sockaddr_in a = address(ip, port);
+        const sockaddr_in a = FuzzSupport::ipv4(ip, port);
         return ::sendto(fd_, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&a),
                         sizeof a) == bytes.size();
     }
@@ -284,16 +275,10 @@ void deliver(Harness &h, const Setting &s, const QByteArray &datagram)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzSupport::ensureApplication();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Harness harness;
-    const QByteArray datagram(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArray datagram = FuzzSupport::input(data, size);
     for (const Setting &setting : Settings)
         deliver(harness, setting, datagram);
     return 0;

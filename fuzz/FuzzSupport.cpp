@@ -6,23 +6,29 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace FuzzSupport {
-
-void ensureApplication()
+// Called by libFuzzer once before the first input: the Qt application of the whole run. It
+// lives as long as the process, and so must its arguments.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    if (QCoreApplication::instance())
-        return;
-    // The application lives for the whole process; its arguments must outlive it.
     static int argc = 1;
     static char name[] = "fuzz";
     static char *argv[] = {name, nullptr};
     new QCoreApplication(argc, argv);
+    return 0;
+}
+
+namespace FuzzSupport {
+
+QByteArray input(const uint8_t *data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), qsizetype(size));
 }
 
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
@@ -37,6 +43,15 @@ bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
     while (!done() && !expired)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return done();
+}
+
+sockaddr_in ipv4(const char *ip, quint16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, ip, &a.sin_addr);
+    return a;
 }
 
 QString scratchFolder()

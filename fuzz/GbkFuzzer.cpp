@@ -74,15 +74,9 @@ void checkTruncate(const QString &text, int maxBytes)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzSupport::ensureApplication();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArray bytes = FuzzSupport::input(data, size);
     checkDecode(bytes);
 
     if (size < 1)

@@ -28,15 +28,6 @@ namespace {
 
 const QByteArray Ack = QByteArray("OK") + QByteArray(14, ' ');
 
-sockaddr_in address(const QByteArray &ip, quint16 port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    ::inet_pton(AF_INET, ip.constData(), &a.sin_addr);
-    return a;
-}
-
 // What reached OnMSG, on the connection's thread.
 struct Delivery {
     QByteArray from;
@@ -89,8 +80,8 @@ public:
     RawSender(unsigned n, quint16 port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
         const QByteArray source = "127.1." + QByteArray::number(1 + (n / 250) % 250) + '.' + QByteArray::number(1 + n % 250);
-        const sockaddr_in from = address(source, 0);
-        const sockaddr_in to = address("127.0.0.1", port);
+        const sockaddr_in from = FuzzSupport::ipv4(source.constData(), 0);
+        const sockaddr_in to = FuzzSupport::ipv4("127.0.0.1", port);
         require(fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0
                     && ::connect(fd_, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0,
                 u"cannot connect to the receiver"_s);
@@ -167,16 +158,10 @@ void checkWellFormed(Harness &h, const QByteArray &name, const QByteArray &body)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzSupport::ensureApplication();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Harness harness;
-    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArray bytes = FuzzSupport::input(data, size);
     checkAnyStream(harness, bytes);
     // The well-formed post: a name of up to 31 bytes (as long as the first byte says), then
     // the rest as the body.
