@@ -6,6 +6,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -24,6 +25,10 @@ qint64 countIn(const IniFile::Contents &contents, const QString &section)
 {
     return std::max<qint64>(0, contents.integer(section, CountKey));
 }
+
+// The number after a Count. After the largest int (only a hand-edited file has it) the
+// numbers start again at 1: a larger Count would not read back as a number.
+qint64 nextNumber(qint64 count) { return count >= std::numeric_limits<int>::max() ? 1 : count + 1; }
 
 // Whether ip is stored in section under a number from 1 to the Count of countSection.
 bool listed(const IniFile::Contents &contents, const QString &countSection, const QString &section,
@@ -93,7 +98,7 @@ bool ContactStore::adduser(const QByteArray &nickname, const QString &ip, quint8
         return false;
     }
     // Count is read after the box, so nested additions get distinct numbers.
-    const qint64 k = countIn(ini_.contents(), UserSection) + 1;
+    const qint64 k = nextNumber(countIn(ini_.contents(), UserSection));
     ini_.writeInteger(UserSection, CountKey, k);
     ini_.writeString(UserSection, key(k), '[' + QByteArray::number(k) + ']' + nickname);
     ini_.writeString(IpSection, key(k), Gbk::encode(ip));
@@ -102,7 +107,7 @@ bool ContactStore::adduser(const QByteArray &nickname, const QString &ip, quint8
 
 void ContactStore::ban(const QString &ip)
 {
-    const qint64 k = countIn(ini_.contents(), BanSection) + 1;
+    const qint64 k = nextNumber(countIn(ini_.contents(), BanSection));
     ini_.writeInteger(BanSection, CountKey, k);
     ini_.writeString(BanSection, key(k), Gbk::encode(ip));
     prompts_.information(ip + u"此IP地址已被屏蔽!"_s);

@@ -5,16 +5,45 @@
 
 namespace Gbk {
 
+namespace {
+
+// Whether the code point at i is a surrogate pair (two units) or a single unit, which may be
+// an unpaired surrogate.
+qsizetype widthAt(const QString &text, qsizetype i)
+{
+    return (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
+}
+
+// text with every unpaired surrogate replaced by '?'. The codec would hold a high surrogate at
+// the end back, waiting for its partner, and drop it; as '?' every unit counts wherever it stands.
+QString withoutUnpairedSurrogates(const QString &text)
+{
+    QString result = text;
+    for (qsizetype i = 0; i < result.size(); i += widthAt(result, i))
+        if (result.at(i).isSurrogate() && widthAt(result, i) == 1)
+            result[i] = u'?';
+    return result;
+}
+
+} // namespace
+
 QByteArray encode(const QString &text)
 {
     QStringEncoder encoder("GBK");
-    return encoder.encode(text);
+    return encoder.encode(withoutUnpairedSurrogates(text));
 }
 
 QString decode(const QByteArray &bytes)
 {
+    // The codec holds a lead byte at the end back, waiting for its second byte, and drops it.
+    // A NUL, which is never a second byte, makes it report that lead byte as U+FFFD; the NUL's
+    // own character is taken off again.
+    QByteArray terminated = bytes;
+    terminated.append('\0');
     QStringDecoder decoder("GBK");
-    return decoder.decode(bytes);
+    QString text = decoder.decode(terminated);
+    text.chop(1);
+    return text;
 }
 
 int byteLength(const QString &text)
@@ -32,7 +61,7 @@ QString truncateToBytes(const QString &text, int maxBytes)
     int used = 0;
     // Walk by whole code points so a surrogate pair is never split.
     for (qsizetype i = 0; i < text.size();) {
-        const qsizetype width = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        const qsizetype width = widthAt(text, i);
         const QString piece = text.mid(i, width);
         const int bytes = byteLength(piece);
         if (used + bytes > maxBytes)

@@ -6,7 +6,8 @@
 // The one place where text crosses between Unicode (widgets) and GBK (wire and files).
 namespace Gbk {
 
-// Unicode to GBK bytes. Characters GBK cannot hold become '?'.
+// Unicode to GBK bytes. Characters GBK cannot hold become '?', and so do unpaired surrogates;
+// invisible formatting characters (U+200B to U+200F, variation selectors ...) are left out.
 QByteArray encode(const QString &text);
 
 // GBK bytes to Unicode. Invalid sequences become U+FFFD; never fails.

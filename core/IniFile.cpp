@@ -240,10 +240,13 @@ void IniFile::deleteKey(const QString &section, const QString &key)
     const qsizetype header = contents.findSection(nameBytes(section));
     if (header < 0)
         return;
-    const qsizetype line = contents.findKey(header, nameBytes(key));
+    // Every line of the key goes: with only the first gone, a repeated key would read again.
+    const QByteArray name = nameBytes(key);
+    qsizetype line = contents.findKey(header, name);
     if (line < 0)
         return;
-    contents.lines.removeAt(line);
+    for (; line >= 0; line = contents.findKey(header, name))
+        contents.lines.removeAt(line);
     try {
         save(contents);
     } catch (const Exception &) {

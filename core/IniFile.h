@@ -56,7 +56,8 @@ public:
     void writeString(const QString &section, const QString &key, const QByteArray &value);
     // writeString with the decimal text of value.
     void writeInteger(const QString &section, const QString &key, qint64 value);
-    // Removes section/key. A missing key, and a write that fails, are not reported.
+    // Removes section/key (every line of it, should the key stand in the section more than
+    // once). A missing key, and a write that fails, are not reported.
     void deleteKey(const QString &section, const QString &key);
     // Removes every section of that name with all its keys. A missing section or file is not
     // an error; a write that fails throws like writeString.

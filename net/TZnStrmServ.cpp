@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <sys/socket.h>
@@ -14,17 +15,19 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // A header field: decimal, leading spaces skipped, an optional sign. Anything else, the empty
-// field of a closed connection included, is no number.
+// field of a closed connection included, is no number. Every byte is checked here: the
+// library's conversion would stop at a zero byte and take the digits before it.
 int headerNumber(const QByteArray &field)
 {
     qsizetype i = 0;
     while (i < field.size() && field[i] == ' ')
         ++i;
     const QByteArray digits = field.mid(i);
-    bool ok = !digits.isEmpty() && digits.back() >= '0' && digits.back() <= '9';
+    const qsizetype first = digits.startsWith('+') || digits.startsWith('-') ? 1 : 0;
+    bool ok = digits.size() > first
+              && std::all_of(digits.begin() + first, digits.end(), [](char c) { return c >= '0' && c <= '9'; });
     const qlonglong value = ok ? digits.toLongLong(&ok, 10) : 0;
-    if (!ok || digits.contains(' ') || value < std::numeric_limits<qint32>::min()
-        || value > std::numeric_limits<qint32>::max())
+    if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
         throw Exception(u"'"_s + QString::fromLatin1(field) + u"' is not a valid integer value"_s);
     return int(value);
 }
