@@ -1,9 +1,31 @@
 #include "ui/ColorBox.h"
 
-#include <QPixmap>
+#include <QIconEngine>
+#include <QPainter>
 #include <QStylePainter>
 
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// A swatch icon painted on demand. An icon made from a pixmap would put its scaled pixmaps into
+// Qt's pixmap cache under the new icon's identity, once for every colour box ever shown, and
+// the cache keeps pixmaps that small for good; a painted icon leaves nothing behind.
+class SwatchEngine : public QIconEngine {
+public:
+    explicit SwatchEngine(const QColor &color) : color_(color) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
+    {
+        painter->fillRect(rect, color_);
+    }
+    QIconEngine *clone() const override { return new SwatchEngine(color_); }
+
+private:
+    QColor color_;
+};
+
+} // namespace
 
 ColorBox::ColorBox(QWidget *parent) : QComboBox(parent)
 {
@@ -17,11 +39,8 @@ ColorBox::ColorBox(QWidget *parent) : QComboBox(parent)
         {u"Blue"_s, QColor(0, 0, 255)},       {u"Fuchsia"_s, QColor(255, 0, 255)},
         {u"Aqua"_s, QColor(0, 255, 255)},     {u"White"_s, QColor(255, 255, 255)},
     };
-    for (const auto &[name, color] : colors) {
-        QPixmap swatch(24, 12);
-        swatch.fill(color);
-        addItem(QIcon(swatch), name, color);
-    }
+    for (const auto &[name, color] : colors)
+        addItem(QIcon(new SwatchEngine(color)), name, color);
     setIconSize(QSize(24, 12));
     setCurrentIndex(0);
 }

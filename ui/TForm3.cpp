@@ -10,6 +10,7 @@
 #include "ui/GbkTextLimit.h"
 #include "ui/GuardedSlot.h"
 #include "ui/PaneText.h"
+#include "ui/PlainScrollBar.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
@@ -86,6 +87,7 @@ TForm3::TForm3(TForm1 &main)
     mess->setFocusPolicy(Qt::NoFocus);
     mess->setFixedHeight(110);
     mess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    PlainScrollBar::install(mess); // the pane takes the display style's colours
     inpu = new QPlainTextEdit;
     inpu->setFixedHeight(45);
     inpu->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -178,6 +180,7 @@ QWidget *TForm3::buildHistoryPanel()
     ltjl = new QPlainTextEdit;
     ltjl->setReadOnly(true);
     ltjl->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    PlainScrollBar::install(ltjl);
     greyOut(ltjl);
     auto *layout = new QVBoxLayout(Panel2);
     layout->setContentsMargins(0, 0, 0, 0);

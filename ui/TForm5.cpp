@@ -4,6 +4,7 @@
 #include "ui/ChatLog.h"
 #include "ui/GuardedSlot.h"
 #include "ui/PaneText.h"
+#include "ui/PlainScrollBar.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
@@ -31,6 +32,7 @@ TForm5::TForm5(TForm1 &main, TForm2 &settings)
     lts = new QPlainTextEdit;
     lts->setReadOnly(true);
     lts->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    PlainScrollBar::install(lts);
     QPalette palette = lts->palette();
     palette.setColor(QPalette::Base, QColor(231, 242, 185));
     lts->setPalette(palette);
