@@ -55,22 +55,23 @@ QString truncateToBytes(const QString &text, int maxBytes)
 {
     if (maxBytes <= 0)
         return {};
-    if (byteLength(text) <= maxBytes)
+    const QString clean = withoutUnpairedSurrogates(text);
+    QStringEncoder encoder("GBK");
+    if (QByteArray(encoder.encode(clean)).size() <= maxBytes)
         return text;
-    QString kept;
+    // Walk by whole code points so a surrogate pair is never split. Every piece is a complete
+    // character, so one encoder serves them all.
     int used = 0;
-    // Walk by whole code points so a surrogate pair is never split.
-    for (qsizetype i = 0; i < text.size();) {
-        const qsizetype width = widthAt(text, i);
-        const QString piece = text.mid(i, width);
-        const int bytes = byteLength(piece);
+    qsizetype i = 0;
+    while (i < clean.size()) {
+        const qsizetype width = widthAt(clean, i);
+        const auto bytes = static_cast<int>(QByteArray(encoder.encode(QStringView(clean).mid(i, width))).size());
         if (used + bytes > maxBytes)
             break;
-        kept += piece;
         used += bytes;
         i += width;
     }
-    return kept;
+    return text.left(i);
 }
 
 } // namespace Gbk
