@@ -30,6 +30,9 @@ constexpr size_t Compared = 5;
 // allocations, so the resident size moves by some hundred KiB from sample to sample; a leak
 // of a few hundred bytes per message or per file, kept up for the measured part, exceeds this.
 constexpr double RssToleranceMiB = 4.0;
+// The allocator's bytes in use are what the program holds, without the free memory the
+// allocator keeps: a steadier measure, which a leak of a few dozen bytes per message exceeds.
+constexpr double HeapToleranceMiB = 1.0;
 // Descriptors are counted when no window exists: every socket and file is closed then, so
 // none may be left over.
 constexpr int FdTolerance = 0;
@@ -37,8 +40,11 @@ constexpr int FdTolerance = 0;
 struct Sample {
     double seconds = 0;
     double rssMiB = 0;
+    double heapMiB = 0;
     int fds = 0;
 };
+
+double heapInUseMiB() { return double(mallinfo2().uordblks) / (1 << 20); }
 
 double residentMiB()
 {
@@ -193,13 +199,12 @@ TEST_F(SoakTest, MemoryAndDescriptorsDoNotGrowWhileTwoPeersKeepTalking)
         a.prompts.shown.clear();
         b.prompts.shown.clear();
         ++cycles;
-        const Sample s{double(clock.elapsed()) / 1000, residentMiB(), openDescriptors()};
+        const Sample s{double(clock.elapsed()) / 1000, residentMiB(), heapInUseMiB(), openDescriptors()};
         if (s.seconds >= warmUp)
             samples.push_back(s);
         if (s.seconds - lastPrinted >= 30) {
-            // The allocator's bytes in use tell live memory from free memory it keeps.
             std::printf("soak %6.0f s  cycles %5d  rss %7.2f MiB  heap in use %6.2f MiB  fds %d  widgets %lld\n",
-                        s.seconds, cycles, s.rssMiB, double(mallinfo2().uordblks) / (1 << 20), s.fds,
+                        s.seconds, cycles, s.rssMiB, s.heapMiB, s.fds,
                         static_cast<long long>(QApplication::allWidgets().size()));
             std::fflush(stdout);
             lastPrinted = s.seconds;
@@ -209,12 +214,15 @@ TEST_F(SoakTest, MemoryAndDescriptorsDoNotGrowWhileTwoPeersKeepTalking)
     const auto first = samples.cbegin(), last = samples.cend();
     const double rssStart = medianOf(first, first + Compared, &Sample::rssMiB);
     const double rssEnd = medianOf(last - Compared, last, &Sample::rssMiB);
+    const double heapStart = medianOf(first, first + Compared, &Sample::heapMiB);
+    const double heapEnd = medianOf(last - Compared, last, &Sample::heapMiB);
     const int fdStart = samples.front().fds;
     const int fdMax = std::max_element(first, last, [](const Sample &x, const Sample &y) { return x.fds < y.fds; })->fds;
     std::printf("soak: %d cycles (%d messages, %d files) in %.0f s; after the %.0f s warm-up: rss %.2f -> %.2f MiB "
-                "(%+.2f), fds %d -> %d (max %d)\n",
+                "(%+.2f), heap in use %.2f -> %.2f MiB (%+.2f), fds %d -> %d (max %d)\n",
                 cycles, cycles * (2 * MessagesEachWay + ChatRoomMessages), cycles, double(clock.elapsed()) / 1000,
-                warmUp, rssStart, rssEnd, rssEnd - rssStart, fdStart, samples.back().fds, fdMax);
+                warmUp, rssStart, rssEnd, rssEnd - rssStart, heapStart, heapEnd, heapEnd - heapStart, fdStart, samples.back().fds, fdMax);
     EXPECT_LE(rssEnd - rssStart, RssToleranceMiB);
+    EXPECT_LE(heapEnd - heapStart, HeapToleranceMiB);
     EXPECT_LE(fdMax - fdStart, FdTolerance);
 }
