@@ -19,6 +19,7 @@
 #include <QFile>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,7 @@
 namespace {
 
 constexpr size_t Chunk = 65536;
+constexpr int Repeats = 5;
 
 sockaddr_in address(const BenchOptions &o)
 {
@@ -203,6 +205,12 @@ Result run(const std::string &self, const BenchOptions &o, const std::string &ki
     return {std::atof(elapsed.c_str()), sender.cpuSeconds(), receiver.cpuSeconds(), receiver.peakKiB()};
 }
 
+Result medianRun(std::vector<Result> runs)
+{
+    std::sort(runs.begin(), runs.end(), [](const Result &a, const Result &b) { return a.elapsed < b.elapsed; });
+    return runs[runs.size() / 2];
+}
+
 void makeSource(const BenchOptions &o)
 {
     const std::string path = o.dir + "/source.bin";
@@ -254,16 +262,23 @@ int main(int argc, char **argv)
 
     std::printf("### File transfer\n\nLoopback %s:%d, file to file, each side a process of its own; "
                 "ratios are against the plain TCP copy of the same size in the same run "
-                "(throughput: ours / plain; CPU: ours / plain). CPU seconds include each process's start.\n\n",
-                o.ip.c_str(), o.port);
+                "(throughput: ours / plain; CPU: ours / plain). CPU seconds include each process's start. "
+                "Each copy ran %d times, the kinds taking turns; the run of median time is shown.\n\n",
+                o.ip.c_str(), o.port, Repeats);
     std::printf("| size | copy | MiB/s | throughput ratio | sender CPU s | receiver CPU s | CPU ratio | receiver peak MiB |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
     for (const long long size : o.sizes) {
         o.size = size;
         makeSource(o);
-        const Result plain = run(argv[0], o, "plain");
-        const Result ours = run(argv[0], o, "ours");
-        const Result windows = run(argv[0], o, "windows");
+        // Each copy runs several times, the three kinds taking turns, so that a disturbance of
+        // the shared disk or CPU falls on one run of one kind; the run of median time counts.
+        std::vector<Result> plains, ourses, windowses;
+        for (int repeat = 0; repeat < Repeats; ++repeat) {
+            plains.push_back(run(argv[0], o, "plain"));
+            ourses.push_back(run(argv[0], o, "ours"));
+            windowses.push_back(run(argv[0], o, "windows"));
+        }
+        const Result plain = medianRun(plains), ours = medianRun(ourses), windows = medianRun(windowses);
         std::remove((o.dir + "/source.bin").c_str());
         row("plain TCP", size, plain, plain);
         row("stream post", size, ours, plain);
