@@ -9,8 +9,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // A swatch icon painted on demand. An icon made from a pixmap would put its scaled pixmaps into
-// Qt's pixmap cache under the new icon's identity, once for every colour box ever shown, and
-// the cache keeps pixmaps that small for good; a painted icon leaves nothing behind.
+// Qt's pixmap cache under keys holding the new icon's identity, for every colour box ever
+// shown, and the cache keeps the bookkeeping of every key for good; a painted icon caches nothing.
 class SwatchEngine : public QIconEngine {
 public:
     explicit SwatchEngine(const QColor &color) : color_(color) {}

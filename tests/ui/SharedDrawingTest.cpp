@@ -61,9 +61,10 @@ protected:
 
 } // namespace
 
-// The style caches scroll-bar pixmaps under the palette's identity, and Qt never evicts the
-// small ones: a window whose scroll bars brought a palette identity of their own would leave
-// its pixmaps behind for good. Every window's scroll bars must share one palette.
+// The style caches scroll-bar pixmaps under keys holding the palette's identity, and Qt's
+// pixmap cache keeps every key it was given: a window whose scroll bars brought a palette
+// identity of their own would leave its keys behind for good. Every window's scroll bars must
+// share one palette.
 TEST_F(SharedDrawing, ScrollBarsOfColouredPanesShareOnePaletteAcrossWindows)
 {
     for (int n = 0; n < 2; ++n) {
