@@ -2,6 +2,7 @@
 
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
+#include "net/Swallow.h"
 #include "net/TThreadTimer.h"
 #include "net/WinsockErrno.h"
 
@@ -81,16 +82,6 @@ constexpr ErrorEntry errorTable[] = {
     {11004, "Valid name, no data record of requested type"},
 };
 
-// Calls an event handler whose failure must not disturb the notification that raised it.
-template <typename Handler>
-void swallow(Handler &&handler)
-{
-    try {
-        handler();
-    } catch (...) {
-    }
-}
-
 int pendingSocketError(int fd)
 {
     int error = 0;
@@ -110,10 +101,7 @@ RIzarorozi::OpScope::~OpScope()
 
 RIzarorozi::TimeOutScope::~TimeOutScope()
 {
-    try {
-        socket_.TimerOff();
-    } catch (...) {
-    }
+    swallow([this] { socket_.TimerOff(); });
 }
 
 RIzarorozi::RIzarorozi(QObject *owner)

@@ -1,6 +1,7 @@
 #include "net/TZnGeneralServer.h"
 
 #include "net/InstantiateServethread.h"
+#include "net/Swallow.h"
 
 #include <QSocketNotifier>
 
@@ -94,12 +95,8 @@ void TZnGeneralServer::acceptHandler()
             // The connection is abandoned.
         }
     }
-    if (OnClientContact) {
-        try {
-            OnClientContact(this);
-        } catch (...) {
-        }
-    }
+    if (OnClientContact)
+        swallow([this] { OnClientContact(this); });
     if (thread)
         thread->start();
 }
@@ -128,11 +125,8 @@ InstantiateServethread *TZnGeneralServer::startConnection(int socket)
 // that read it, and the component goes back to the server's thread to be released there.
 void TZnGeneralServer::serviceEnded()
 {
-    try {
-        if (Socket() >= 0)
-            RequestCloseSocket();
-    } catch (...) {
-    }
+    if (Socket() >= 0)
+        swallow([this] { RequestCloseSocket(); });
     moveToThread(server_->thread());
 }
 
@@ -168,12 +162,8 @@ void TZnGeneralServer::onConnectionEnded()
 void TZnGeneralServer::endConnection(std::unique_ptr<Connection> connection)
 {
     connection->thread->join();
-    if (OnDisconnect) {
-        try {
-            OnDisconnect(connection->component.get());
-        } catch (...) {
-        }
-    }
+    if (OnDisconnect)
+        swallow([&] { OnDisconnect(connection->component.get()); });
     std::lock_guard server(serverLock_);
     connection.reset();
 }

@@ -1,6 +1,7 @@
 #include "net/TZnStrm.h"
 
 #include "net/Exceptions.h"
+#include "net/Swallow.h"
 
 #include <QIODevice>
 #include <limits>
@@ -35,11 +36,7 @@ void TZnStrm::PostStream(QIODevice &Stream, QByteArray &Reply)
             OnMessageSent(this);
         Reply = Read(16);
     } catch (...) {
-        try {
-            Disconnect();
-        } catch (...) {
-            // The post's own failure is the one to report.
-        }
+        swallow([this] { Disconnect(); }); // the post's own failure is the one to report
         throw;
     }
     Disconnect();

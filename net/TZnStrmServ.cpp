@@ -1,6 +1,7 @@
 #include "net/TZnStrmServ.h"
 
 #include "net/Exceptions.h"
+#include "net/Swallow.h"
 
 #include <QDir>
 #include <QTemporaryFile>
@@ -82,10 +83,7 @@ void TZnStrmServ::ServeConnection()
         receivePost();
     } catch (...) {
         // No acknowledgement: the sender sees the connection end instead.
-        try {
-            RequestCloseSocket();
-        } catch (...) {
-        }
+        swallow([this] { RequestCloseSocket(); });
         throw;
     }
     awaitPeerClose();
