@@ -92,6 +92,16 @@ void PresenceService::setChosenInterfaces(const QStringList &names)
         announce(PresenceDatagram::Kind::Hello); // hello on whatever is now in use
 }
 
+void PresenceService::setUnicastTargets(const QStringList &addresses)
+{
+    unicastTargets_.clear();
+    for (const QString &address : addresses) {
+        const QHostAddress host(address);
+        if (host.protocol() == QAbstractSocket::IPv4Protocol && !host.isNull())
+            unicastTargets_ << host.toString();
+    }
+}
+
 void PresenceService::setOwnInfo(const QString &nickname, quint8 statusMode, quint16 capabilities)
 {
     const QByteArray bytes = Gbk::encode(Gbk::truncateToBytes(nickname, PresenceDatagram::MaxNicknameBytes));

@@ -60,8 +60,9 @@ public:
     void setMaxAnswerDelayMs(int ms) { maxAnswerDelayMs_ = std::max(0, ms); }
     // Interface names to use; empty: every usable interface that is not virtual.
     void setChosenInterfaces(const QStringList &names);
-    // Addresses that get our hellos and keep-alives directly (peers beyond a broadcast).
-    void setUnicastTargets(const QStringList &addresses) { unicastTargets_ = addresses; }
+    // Dotted IPv4 addresses that get our hellos and keep-alives directly (peers beyond a
+    // broadcast); anything else is left out, so that no send waits for a host look-up.
+    void setUnicastTargets(const QStringList &addresses);
     // What we announce; a change while running is announced at once by a keep-alive.
     void setOwnInfo(const QString &nickname, quint8 statusMode, quint16 capabilities);
     PresenceRateLimit &rateLimit() { return rateLimit_; }
