@@ -58,7 +58,11 @@ void Dispatcher::dispatch(const QString &fromIp)
     case Packet::FileOffer: return handleFileOffer(payload, fromIp);
     case Packet::AutoReply: return handleMessage(payload, fromIp, true);
     case Packet::Progress: return handleProgress(payload);
-    default: return; // types 0, 8 and 9 mean nothing
+    case '8':
+        if (OnPresence)
+            OnPresence(lwudp_, fromIp);
+        return;
+    default: return; // types 0 and 9 mean nothing
     }
 }
 

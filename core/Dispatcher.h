@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTime>
+#include <functional>
 
 class ContactStore;
 class DispatcherWindows;
@@ -24,6 +25,10 @@ public:
     // Handler of lwudp.OnDataReceived (wire it there). NumberBytes and Port are not used: the
     // packet is fetched with ReadDatagram; FromIP is the sender's dotted address.
     void lwudpDataReceived(TZnUDP *Sender, int NumberBytes, const QString &FromIP, int Port);
+
+    // Handler for presence datagrams (type 8, see docs/presence.md); without one they are
+    // ignored like type 0 and 9. It reads the whole datagram from the endpoint itself.
+    std::function<void(const TZnUDP &endpoint, const QString &fromIp)> OnPresence;
 
     // Accept a friend request from ip: add the peer under nickname (ip when it is empty) and
     // answer with a friend accept carrying the own nickname, whether or not the peer was new.

@@ -49,6 +49,16 @@ void TZnUDP::createSocket()
     socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (socket_ < 0)
         errorCheck();
+    if (broadcast_)
+        SetBroadcast(true);
+}
+
+void TZnUDP::SetBroadcast(bool on)
+{
+    broadcast_ = on;
+    const int value = on ? 1 : 0;
+    if (socket_ >= 0)
+        (void)::setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &value, sizeof value);
 }
 
 void TZnUDP::closeSocket()

@@ -43,6 +43,9 @@ public:
     // The port the socket is actually bound to, 0 while it is unbound (a failed bind is not
     // reported otherwise).
     int BoundPort() const;
+    // Allows (or forbids again) sends to a broadcast address, on this socket and on those
+    // SetLocalPort makes later. Forbidden by default.
+    void SetBroadcast(bool on);
     // The last status text that passed ReportLevel, and the error number of the last error check.
     QString StatusText() const { return statusText_; }
     int LastError() const { return lastError_; }
@@ -90,6 +93,7 @@ private:
     int receivedLength_ = 0;
     int localPort_ = 0;
     int socket_ = -1;
+    bool broadcast_ = false;
     QSocketNotifier *notifier_ = nullptr;
     QString statusText_;
     int lastError_ = 0;
