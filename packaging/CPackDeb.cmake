@@ -4,7 +4,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME talvino)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "The Talvino developers <talvino@localhost>")
+set(CPACK_PACKAGE_CONTACT "${TALVINO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "serverless instant messenger for a local network")
 set(CPACK_PACKAGE_DESCRIPTION "Every running copy is a peer known by its IPv4 address: there is no\nserver and no account. Short messages travel over UDP port 2928, files\nover TCP port 2921; a ufw application profile (Talvino) opens both.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -9,7 +9,7 @@ scripts/install-deps.sh >&2
 scripts/install-package-deps.sh >&2
 cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVINO_BUILD_TESTS=OFF \
   -DCMAKE_INSTALL_PREFIX=/usr "$@" >&2
-cmake --build build/package --target talvino talvino_icons >&2
+cmake --build build/package --target talvino talvino_icons talvino_changelog >&2
 rm -f build/talvino_*.deb
 (cd build/package && cpack -G DEB -B "$PWD/.." >&2)
 rm -rf build/_CPack_Packages

@@ -7,9 +7,9 @@ cd "$HOME"
 talvino >/tmp/talvino.log 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
-box=$(timeout 30 xdotool search --sync --name '^Information$' | head -1)
+box=$(timeout 30 xdotool search --sync --onlyvisible --name '^Information$' | head -1)
 xdotool windowfocus --sync "$box"
-xdotool key --window "$box" Return
+xdotool key Return
 settings=$(timeout 30 xdotool search --sync --onlyvisible --name '^系统选项设置$' | head -1)
 xdotool windowfocus --sync "$settings"
 # The name field is the first in the personal tab's focus chain.
