@@ -31,7 +31,12 @@ cleanup() {
   for m in "$root/var/cache/apt/archives" "$root/dev/pts" "$root/dev" "$root/proc"; do
     mountpoint -q "$m" 2>/dev/null && umount -l "$m"
   done
-  if [ "$keep" -eq 0 ]; then rm -rf "$root"; fi
+  # Never delete through a mount that is still there (/dev, the package cache).
+  if grep -q " $(realpath -m "$root")/" /proc/mounts; then
+    echo "mounts left under $root; not removing it" >&2
+  elif [ "$keep" -eq 0 ]; then
+    rm -rf "$root"
+  fi
 }
 trap cleanup EXIT
 
@@ -51,6 +56,7 @@ tar -C "$root" -xzf "$tarball"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
+mount --bind /dev/pts "$root/dev/pts"
 mount --bind "$archives" "$root/var/cache/apt/archives"
 cp "$deb" "$root/tmp/"
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"; }
