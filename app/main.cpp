@@ -2,6 +2,7 @@
 // the hidden settings window and the file windows, and runs the event loop until the main
 // window closes.
 #include "app/GuardedApplication.h"
+#include "core/DataFolders.h"
 #include "core/PeerContext.h"
 #include "transfer/TransferWindows.h"
 #include "ui/AppTitle.h"
@@ -25,7 +26,9 @@ int main(int argc, char **argv)
     app.setReporter(&errorBox);
 
     PeerContext context;
-    context.appDir = QCoreApplication::applicationDirPath();
+    const DataFolders folders = DataFolders::choose(QCoreApplication::applicationDirPath());
+    folders.prepare();
+    folders.applyTo(context);
     context.prompts = &prompts;
     context.reporter = &errorBox;
 

@@ -13,7 +13,7 @@
 
 BenchPeer::BenchPeer(const QString &ip)
 {
-    context.appDir = dir.path();
+    context.keepFilesIn(dir.path());
     context.bindAddress = ip;
     context.prompts = &prompts;
     context.reporter = &prompts;
@@ -33,7 +33,7 @@ BenchPeer::~BenchPeer()
 
 void BenchPeer::storeNickname(const QString &name)
 {
-    QFile file(context.appDir + QStringLiteral("/myinfo.ini"));
+    QFile file(context.configDir + QStringLiteral("/myinfo.ini"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write("[MainSection]\r\nName=" + Gbk::encode(name) + "\r\n");
 }

@@ -13,6 +13,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa gstreamer1.0-libav
   libgtest-dev libgmock-dev googletest
   fonts-wqy-microhei
+  librsvg2-bin
   iproute2 util-linux
 )
 

@@ -85,9 +85,9 @@ void TForm7::Button1Click()
     if (!listening())
         return;
     Button1->setEnabled(false);
-    sd = prompts().saveFileName(QString());
+    sd = prompts().saveFileName(links_.context.downloadDir);
     if (sd.isEmpty())
-        sd = u"received.tmp"_s;
+        sd = links_.context.inDownloads(u"received.tmp"_s);
     const QFileInfo target(sd);
     delivery_->target = target.absoluteFilePath();
     // The body is captured in the target's folder, so that moving it into place is a rename.

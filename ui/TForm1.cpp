@@ -49,7 +49,7 @@ QString literalCaption(QString caption) { return caption.replace(u'&', u"&&"_s);
 TForm1::TForm1(PeerContext &context, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                               | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      lwudp(new TZnUDP(this)), context_(context), store_(context.appDir, *context.prompts),
+      lwudp(new TZnUDP(this)), context_(context), store_(context.configDir, *context.prompts),
       dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter)
 {
     setFont(mainWindowFont());

@@ -226,7 +226,7 @@ void TForm2::Button1Click()
 {
     if (myname->text().isEmpty())
         return;
-    ContactStore(context_.appDir, *context_.prompts).setNickname(myname->text());
+    ContactStore(context_.configDir, *context_.prompts).setNickname(myname->text());
     context_.prompts->information(u"保存成功！"_s);
 }
 
@@ -318,7 +318,7 @@ void TForm2::mediaFailed(const QString &description)
 
 void TForm2::aboutShow()
 {
-    QFile readme(context_.appDir + u"/readme.txt"_s);
+    QFile readme(context_.shareDir + u"/readme.txt"_s);
     if (!readme.exists()) {
         context_.prompts->information(u"没有找到readme.txt文件！"_s);
         return;

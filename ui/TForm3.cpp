@@ -248,7 +248,7 @@ TForm2 *TForm3::settings() const { return main_.settingsWindow(); }
 
 bool TForm3::saveChatLog() const { return settings() && settings()->bcf->isChecked(); }
 
-QString TForm3::chatLogPath() const { return ChatLog::fileName(main_.context().appDir, nc->text()); }
+QString TForm3::chatLogPath() const { return ChatLog::fileName(main_.context().dataDir, nc->text()); }
 
 QString TForm3::historyEntry(const QString &name, const QDateTime &at, const QString &text)
 {

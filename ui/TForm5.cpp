@@ -82,7 +82,7 @@ QString TForm5::transcript() const
     return text.split(u'\n').join(u"\r\n"_s) + u"\r\n"_s;
 }
 
-QString TForm5::transcriptFileName() const { return ChatLog::transcriptFileName(main_.context().appDir); }
+QString TForm5::transcriptFileName() const { return ChatLog::transcriptFileName(main_.context().dataDir); }
 
 void TForm5::FormShow() { Timer1Timer(); }
 

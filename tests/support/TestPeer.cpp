@@ -10,7 +10,7 @@
 
 TestPeer::TestPeer(const QString &bindAddress, const QString &appDir)
 {
-    context.appDir = appDir.isEmpty() ? dir.path() : appDir;
+    context.keepFilesIn(appDir.isEmpty() ? dir.path() : appDir);
     context.bindAddress = bindAddress;
     context.prompts = &prompts;
     context.reporter = &reporter;
@@ -30,7 +30,7 @@ TestPeer::~TestPeer()
 
 void TestPeer::storeNickname(const QString &name)
 {
-    QFile file(context.appDir + QStringLiteral("/myinfo.ini"));
+    QFile file(context.configDir + QStringLiteral("/myinfo.ini"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write("[MainSection]\r\nName=" + Gbk::encode(name) + "\r\n");
 }
