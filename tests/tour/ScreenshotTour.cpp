@@ -112,7 +112,7 @@ void print(const char *name, const QWidget *window)
 }
 
 // Waits, without blocking the loop, until test is true or a few seconds have passed.
-void waitFor(const std::function<bool()> &test)
+void waitFor(const std::function<bool()> &test, int timeoutMs = 5000)
 {
     QEventLoop loop;
     QTimer poll;
@@ -120,7 +120,7 @@ void waitFor(const std::function<bool()> &test)
         if (test())
             loop.quit();
     });
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     poll.start(20);
     loop.exec();
 }
@@ -147,7 +147,6 @@ int main(int argc, char **argv)
     waitFor([&] { return a.form1->isVisible(); });
     a.befriend(u"阿红"_s, u"127.0.0.3"_s);
     b.befriend(longName, u"127.0.0.2"_s);
-    a.form1->N12Click(); // an automatic reply: the caption grows
     a.form1->move(40, 40);
 
     // The person types in a message window of their own; two messages arrive meanwhile.
@@ -161,6 +160,9 @@ int main(int argc, char **argv)
     Packet::send(*b.form1->lwudp, a.context.bindAddress, Packet::message(QString(100, u'长')));
     waitFor([&] { return a.form1->findChildren<TForm3 *>().size() == 3; });
     TForm3 *arrived = a.form1->findChildren<TForm3 *>().last();
+    // Given a second to take the keyboard, the arrived windows leave it where it was.
+    waitFor([&] { return QApplication::activeWindow() != typing; }, 1000);
+    std::printf("keyboard %s\n", QApplication::activeWindow() == typing ? "kept" : "taken");
     arrived->Button1->click(); // with its history
 
     // B offers A's longest file to... B receives an offer of 2 GiB - 1 bytes from A.
@@ -177,11 +179,9 @@ int main(int argc, char **argv)
     sending->Timer2Timer(); // the progress text and a progress packet to B
     waitFor([&] { return b.files->receiveWindows().last()->jsjd->value() > 0; });
     TForm7 *receiving = b.files->receiveWindows().last();
-    receiving->move(sending->frameGeometry().bottomLeft() + QPoint(0, 10));
 
     // The settings window, then the chat-room view beside the main window with a stranger's entry.
     a.form1->szClick();
-    a.form2->move(40, 420);
     a.form2->autopop->setChecked(false);
     QUdpSocket stranger;
     stranger.bind(QHostAddress(u"127.0.0.4"_s), 2928);
@@ -189,6 +189,12 @@ int main(int argc, char **argv)
     Packet::send(*b.form1->lwudp, a.context.bindAddress, Packet::message(u"聊天室里的消息"_s));
     waitFor([&] { return a.form2->chatRoomView()->lts->blockCount() >= 2; });
 
+    a.form1->N12Click(); // an automatic reply: the caption grows
+    // Apart from each other, so that each can be taken whole.
+    a.form2->move(40, 420);
+    sending->move(40, 740);
+    receiving->move(480, 740);
+    arrived->move(900, 40);
     print("main", a.form1.get());
     print("message", arrived);
     print("typing", typing);
