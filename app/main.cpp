@@ -8,6 +8,7 @@
 #include "ui/AppTitle.h"
 #include "ui/ErrorBox.h"
 #include "ui/QtPrompts.h"
+#include "ui/QtTranslation.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char **argv)
     // that window titles are not given the title as a suffix.
     QApplication::setApplicationName(appTitle());
     QApplication::setQuitOnLastWindowClosed(false);
+    QtTranslation::install(app);
 
     QtPrompts prompts;
     ErrorBox errorBox(prompts);
@@ -35,6 +37,8 @@ int main(int argc, char **argv)
     int result = 1;
     guarded(errorBox, [&] {
         TForm1 form1(context);
+        // Boxes that no window of their own raised belong to the main window.
+        prompts.setMainWindow(&form1);
         TForm2 form2(context);
         form1.setSettingsWindow(&form2);
         TransferWindows fileWindows({*form1.lwudp, form1.Tag, context, &form1});
@@ -43,6 +47,7 @@ int main(int argc, char **argv)
         // The main window is shown once the loop runs, so its start-up boxes run inside it.
         QTimer::singleShot(0, &form1, &QWidget::show);
         result = QApplication::exec();
+        prompts.setMainWindow(nullptr);
     });
     return result;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFont>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 // Every modal box, input box, file dialog and font dialog of the messenger goes through
@@ -10,6 +12,28 @@ public:
     enum class Answer { Yes, No, NoToAll };
 
     virtual ~Prompts() = default;
+
+    // The window that the next box belongs to (shown over it, above it); null means the
+    // program's main window. Set for the length of one handler through Owner; a window that
+    // is destroyed meanwhile leaves null.
+    QObject *owner() const { return owner_; }
+
+    // Makes window the owner of every box raised while the scope lives, and gives the
+    // previous owner back when it ends, so that nested handlers each name their own window.
+    class Owner {
+    public:
+        Owner(Prompts &prompts, QObject *window) : prompts_(prompts), previous_(prompts.owner_)
+        {
+            prompts_.owner_ = window;
+        }
+        ~Owner() { prompts_.owner_ = previous_; }
+        Owner(const Owner &) = delete;
+        Owner &operator=(const Owner &) = delete;
+
+    private:
+        Prompts &prompts_;
+        QPointer<QObject> previous_;
+    };
 
     // Information box: title "Information", button "OK".
     virtual void information(const QString &text) = 0;
@@ -29,4 +53,7 @@ public:
     virtual QFont chooseFont(const QFont &initial, bool *accepted) = 0;
     // The media system's error report (an error box).
     virtual void error(const QString &text) = 0;
+
+private:
+    QPointer<QObject> owner_;
 };

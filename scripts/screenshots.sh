@@ -1,45 +1,70 @@
 #!/usr/bin/env bash
-# Takes screenshots of the main window and the settings window of a first start, under Xvfb.
-# Usage: scripts/screenshots.sh [build-dir] [output-dir]
-# Needs xvfb, xdotool and imagemagick (installed here when missing; the program does not need them).
+# Takes screenshots of every window under Xvfb with the openbox window manager, in a light and
+# a dark palette: the main window, a message window that arrived while the person typed in
+# another, the chat-room view, the settings window, both file windows (with the longest values:
+# a 20-byte nickname, 2 GiB - 1 bytes), the whole desktop, and a box over the window that raised
+# it. The windows come from the screenshot tour (tests/tour), two peers in one process.
+# Usage: scripts/screenshots.sh [build-dir] [output-dir] [display]
+# Needs xvfb, openbox, xdotool and imagemagick (installed here when missing; the program does not
+# need them). Runs in a network namespace of its own where it can (scripts/isolated.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="$(realpath "${1:-build}")"
 OUT_DIR="$(realpath -m "${2:-docs/screenshots}")"
+DISPLAY_NUMBER="${3:-:53}"
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 missing=()
-for p in xvfb xauth xdotool imagemagick; do
+for p in xvfb xauth x11-utils xdotool imagemagick openbox; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# A copy of the program in a folder of its own, so that it starts as on first use.
-RUN_DIR="$(mktemp -d)"
-trap 'rm -rf "$RUN_DIR"' EXIT
-cp "$BUILD_DIR/app/talvino" "$BUILD_DIR/app/readme.txt" "$RUN_DIR/"
+WORK_DIR="$(mktemp -d)"
+trap 'rm -rf "$WORK_DIR"' EXIT
 mkdir -p "$OUT_DIR"
+export WORK_DIR OUT_DIR DISPLAY_NUMBER TOUR="$BUILD_DIR/tests/tour/screenshot_tour"
 
-export RUN_DIR OUT_DIR
-timeout 120 xvfb-run -a -s "-screen 0 800x600x24" bash -c '
+timeout 300 scripts/isolated.sh bash -c '
   set -euo pipefail
-  cd "$RUN_DIR"
-  ./talvino >/dev/null 2>&1 &
-  pid=$!
-  trap "kill $pid 2>/dev/null || true" EXIT
-  # First use: the nickname box, then the settings window beside the main window.
-  timeout 30 xdotool search --sync --name "^Information\$" >/dev/null
-  sleep 1
-  xdotool key Return
-  settings=$(timeout 30 xdotool search --sync --name "^系统选项设置\$" | head -1)
-  main=$(xdotool search --name "^Talvino\$" | head -1)
-  xdotool windowmove "$main" 40 40
-  xdotool windowmove "$settings" 240 40
-  sleep 1
-  import -window "$main" "$OUT_DIR/main-window.png"
-  import -window "$settings" "$OUT_DIR/settings-window.png"
+  export DISPLAY="$DISPLAY_NUMBER" QT_QPA_PLATFORM=xcb
+  Xvfb "$DISPLAY" -screen 0 1400x900x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  trap "kill \$(jobs -p) 2>/dev/null || true" EXIT
+  timeout 20 bash -c "until xdpyinfo >/dev/null 2>&1 || xdotool getdisplaygeometry >/dev/null 2>&1; do sleep 0.1; done"
+  openbox >/dev/null 2>&1 &
+  timeout 20 bash -c "until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window; do sleep 0.1; done"
+  for palette in light dark; do
+    folder="$WORK_DIR/$palette"
+    mkdir -p "$folder"
+    mkfifo "$folder/ids"
+    "$TOUR" "$palette" "$folder" >"$folder/ids" 2>"$folder/log" &
+    tour=$!
+    declare -A ids=()
+    while read -r name id; do
+      [ "$name" = ready ] && break
+      [ "$name" = keyboard ] && echo "keyboard of the typing window after two messages arrived: $id" >"$OUT_DIR/focus-$palette.txt"
+      ids[$name]=$id
+    done <"$folder/ids"
+    sleep 1 # the window manager draws its frames
+    import -window root "$OUT_DIR/desktop-$palette.png"
+    # Each window on top in turn: the covered parts of a window read as black.
+    for name in main message chatroom settings sendfile receivefile; do
+      # The window manager stacks its frame, the window'"'"'s parent: that is what goes on top.
+      frame=$(xwininfo -tree -id "${ids[$name]}" | sed -n "s/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p")
+      xdotool windowraise "$frame"
+      sleep 0.5
+      import -frame -window "${ids[$name]}" "$OUT_DIR/$name-$palette.png"
+    done
+    touch "$folder/box"
+    timeout 20 xdotool search --sync --name "^Information\$" >/dev/null
+    sleep 1
+    import -window root "$OUT_DIR/box-$palette.png"
+    kill "$tour" 2>/dev/null || true
+    wait "$tour" 2>/dev/null || true
+  done
 '
 echo "Screenshots in $OUT_DIR"

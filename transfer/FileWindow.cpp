@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <QLocale>
+
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -25,12 +27,20 @@ FileWindow::FileWindow(const FileWindowLinks &links, const QString &title)
     setWindowTitle(title);
     zt = new QStatusBar;
     zt->setSizeGripEnabled(false);
+    // Panel 0 holds the longest progress text whole; panel 1 takes the rest of the width.
     ztPanel0 = new QLabel;
-    ztPanel0->setFixedWidth(250);
+    ztPanel0->setTextFormat(Qt::PlainText);
+    const QFontMetrics metrics = ztPanel0->fontMetrics();
+    // The longest texts: a progress text of 2 GiB - 1 bytes, and a sender with its buddy entry.
+    const QString progress = progressText(u"已接收："_s, MaxStreamBytes, MaxStreamBytes);
+    const QString sender = u"From:255.255.255.255 [9999]"_s + QString(10, u'中');
+    const int longest = std::max(metrics.horizontalAdvance(progress), metrics.horizontalAdvance(sender));
+    ztPanel0->setMinimumWidth(std::max(250, longest + PanelPadding));
     ztPanel1 = new QLabel;
-    ztPanel1->setFixedWidth(50);
+    ztPanel1->setTextFormat(Qt::PlainText);
+    ztPanel1->setMinimumWidth(std::max(50, metrics.horizontalAdvance(u"正在传送数据"_s) + PanelPadding));
     zt->addWidget(ztPanel0);
-    zt->addWidget(ztPanel1);
+    zt->addWidget(ztPanel1, 1);
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
     Timer1->setInterval(1000);
@@ -47,14 +57,14 @@ int FileWindow::barValue(qint64 count, int limit)
     return int(std::clamp<qint64>(count, 0, limit));
 }
 
-void FileWindow::arrange(QProgressBar *bar, QLineEdit *edit, QAbstractButton *left, QAbstractButton *right)
+void FileWindow::arrange(QProgressBar *bar, QWidget *edit, QAbstractButton *left, QAbstractButton *right)
 {
-    bar->setTextVisible(false);
-    bar->setFixedHeight(16);
+    bar->setFixedHeight(18);
+    showCount(bar, 0);
     auto *row = new QHBoxLayout;
     row->addWidget(edit, 1);
-    row->addWidget(left);
-    row->addWidget(right);
+    row->addWidget(left, 0, Qt::AlignTop);
+    row->addWidget(right, 0, Qt::AlignTop);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 0);
     layout->setSpacing(4);
@@ -62,9 +72,22 @@ void FileWindow::arrange(QProgressBar *bar, QLineEdit *edit, QAbstractButton *le
     layout->addLayout(row);
     layout->addStretch();
     layout->addWidget(zt);
-    setFixedSize(392, 90);
+    // At least the window's first size, wider or taller where its texts need the room.
+    const QSize needed = layout->sizeHint();
+    setFixedSize(std::max(392, needed.width()), std::max(90, needed.height()));
     if (links_.owner)
         move(links_.owner->frameGeometry().center() - rect().center());
+}
+
+QString FileWindow::readableSize(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+}
+
+void FileWindow::showCount(QProgressBar *bar, qint64 bytes)
+{
+    bar->setFormat(readableSize(bytes) + u" / "_s + readableSize(bar->maximum()));
+    bar->setTextVisible(true);
 }
 
 void FileWindow::connectButton(QAbstractButton *button, std::function<void()> slot)

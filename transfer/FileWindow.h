@@ -2,11 +2,11 @@
 
 #include "core/ErrorReporter.h"
 #include "core/PeerContext.h"
+#include "core/Prompts.h"
 #include "transfer/FileWindowLinks.h"
 
 #include <QWidget>
 
-class Prompts;
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
@@ -26,8 +26,8 @@ public:
     static constexpr int StreamPort = 2921;
 
     QStatusBar *zt;
-    QLabel *ztPanel0; // 250 pixels: the peer's address, later the progress text
-    QLabel *ztPanel1; // 50 pixels: the connection or transfer state
+    QLabel *ztPanel0; // the peer's address, later the progress text (room for the longest)
+    QLabel *ztPanel1; // the connection or transfer state, in the rest of the width
     QTimer *Timer1;   // single shot, 1000 ms after the close: releases the window
 
     bool isClosed() const { return closed_; }
@@ -36,18 +36,27 @@ public:
     static QString progressText(const QString &label, qint64 position, qint64 maximum);
     // A progress bar value: the count kept within 0 and limit.
     static int barValue(qint64 count, int limit);
+    // A byte count in the largest unit that keeps it at least 1, one decimal: "19.1 MB".
+    static QString readableSize(qint64 bytes);
 
 protected:
     FileWindow(const FileWindowLinks &links, const QString &title);
 
-    // Lays out the controls: the bar on top, then the edit with the two buttons, then zt.
-    void arrange(QProgressBar *bar, QLineEdit *edit, QAbstractButton *left, QAbstractButton *right);
+    // The longest stream body, 2 GiB - 1 bytes: the status bar has room for its counts.
+    static constexpr qint64 MaxStreamBytes = 2147483647;
+
+    // Lays out the controls: the bar on top, then the edit with the two buttons, then zt; the
+    // window is as large as its texts need, and at least 392 x 90.
+    void arrange(QProgressBar *bar, QWidget *edit, QAbstractButton *left, QAbstractButton *right);
+    // The bar's text: bytes and the bar's maximum in readable units, beside the exact counts
+    // of the status bar.
+    static void showCount(QProgressBar *bar, qint64 bytes);
     // Connects a button's click to a handler of the window, run through handle().
     template <typename Window>
     void onClick(QAbstractButton *button, Window *window, void (Window::*handler)());
 
     // Runs one handler of the window: guarded, so its exception reaches the error reporter,
-    // and counted, so that the release waits for it.
+    // and counted, so that the release waits for it. Its boxes belong to this window.
     template <typename Handler>
     void handle(Handler &&handler);
 
@@ -64,6 +73,8 @@ protected:
     const FileWindowLinks links_;
 
 private:
+    static constexpr int PanelPadding = 12;
+
     void connectButton(QAbstractButton *button, std::function<void()> slot);
     void Timer1Timer();
     void releaseWhenIdle();
@@ -83,6 +94,7 @@ template <typename Handler>
 void FileWindow::handle(Handler &&handler)
 {
     ++busy_;
+    const Prompts::Owner owner(prompts(), this);
     guarded(*links_.context.reporter, handler);
     --busy_;
     releaseWhenIdle();

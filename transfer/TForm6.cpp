@@ -92,8 +92,11 @@ void TForm6::Button1Click()
 {
     Button1->setEnabled(false);
     od = prompts().openFileName(QString());
-    if (od.isEmpty())
+    // Nothing offered (the chooser was cancelled, the file cannot be offered): "发送" stays usable.
+    if (od.isEmpty()) {
+        Button1->setEnabled(true);
         return;
+    }
     QFile file(od);
     try {
         openForReading(file);
@@ -102,6 +105,7 @@ void TForm6::Button1Click()
             throw Exception(u"Range check error"_s);
     } catch (...) {
         od.clear();
+        Button1->setEnabled(true);
         throw;
     }
     const qint64 size = file.size();
@@ -120,6 +124,7 @@ void TForm6::truesendClick()
     QFile file(od);
     openForReading(file);
     fsjd->setMaximum(barValue(file.size(), std::numeric_limits<int>::max()));
+    showCount(fsjd, 0);
     leaveFromOwnAddress();
     fsd->PostStream(file, reply_);
 }
@@ -159,6 +164,7 @@ void TForm6::fsdPacketSent()
 void TForm6::Timer2Timer()
 {
     ztPanel0->setText(progressText(u"已发送："_s, fsjd->value(), fsjd->maximum()));
+    showCount(fsjd, fsjd->value());
     send(fsd->Host, Packet::progress(fsjd->value()));
 }
 

@@ -1,14 +1,17 @@
 #include "transfer/TForm7.h"
 
+#include "core/ContactStore.h"
 #include "core/Packet.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "transfer/OfferStrmServ.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -24,9 +27,17 @@ TForm7::TForm7(const FileWindowLinks &links) : FileWindow(links, u"接收文件"
     jsjd->setRange(0, 100);
     Button1 = new QPushButton(u"接收"_s);
     Button2 = new QPushButton(u"拒绝"_s);
-    fsm = new QLineEdit;
+    fsm = new QLineEdit(this);
     fsm->setReadOnly(true);
-    arrange(jsjd, fsm, Button1, Button2);
+    fsm->setVisible(false);
+    offerView = new QPlainTextEdit;
+    offerView->setReadOnly(true);
+    offerView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    offerView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    offerView->setFixedHeight(offerView->fontMetrics().lineSpacing() * OfferLines + OfferFrame);
+    arrange(jsjd, offerView, Button1, Button2);
+    // Opened by the network: the person may be typing elsewhere.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     onClick(Button1, this, &TForm7::Button1Click);
     onClick(Button2, this, &TForm7::Button2Click);
     wireReceiver();
@@ -55,10 +66,14 @@ void TForm7::wireReceiver()
 void TForm7::setOffer(qint64 size, const QString &offer, const QString &fromIp)
 {
     jsjd->setMaximum(barValue(size, std::numeric_limits<int>::max()));
+    showCount(jsjd, 0);
     fsm->setText(offer);
+    offerView->setPlainText(offer);
     jsd->Host = fromIp;
-    ztPanel0->setText(u"From:"_s + fromIp);
+    const QString buddy = ContactStore(links_.context.appDir, prompts()).senderLookup(fromIp);
+    ztPanel0->setText(u"From:"_s + fromIp + (buddy.isEmpty() ? QString() : u" "_s + buddy));
     listening();
+    QApplication::alert(this);
 }
 
 void TForm7::showProgress(qint64 position)
@@ -66,6 +81,7 @@ void TForm7::showProgress(qint64 position)
     jsjd->setValue(barValue(position, jsjd->maximum()));
     ztPanel1->setText(u"正在接收数据"_s);
     ztPanel0->setText(progressText(u"已接收："_s, jsjd->value(), jsjd->maximum()));
+    showCount(jsjd, jsjd->value());
 }
 
 // Whether the window holds its port. A window opened while another held it tries again, since

@@ -9,6 +9,7 @@
 class OfferStrmServ;
 class QFile;
 class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class RIzarorozi;
@@ -40,7 +41,8 @@ public:
     QProgressBar *jsjd;
     QPushButton *Button1; // "接收"
     QPushButton *Button2; // "拒绝"
-    QLineEdit *fsm;       // the offer
+    QLineEdit *fsm;       // the offer, as it came (not shown)
+    QPlainTextEdit *offerView; // the whole offer, wrapped, as plain text
     QString sd;           // the file-save dialog's file name
     OfferStrmServ *jsd;
 
@@ -48,6 +50,10 @@ protected:
     void FormClose() override;
 
 private:
+    // Lines of the offer shown at once; a longer offer scrolls.
+    static constexpr int OfferLines = 4;
+    static constexpr int OfferFrame = 8;
+
     // What the connection's thread uses: it outlives the window while a delivery runs.
     struct Delivery {
         QString target;                 // absolute; set before the file accept goes out

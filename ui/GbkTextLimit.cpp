@@ -41,4 +41,5 @@ void GbkTextLimit::clip(int position, int added)
     cursor.setPosition(position + keep);
     cursor.setPosition(position + added, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+    emit clipped();
 }

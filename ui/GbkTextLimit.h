@@ -18,6 +18,10 @@ public:
     // Bytes of a pane's text as sent: GBK, with each "\n" as CR LF.
     static int byteLength(const QString &paneText);
 
+signals:
+    // Some of an insertion was cut away.
+    void clipped();
+
 private:
     void clip(int position, int added);
 

@@ -3,6 +3,7 @@
 #include "ui/AppTitle.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -11,30 +12,60 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+namespace {
+
+// Room the desktop's title bar takes besides the title: icon and buttons.
+constexpr int TitleBarControls = 160;
+
+// A box over parent with plain text, wide enough that the desktop need not cut its title.
+class Box : public QMessageBox {
+public:
+    Box(Icon icon, const QString &title, const QString &text, QWidget *parent)
+        : QMessageBox(icon, title, text, NoButton, parent)
+    {
+        setTextFormat(Qt::PlainText);
+        // The box sizes itself from its layout, so the title's room is a spacer in it.
+        if (auto *grid = qobject_cast<QGridLayout *>(layout())) {
+            const int room = fontMetrics().horizontalAdvance(title) * 3 / 2 + TitleBarControls;
+            grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
+};
+
+} // namespace
+
+QWidget *QtPrompts::parentWindow() const
+{
+    auto *owner = qobject_cast<QWidget *>(this->owner());
+    QWidget *window = owner ? owner->window() : nullptr;
+    return window && window->isVisible() ? window : mainWindow_;
+}
+
 void QtPrompts::information(const QString &text)
 {
-    QMessageBox box(QMessageBox::Information, u"Information"_s, text, QMessageBox::NoButton, parent_);
+    Box box(QMessageBox::Information, u"Information"_s, text, parentWindow());
     box.addButton(u"OK"_s, QMessageBox::AcceptRole);
     box.exec();
 }
 
 void QtPrompts::message(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, appTitle(), text, QMessageBox::NoButton, parent_);
+    Box box(QMessageBox::NoIcon, appTitle(), text, parentWindow());
     box.addButton(u"OK"_s, QMessageBox::AcceptRole);
     box.exec();
 }
 
 void QtPrompts::error(const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, appTitle(), text, QMessageBox::NoButton, parent_);
+    Box box(QMessageBox::Critical, appTitle(), text, parentWindow());
     box.addButton(u"OK"_s, QMessageBox::AcceptRole);
     box.exec();
 }
 
 Prompts::Answer QtPrompts::confirm(const QString &text, bool offerNoToAll)
 {
-    QMessageBox box(QMessageBox::Question, u"Confirm"_s, text, QMessageBox::NoButton, parent_);
+    Box box(QMessageBox::Question, u"Confirm"_s, text, parentWindow());
     QPushButton *yes = box.addButton(u"&Yes"_s, QMessageBox::YesRole);
     box.addButton(u"&No"_s, QMessageBox::NoRole);
     QPushButton *noToAll = offerNoToAll ? box.addButton(u"N&o to All"_s, QMessageBox::NoRole) : nullptr;
@@ -48,7 +79,7 @@ Prompts::Answer QtPrompts::confirm(const QString &text, bool offerNoToAll)
 
 QString QtPrompts::input(const QString &title, const QString &prompt, int maxLength, bool *accepted)
 {
-    QInputDialog dialog(parent_);
+    QInputDialog dialog(parentWindow());
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
     dialog.setInputMode(QInputDialog::TextInput);
@@ -62,18 +93,18 @@ QString QtPrompts::input(const QString &title, const QString &prompt, int maxLen
 
 QString QtPrompts::openFileName(const QString &filter)
 {
-    return QFileDialog::getOpenFileName(parent_, QString(), QString(), filter);
+    return QFileDialog::getOpenFileName(parentWindow(), QString(), QString(), filter);
 }
 
 QString QtPrompts::saveFileName(const QString &suggestedName)
 {
-    return QFileDialog::getSaveFileName(parent_, QString(), suggestedName);
+    return QFileDialog::getSaveFileName(parentWindow(), QString(), suggestedName);
 }
 
 QFont QtPrompts::chooseFont(const QFont &initial, bool *accepted)
 {
     bool ok = false;
-    const QFont font = QFontDialog::getFont(&ok, initial, parent_);
+    const QFont font = QFontDialog::getFont(&ok, initial, parentWindow());
     if (accepted)
         *accepted = ok;
     return ok ? font : initial;

@@ -4,10 +4,18 @@
 
 class QWidget;
 
-// The program's prompts: real Qt dialogs with the messenger's titles and buttons.
+// The program's prompts: real Qt dialogs with the messenger's titles and buttons. Each box
+// belongs to the window that raised it (its owner), else to the main window: the desktop keeps
+// it above that window and Qt centres it over it. Box texts are shown as plain text, since
+// many carry a peer's bytes.
 class QtPrompts : public Prompts {
 public:
-    explicit QtPrompts(QWidget *parent = nullptr) : parent_(parent) {}
+    explicit QtPrompts(QWidget *mainWindow = nullptr) : mainWindow_(mainWindow) {}
+
+    // The window of boxes that name no visible window of their own.
+    void setMainWindow(QWidget *mainWindow) { mainWindow_ = mainWindow; }
+    // The parent the next box gets: the owner's window while it is shown, else the main window.
+    QWidget *parentWindow() const;
 
     void information(const QString &text) override;
     void message(const QString &text) override;
@@ -19,5 +27,5 @@ public:
     void error(const QString &text) override;
 
 private:
-    QWidget *parent_;
+    QWidget *mainWindow_;
 };

@@ -7,6 +7,8 @@
 #include "ui/FixedHeightDelegate.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
+#include "ui/PaneColors.h"
+#include "ui/PlainToolTip.h"
 #include "ui/PaneText.h"
 #include "ui/TForm2.h"
 #include "ui/TForm3.h"
@@ -14,6 +16,7 @@
 #include "ui/TForm5.h"
 #include "ui/WindowPlacement.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
@@ -23,6 +26,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
 
@@ -63,6 +67,7 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
     ztPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     zt->addWidget(ztPanel0, 1);
     setStatusBar(zt);
+    showCaptionInStatus();
     setFixedWidth(150);
     setMinimumHeight(278);
     resize(150, 278);
@@ -83,9 +88,7 @@ void TForm1::buildBuddyList()
     userlist->setObjectName(u"userlist"_s);
     userlist->setSelectionMode(QAbstractItemView::SingleSelection);
     userlist->setItemDelegate(new FixedHeightDelegate(12, userlist));
-    QPalette palette = userlist->palette();
-    palette.setColor(QPalette::Base, QColor(231, 242, 185));
-    userlist->setPalette(palette);
+    setPaneColors(userlist, QColor(231, 242, 185));
     userlist->setContextMenuPolicy(Qt::CustomContextMenu);
     userlist->viewport()->installEventFilter(this);
     setCentralWidget(userlist);
@@ -134,9 +137,9 @@ void TForm1::buildMainMenu()
 
 void TForm1::connectHandlers()
 {
-    ErrorReporter &reporter = *context_.reporter;
+    const PeerContext &context = context_;
     const auto bind = [&](QAction *item, void (TForm1::*handler)()) {
-        connect(item, &QAction::triggered, this, guardedSlot(reporter, this, handler));
+        connect(item, &QAction::triggered, this, guardedSlot(context, this, handler));
     };
     bind(N1, &TForm1::userlistDblClick);
     bind(N2, &TForm1::N2Click);
@@ -163,9 +166,11 @@ void TForm1::bindEndpoint()
     lwudp->RemotePort = UdpPort;
     lwudp->ReportLevel = 1;
     lwudp->OnDataReceived = [this](TZnUDP *sender, int bytes, const QString &fromIp, int port) {
+        // A box the network raises has no window of its own: it belongs to the main window.
+        const Prompts::Owner owner(*context_.prompts, this);
         dispatcher_.lwudpDataReceived(sender, bytes, fromIp, port);
     };
-    guarded(*context_.reporter, [this] { lwudp->SetLocalPort(UdpPort); });
+    guardedIn(context_, this, [this] { lwudp->SetLocalPort(UdpPort); });
     receiving_ = lwudp->BoundPort() == UdpPort;
 }
 
@@ -186,7 +191,7 @@ void TForm1::showEvent(QShowEvent *event)
     if (started_ || event->spontaneous())
         return;
     started_ = true;
-    guarded(*context_.reporter, [this] { FormShow(); });
+    guardedIn(context_, this, [this] { FormShow(); });
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -199,7 +204,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == userlist->viewport() && event->type() == QEvent::MouseButtonDblClick)
-        guarded(*context_.reporter, [this] { userlistDblClick(); });
+        guardedIn(context_, this, [this] { userlistDblClick(); });
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -212,6 +217,8 @@ void TForm1::FormShow()
     if (name.isEmpty()) {
         context_.prompts->information(u"第一次使用本程序,请先为自己起一个昵称!"_s);
         szClick();
+        if (settings_)
+            settings_->myname->setFocus(); // where the nickname is typed
     }
     if (settings_)
         settings_->setNickname(name);
@@ -327,7 +334,12 @@ void TForm1::showReply()
     N16->setChecked(checked == Item::N16);
     N16->setText(literalCaption(modes_.customItemCaption()));
     setWindowTitle(modes_.caption());
+    showCaptionInStatus();
 }
+
+// The caption (the automatic-reply state) is wider than the window's title bar: the status
+// panel's tooltip shows it whole.
+void TForm1::showCaptionInStatus() { ztPanel0->setToolTip(plainToolTip(windowTitle())); }
 
 void TForm1::N21Click()
 {
@@ -391,7 +403,10 @@ void TForm1::showMessageWindow(const QString &caption, const QString &ip, const 
     PaneText::set(window->mess, mess);
     window->fs->setEnabled(answerable);
     window->inpu->setEnabled(answerable);
+    // The person may be typing in another window: this one waits to be noticed instead.
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->show();
+    QApplication::alert(window);
 }
 
 void TForm1::appendChatRoomEntry(const QString &entry)
@@ -414,6 +429,11 @@ TForm3 *TForm1::openMessageWindow(const QString &caption, const QString &ip, con
     window->setWindowTitle(caption);
     window->ip->setText(ip);
     window->nc->setText(nc);
+    // The desktop's decoration of the new window is taken to be the main window's.
+    const QSize decoration = isVisible() ? frameGeometry().size() - size() : QSize();
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        window->move(messageCascade_.next(window->size() + decoration, screen->availableGeometry()));
     return window;
 }
 

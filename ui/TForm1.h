@@ -4,6 +4,7 @@
 #include "core/Dispatcher.h"
 #include "core/DispatcherWindows.h"
 #include "core/StatusModes.h"
+#include "ui/Cascade.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -121,6 +122,7 @@ private:
     void choosePreset(StatusModes::ReplyItem item);
     void showStatus();
     void showReply();
+    void showCaptionInStatus();
     // Entry text of the selected buddy, or nothing when no buddy is selected.
     std::optional<QString> selectedEntry() const;
     // A new message window with its caption and fields set, not yet shown.
@@ -139,5 +141,7 @@ private:
     bool receiving_ = false;
     bool started_ = false;
     FileWindows *fileWindows_ = nullptr;
+    // Where the next message window opens.
+    Cascade messageCascade_{QPoint(266, 68)};
     Dispatcher dispatcher_;
 };

@@ -22,6 +22,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QKeyEvent>
+#include <QNetworkInterface>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -158,6 +159,8 @@ QWidget *TForm2::buildAboutTab()
     Memo1->setFixedSize(367, 163);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     hostif = new QLabel;
+    hostif->setTextFormat(Qt::PlainText);
+    hostif->setWordWrap(true);
     auto *layout = new QVBoxLayout(tab);
     layout->addWidget(Memo1, 0, Qt::AlignHCenter);
     layout->addWidget(hostif);
@@ -167,18 +170,20 @@ QWidget *TForm2::buildAboutTab()
 
 void TForm2::connectHandlers()
 {
-    ErrorReporter &reporter = *context_.reporter;
-    connect(Button1, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm2::Button1Click));
-    connect(autopop, &QCheckBox::toggled, this, guardedSlot(reporter, this, &TForm2::autopopClick));
-    connect(Button4, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm2::Button4Click));
-    connect(Button5, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm2::Button5Click));
-    connect(mlist, &QListWidget::itemSelectionChanged, this, guardedSlot(reporter, this, &TForm2::mlistClick));
-    connect(mlist, &QListWidget::itemDoubleClicked, this, guardedSlot(reporter, this, &TForm2::mlistDblClick));
-    connect(Timer1, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm2::Timer1Timer));
+    const PeerContext &context = context_;
+    connect(Button1, &QPushButton::clicked, this, guardedSlot(context, this, &TForm2::Button1Click));
+    connect(autopop, &QCheckBox::toggled, this, guardedSlot(context, this, &TForm2::autopopClick));
+    connect(Button4, &QPushButton::clicked, this, guardedSlot(context, this, &TForm2::Button4Click));
+    connect(Button5, &QPushButton::clicked, this, guardedSlot(context, this, &TForm2::Button5Click));
+    connect(mlist, &QListWidget::itemSelectionChanged, this, guardedSlot(context, this, &TForm2::mlistClick));
+    connect(mlist, &QListWidget::itemDoubleClicked, this, guardedSlot(context, this, &TForm2::mlistDblClick));
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm2::Timer1Timer));
     connect(mdpPlay, &QToolButton::clicked, player_, &MediaPlayer::play);
     connect(mdpPause, &QToolButton::clicked, player_, &MediaPlayer::pause);
     connect(mdpStop, &QToolButton::clicked, player_, &MediaPlayer::stop);
-    connect(player_, &MediaPlayer::failed, this, &TForm2::mediaFailed);
+    // The player's error box belongs to this window, like the playlist's other boxes.
+    connect(player_, &MediaPlayer::failed, this,
+            [this](const QString &description) { guardedIn(context_, this, [&] { mediaFailed(description); }); });
 }
 
 QString TForm2::nickname() const { return myname->text(); }
@@ -201,16 +206,16 @@ void TForm2::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        guarded(*context_.reporter, [this] { FormShow(); });
+        guardedIn(context_, this, [this] { FormShow(); });
 }
 
 bool TForm2::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == about && event->type() == QEvent::Show && !event->spontaneous()) {
-        guarded(*context_.reporter, [this] { aboutShow(); });
+        guardedIn(context_, this, [this] { aboutShow(); });
     } else if (watched == mlist && event->type() == QEvent::KeyPress
                && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
-        guarded(*context_.reporter, [this] { Button5Click(); });
+        guardedIn(context_, this, [this] { Button5Click(); });
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -330,17 +335,35 @@ void TForm2::aboutShow()
     Memo1->setPlainText(text);
 }
 
+// The addresses a friend can reach this machine at, those of its up, non-loopback IPv4
+// interfaces (the host name mostly resolves to a loopback address); then the host name.
 void TForm2::gethostif()
 {
     const QString name = QHostInfo::localHostName();
-    hostif->setText(hostLabelText(QString(), name));
+    const QString addresses = ownAddresses().join(u", "_s);
+    hostif->setText(hostLabelText(addresses, name));
     // The look-up answers on this thread's event loop; it dies with the label if that goes first.
     auto *lookup = new HostLookup(name, hostif);
-    connect(lookup, &HostLookup::finished, hostif, [this, lookup, name] {
-        if (lookup->address() != 0) {
-            const QString official = lookup->canonicalName().isEmpty() ? name : lookup->canonicalName();
-            hostif->setText(hostLabelText(QHostAddress(lookup->address()).toString(), official));
-        }
+    connect(lookup, &HostLookup::finished, hostif, [this, lookup, name, addresses] {
+        if (lookup->address() != 0 && !lookup->canonicalName().isEmpty())
+            hostif->setText(hostLabelText(addresses, lookup->canonicalName()));
         lookup->deleteLater();
     });
+}
+
+QStringList TForm2::ownAddresses()
+{
+    QStringList addresses;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        const QNetworkInterface::InterfaceFlags flags = interface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+            const QHostAddress ip = entry.ip();
+            if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
+                addresses << ip.toString();
+        }
+    }
+    addresses.removeDuplicates();
+    return addresses;
 }

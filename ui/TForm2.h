@@ -49,6 +49,8 @@ public:
     static QString playlistFilter();
     // The host label's text; an unknown address or name shows as "未知".
     static QString hostLabelText(const QString &address, const QString &hostName);
+    // This machine's addresses on the LAN: those of its up, non-loopback IPv4 interfaces.
+    static QStringList ownAddresses();
 
     // Handlers.
     void FormShow();

@@ -5,6 +5,7 @@
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
+#include "ui/ArrowlessScrollStyle.h"
 #include "ui/ChatLog.h"
 #include "ui/ColorBox.h"
 #include "ui/GbkTextLimit.h"
@@ -25,17 +26,23 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
 const QString SendHint = u"Ctrl+Enter 发送消息"_s;
+// A colour box shows its swatch only.
+constexpr int ColorBoxWidth = 44;
 
 QPushButton *button75x25(const QString &caption, const QString &hint)
 {
@@ -85,32 +92,35 @@ TForm3::TForm3(TForm1 &main)
     mess = new QPlainTextEdit;
     mess->setReadOnly(true);
     mess->setFocusPolicy(Qt::NoFocus);
-    mess->setFixedHeight(110);
+    mess->setMinimumHeight(80);
     mess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     PlainScrollBar::install(mess); // the pane takes the display style's colours
     inpu = new QPlainTextEdit;
     inpu->setFixedHeight(45);
     inpu->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Two lines high: arrow buttons would leave the thumb no room.
+    inpu->verticalScrollBar()->setStyle(new ArrowlessScrollStyle(this));
     inpu->setToolTip(SendHint);
-    new GbkTextLimit(inpu, MessageBytes);
-    inpu->setFocus();
+    connect(new GbkTextLimit(inpu, MessageBytes), &GbkTextLimit::clipped, this, &TForm3::tellClipped);
 
+    // No stretch: the display pane takes whatever height the window has beyond its controls,
+    // so that no empty band opens under the buttons or above the history.
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
     layout->setSpacing(3);
     layout->addWidget(buildTopStrip());
     layout->addWidget(buildToolBar());
-    layout->addWidget(mess);
+    layout->addWidget(mess, 1);
     layout->addWidget(inpu);
     layout->addWidget(buildButtonRow());
-    layout->addStretch();
     layout->addWidget(buildHistoryPanel());
+    inpu->setFocus();
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(3000);
     Timer1->setSingleShot(true);
     connectHandlers();
-    setFixedSize(392, HistoryHiddenHeight);
+    setFixedSize(392, HistoryHiddenHeight - decorationHeight());
     move(266, 68);
 }
 
@@ -140,9 +150,10 @@ QToolBar *TForm3::buildToolBar()
     ToolBar1->setMovable(false);
     zt = new QComboBox;
     zt->setEditable(true);
-    zt->setFixedWidth(128);
+    // Room for the longest name of the first font, "Microsoft Sans Serif", and the arrow.
+    zt->setFixedWidth(std::max(128, zt->fontMetrics().horizontalAdvance(u"Microsoft Sans Serif"_s) + 32));
     zts = new ColorBox;
-    zts->setFixedWidth(56);
+    zts->setFixedWidth(ColorBoxWidth);
     zh = new QComboBox;
     zh->setEditable(true);
     for (int size = 9; size <= 30; ++size)
@@ -154,7 +165,7 @@ QToolBar *TForm3::buildToolBar()
     i = styleButton(u"I"_s, &QFont::setItalic);
     u = styleButton(u"U"_s, &QFont::setUnderline);
     bgs = new ColorBox;
-    bgs->setFixedWidth(56);
+    bgs->setFixedWidth(ColorBoxWidth);
     for (QWidget *control : std::initializer_list<QWidget *>{zt, zts, zh, b, i, u, bgs})
         ToolBar1->addWidget(control);
     return ToolBar1;
@@ -190,25 +201,25 @@ QWidget *TForm3::buildHistoryPanel()
 
 void TForm3::connectHandlers()
 {
-    ErrorReporter &reporter = *main_.context().reporter;
-    connect(fs, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm3::fsClick));
-    connect(Button1, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm3::Button1Click));
-    connect(Timer1, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm3::Timer1Timer));
+    const PeerContext &context = main_.context();
+    connect(fs, &QPushButton::clicked, this, guardedSlot(context, this, &TForm3::fsClick));
+    connect(Button1, &QPushButton::clicked, this, guardedSlot(context, this, &TForm3::Button1Click));
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm3::Timer1Timer));
     // Only the user's edits count: texts the window sets itself open no dialog.
-    connect(zt->lineEdit(), &QLineEdit::textEdited, this, guardedSlot(reporter, this, &TForm3::ztChange));
-    connect(zts, &QComboBox::activated, this, guardedSlot(reporter, this, &TForm3::ztsChange));
-    connect(zh, &QComboBox::textActivated, this, guardedSlot(reporter, this, &TForm3::zhChange));
-    connect(zh->lineEdit(), &QLineEdit::textEdited, this, guardedSlot(reporter, this, &TForm3::zhChange));
-    connect(b, &QToolButton::clicked, this, guardedSlot(reporter, this, &TForm3::bClick));
-    connect(i, &QToolButton::clicked, this, guardedSlot(reporter, this, &TForm3::iClick));
-    connect(u, &QToolButton::clicked, this, guardedSlot(reporter, this, &TForm3::uClick));
-    connect(bgs, &QComboBox::activated, this, guardedSlot(reporter, this, &TForm3::bgsChange));
+    connect(zt->lineEdit(), &QLineEdit::textEdited, this, guardedSlot(context, this, &TForm3::ztChange));
+    connect(zts, &QComboBox::activated, this, guardedSlot(context, this, &TForm3::ztsChange));
+    connect(zh, &QComboBox::textActivated, this, guardedSlot(context, this, &TForm3::zhChange));
+    connect(zh->lineEdit(), &QLineEdit::textEdited, this, guardedSlot(context, this, &TForm3::zhChange));
+    connect(b, &QToolButton::clicked, this, guardedSlot(context, this, &TForm3::bClick));
+    connect(i, &QToolButton::clicked, this, guardedSlot(context, this, &TForm3::iClick));
+    connect(u, &QToolButton::clicked, this, guardedSlot(context, this, &TForm3::uClick));
+    connect(bgs, &QComboBox::activated, this, guardedSlot(context, this, &TForm3::bgsChange));
     inpu->installEventFilter(this);
     zh->installEventFilter(this);
     zh->lineEdit()->installEventFilter(this);
 }
 
-void TForm3::guard(void (TForm3::*handler)()) { guardedSlot(*main_.context().reporter, this, handler)(); }
+void TForm3::guard(void (TForm3::*handler)()) { guardedSlot(main_.context(), this, handler)(); }
 
 void TForm3::showEvent(QShowEvent *event)
 {
@@ -220,7 +231,7 @@ void TForm3::showEvent(QShowEvent *event)
 void TForm3::closeEvent(QCloseEvent *event)
 {
     // A log that cannot be written keeps the window open, with its history.
-    if (guarded(*main_.context().reporter, [this] { FormClose(); }))
+    if (guardedIn(main_.context(), this, [this] { FormClose(); }))
         event->accept();
     else
         event->ignore();
@@ -231,7 +242,7 @@ bool TForm3::eventFilter(QObject *watched, QEvent *event)
     const bool keyPress = event->type() == QEvent::KeyPress;
     if (watched == inpu && keyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
-        guarded(*main_.context().reporter, [this, key] { inpuKeyDown(key); });
+        guardedIn(main_.context(), this, [this, key] { inpuKeyDown(key); });
     } else if (watched == inpu && event->type() == QEvent::KeyRelease) {
         guard(&TForm3::inpuKeyUp);
     } else if ((watched == zh || watched == zh->lineEdit()) && keyPress) {
@@ -275,7 +286,9 @@ void TForm3::FormShow()
     mess->setFont(style.font);
     setMessColor(QPalette::Text, style.color);
     setMessColor(QPalette::Base, style.background);
-    showFontName(style.font);
+    showStyle(style);
+    if (inpu->isEnabled())
+        inpu->setFocus();
     if (!saveChatLog())
         return;
     const QString path = chatLogPath();
@@ -324,7 +337,7 @@ void TForm3::setHistoryShown(bool shown)
 {
     historyShown_ = shown;
     Panel2->setFixedHeight(shown ? HistoryPanelHeight : 0);
-    setFixedHeight(shown ? HistoryShownHeight : HistoryHiddenHeight);
+    setFixedHeight((shown ? HistoryShownHeight : HistoryHiddenHeight) - decorationHeight());
 }
 
 void TForm3::inpuKeyDown(int key)
@@ -367,6 +380,38 @@ void TForm3::showFontName(const QFont &font)
 {
     zt->setEditText(font.family());
     zt->lineEdit()->setCursorPosition(0);
+}
+
+// The toolbar shows the style the display pane starts with.
+void TForm3::showStyle(const DisplayStyle &style)
+{
+    showFontName(style.font);
+    if (style.font.pointSize() > 0)
+        zh->setEditText(QString::number(style.font.pointSize()));
+    b->setChecked(style.font.bold());
+    i->setChecked(style.font.italic());
+    u->setChecked(style.font.underline());
+    for (auto [box, color] : {std::pair{zts, style.color}, std::pair{bgs, style.background}}) {
+        const int index = box->findData(color);
+        if (index >= 0)
+            box->setCurrentIndex(index);
+    }
+}
+
+// The first cut of a paste or a drop is told beside the box; later ones only in its tooltip.
+void TForm3::tellClipped()
+{
+    if (clipTold_)
+        return;
+    clipTold_ = true;
+    const QString notice = u"消息最长%1字节，超出的部分已截去。"_s.arg(MessageBytes);
+    inpu->setToolTip(SendHint + u"\n"_s + notice);
+    QToolTip::showText(inpu->mapToGlobal(QPoint(0, inpu->height())), notice, inpu);
+}
+
+int TForm3::decorationHeight() const
+{
+    return main_.isVisible() ? main_.frameGeometry().height() - main_.height() : 0;
 }
 
 void TForm3::ztsChange() { setMessColor(QPalette::Text, zts->color()); }

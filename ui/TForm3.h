@@ -28,6 +28,7 @@ class TForm3 : public QWidget {
 public:
     // Longest message, in GBK bytes (line breaks count as CR LF).
     static constexpr int MessageBytes = 200;
+    // Outer heights (the desktop's decoration included) without and with the history.
     static constexpr int HistoryHiddenHeight = 280;
     static constexpr int HistoryShownHeight = 450;
     static constexpr int HistoryPanelHeight = 170;
@@ -106,6 +107,11 @@ private:
     void setHistoryShown(bool shown);
     void appendHistory(const QString &entry);
     void showFontName(const QFont &font);
+    void showStyle(const DisplayStyle &style);
+    void tellClipped();
+    // Height of the desktop's decoration of a window, taken from the main window: the window's
+    // heights above are its outer heights.
+    int decorationHeight() const;
     void setMessColor(QPalette::ColorRole role, const QColor &color);
     DisplayStyle messStyle() const;
 
@@ -114,4 +120,5 @@ private:
     bool historyShown_ = false;
     bool ctrlSeen_ = false;
     bool enterSeen_ = false;
+    bool clipTold_ = false;
 };

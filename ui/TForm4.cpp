@@ -38,10 +38,10 @@ TForm4::TForm4(TForm1 &main)
     Timer2->setInterval(2000);
     Timer2->setSingleShot(true);
 
-    ErrorReporter &reporter = *main_.context().reporter;
-    connect(Button1, &QPushButton::clicked, this, guardedSlot(reporter, this, &TForm4::Button1Click));
-    connect(Timer1, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm4::Timer1Timer));
-    connect(Timer2, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm4::Timer2Timer));
+    const PeerContext &context = main_.context();
+    connect(Button1, &QPushButton::clicked, this, guardedSlot(context, this, &TForm4::Button1Click));
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm4::Timer1Timer));
+    connect(Timer2, &QTimer::timeout, this, guardedSlot(context, this, &TForm4::Timer2Timer));
     dfip->installEventFilter(this);
     setFixedSize(268, 43);
     centreOnDesktop(this);
@@ -49,7 +49,7 @@ TForm4::TForm4(TForm1 &main)
 
 void TForm4::closeEvent(QCloseEvent *event)
 {
-    guarded(*main_.context().reporter, [this] { FormClose(); });
+    guardedIn(main_.context(), this, [this] { FormClose(); });
     QWidget::closeEvent(event);
 }
 
@@ -57,7 +57,7 @@ bool TForm4::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == dfip && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
-        guarded(*main_.context().reporter, [this, key] { dfipKeyDown(key); });
+        guardedIn(main_.context(), this, [this, key] { dfipKeyDown(key); });
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -3,6 +3,7 @@
 #include "core/PeerContext.h"
 #include "ui/ChatLog.h"
 #include "ui/GuardedSlot.h"
+#include "ui/PaneColors.h"
 #include "ui/PaneText.h"
 #include "ui/PlainScrollBar.h"
 #include "ui/TForm1.h"
@@ -33,9 +34,7 @@ TForm5::TForm5(TForm1 &main, TForm2 &settings)
     lts->setReadOnly(true);
     lts->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     PlainScrollBar::install(lts);
-    QPalette palette = lts->palette();
-    palette.setColor(QPalette::Base, QColor(231, 242, 185));
-    lts->setPalette(palette);
+    setPaneColors(lts, QColor(231, 242, 185));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(lts);
@@ -47,10 +46,10 @@ TForm5::TForm5(TForm1 &main, TForm2 &settings)
     Timer2 = new QTimer(this);
     Timer2->setInterval(6000);
     Timer2->setSingleShot(true);
-    ErrorReporter &reporter = *main_.context().reporter;
-    connect(Timer1, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm5::Timer1Timer));
-    connect(bc, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm5::bcTimer));
-    connect(Timer2, &QTimer::timeout, this, guardedSlot(reporter, this, &TForm5::Timer2Timer));
+    const PeerContext &context = main_.context();
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm5::Timer1Timer));
+    connect(bc, &QTimer::timeout, this, guardedSlot(context, this, &TForm5::bcTimer));
+    connect(Timer2, &QTimer::timeout, this, guardedSlot(context, this, &TForm5::Timer2Timer));
 
     setMinimumWidth(MinWidth);
     setMaximumWidth(MaxWidth);
@@ -63,12 +62,12 @@ void TForm5::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        guarded(*main_.context().reporter, [this] { FormShow(); });
+        guardedIn(main_.context(), this, [this] { FormShow(); });
 }
 
 void TForm5::closeEvent(QCloseEvent *event)
 {
-    guarded(*main_.context().reporter, [this] { FormClose(); });
+    guardedIn(main_.context(), this, [this] { FormClose(); });
     QWidget::closeEvent(event);
 }
 

@@ -100,7 +100,7 @@ TEST_F(DispatcherTest, StrangersAreRejectedOnlyInPopUpModeAndStillGetTheAutomati
     b.windows.autopop = false;
     a.deliver(b, Packet::message(u"hello"_s));
     ASSERT_EQ(b.windows.chatRoom.size(), 1);
-    EXPECT_TRUE(b.windows.chatRoom[0].startsWith(u":["_s)) << "a stranger has an empty name here";
+    EXPECT_TRUE(b.windows.chatRoom[0].startsWith(u"陌生人:["_s)) << "a stranger is named as in a message window";
     EXPECT_EQ(a.receivedUntilProbeFrom(b, start).size(), 2);
 }
 

@@ -10,7 +10,7 @@ static std::optional<T> takeFirst(QList<T> &queue)
 
 void ScriptedPrompts::record(const QString &kind, const QString &text)
 {
-    shown.append({kind, text});
+    shown.append({kind, text, owner()});
     if (whileOpen)
         whileOpen(shown.last());
 }
@@ -64,4 +64,12 @@ QStringList ScriptedPrompts::texts(const QString &kind) const
         if (kind.isEmpty() || s.kind == kind)
             result << s.text;
     return result;
+}
+
+const QObject *ScriptedPrompts::ownerOf(const QString &text) const
+{
+    for (auto it = shown.crbegin(); it != shown.crend(); ++it)
+        if (it->text == text)
+            return it->owner;
+    return nullptr;
 }

@@ -14,6 +14,7 @@ public:
     struct Shown {
         QString kind; // "information", "message", "confirm", "input", "open", "save", "font", "error"
         QString text;
+        const QObject *owner; // the window the box belongs to; null for the main window
     };
 
     void information(const QString &text) override;
@@ -27,6 +28,8 @@ public:
 
     // Texts shown so far, in order, optionally of one kind only.
     QStringList texts(const QString &kind = {}) const;
+    // The window the last box of that text belonged to; null if none was shown.
+    const QObject *ownerOf(const QString &text) const;
 
     QList<Shown> shown;
     QList<Answer> confirmAnswers;

@@ -160,17 +160,17 @@ TEST_F(MessageWindow, StyleControlsChangeOnlyTheDisplayPaneAndSendingKeepsItsSty
 TEST_F(MessageWindow, TheHistoryButtonTogglesTheHistoryAndSendingHidesIt)
 {
     TForm3 *w = open();
-    EXPECT_EQ(w->height(), 280);
+    EXPECT_EQ(w->frameGeometry().height(), 280) << "outer height";
     EXPECT_EQ(w->width(), 392);
     w->Button1->click();
-    EXPECT_EQ(w->height(), 450);
+    EXPECT_EQ(w->frameGeometry().height(), 450) << "outer height";
     EXPECT_EQ(w->Panel2->height(), 170);
     w->Button1->click();
-    EXPECT_EQ(w->height(), 280);
+    EXPECT_EQ(w->frameGeometry().height(), 280) << "outer height";
     EXPECT_EQ(w->Panel2->height(), 0);
     w->Button1->click();
     w->fs->click(); // empty: refused, and the history is hidden all the same
-    EXPECT_EQ(w->height(), 280);
+    EXPECT_EQ(w->frameGeometry().height(), 280) << "outer height";
     EXPECT_TRUE(w->isVisible());
 }
 

@@ -1,0 +1,217 @@
+// Opens every window of two peers in one process, A (127.0.0.2) and B (127.0.0.3), with the
+// longest values (a 20-byte nickname, an offer of 2 GiB - 1 bytes), in a light or a dark
+// palette, and prints each window's id for scripts/screenshots.sh. Once the file "box" appears
+// in its folder it raises the settings window's "保存成功！" box, to show where a box opens.
+// Usage: screenshot_tour light|dark folder
+#include "core/ContactStore.h"
+#include "core/Gbk.h"
+#include "core/Packet.h"
+#include "core/PeerContext.h"
+#include "net/TZnUDP.h"
+#include "transfer/TForm6.h"
+#include "transfer/TForm7.h"
+#include "transfer/TransferWindows.h"
+#include "ui/ErrorBox.h"
+#include "ui/QtPrompts.h"
+#include "ui/QtTranslation.h"
+#include "ui/TForm1.h"
+#include "ui/TForm2.h"
+#include "ui/TForm3.h"
+#include "ui/TForm5.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QTimer>
+#include <QUdpSocket>
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Real boxes, but quiet while the tour sets its peers up.
+class TourPrompts : public QtPrompts {
+public:
+    bool quiet = true;
+    void information(const QString &text) override
+    {
+        if (!quiet)
+            QtPrompts::information(text);
+    }
+};
+
+struct Peer {
+    Peer(const QString &address, const QString &folder, const QString &name)
+    {
+        QDir().mkpath(folder);
+        QFile ini(folder + u"/myinfo.ini"_s);
+        if (ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            ini.write("[MainSection]\r\nName=" + Gbk::encode(name) + "\r\n");
+        context.appDir = folder;
+        context.bindAddress = address;
+        context.prompts = &prompts;
+        context.reporter = &errors;
+        form1 = std::make_unique<TForm1>(context);
+        prompts.setMainWindow(form1.get());
+        form2 = std::make_unique<TForm2>(context);
+        form1->setSettingsWindow(form2.get());
+        files = std::make_unique<TransferWindows>(FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});
+        form1->setFileWindows(files.get());
+    }
+
+    void befriend(const QString &name, const QString &ip)
+    {
+        form1->store().adduser(Gbk::encode(name), ip, 1);
+        form1->buddyListChanged(form1->store().buddyEntries());
+    }
+
+    TourPrompts prompts;
+    ErrorBox errors{prompts};
+    PeerContext context;
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TransferWindows> files;
+};
+
+QPalette darkPalette()
+{
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(55, 55, 58));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    dark.setColor(QPalette::ToolTipBase, QColor(60, 60, 60));
+    dark.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
+    return dark;
+}
+
+void print(const char *name, const QWidget *window)
+{
+    std::printf("%s %llu\n", name, static_cast<unsigned long long>(window->winId()));
+}
+
+// Waits, without blocking the loop, until test is true or a few seconds have passed.
+void waitFor(const std::function<bool()> &test, int timeoutMs = 5000)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (test())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    poll.start(20);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 3)
+        return 2;
+    QApplication::setApplicationName(u"Talvino version 1.0"_s);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+    if (qstrcmp(argv[1], "dark") == 0)
+        QApplication::setPalette(darkPalette());
+    QtTranslation::install(app);
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+
+    const QString longName = QString(10, u'昵'); // 20 bytes, the longest nickname
+    Peer a(u"127.0.0.2"_s, folder + u"/a"_s, longName);
+    Peer b(u"127.0.0.3"_s, folder + u"/b"_s, u"阿红"_s);
+    a.form1->show();
+    waitFor([&] { return a.form1->isVisible(); });
+    a.befriend(u"阿红"_s, u"127.0.0.3"_s);
+    b.befriend(longName, u"127.0.0.2"_s);
+    a.form1->move(40, 40);
+
+    // The person types in a message window of their own; two messages arrive meanwhile.
+    a.form1->userlist->setCurrentRow(0);
+    a.form1->userlistDblClick();
+    TForm3 *typing = a.form1->findChildren<TForm3 *>().last();
+    typing->activateWindow();
+    waitFor([&] { return typing->isActiveWindow(); });
+    typing->inpu->setPlainText(u"我正在打字"_s);
+    Packet::send(*b.form1->lwudp, a.context.bindAddress, Packet::message(u"第一条：<b>不是粗体</b>"_s));
+    Packet::send(*b.form1->lwudp, a.context.bindAddress, Packet::message(QString(100, u'长')));
+    waitFor([&] { return a.form1->findChildren<TForm3 *>().size() == 3; });
+    TForm3 *arrived = a.form1->findChildren<TForm3 *>().last();
+    // Given a second to take the keyboard, the arrived windows leave it where it was.
+    waitFor([&] { return QApplication::activeWindow() != typing; }, 1000);
+    std::printf("keyboard %s\n", QApplication::activeWindow() == typing ? "kept" : "taken");
+    arrived->Button1->click(); // with its history
+
+    // B offers A's longest file to... B receives an offer of 2 GiB - 1 bytes from A.
+    a.files->openSendFileWindow(b.context.bindAddress);
+    TForm6 *sending = a.files->sendWindow();
+    sending->fsm->setText(u"给你的文件"_s);
+    sending->fsjd->setMaximum(std::numeric_limits<int>::max());
+    sending->fsjd->setValue(std::numeric_limits<int>::max());
+    sending->ztPanel1->setText(u"正在传送数据"_s);
+    Packet::send(*a.form1->lwudp, b.context.bindAddress,
+                 Packet::fileOffer(std::numeric_limits<int>::max(), QString(40, u'文') + u".iso"_s,
+                                   u"<h1>系统警告</h1>请查收"_s));
+    waitFor([&] { return b.files->hasReceiveFileWindow(); });
+    sending->Timer2Timer(); // the progress text and a progress packet to B
+    waitFor([&] { return b.files->receiveWindows().last()->jsjd->value() > 0; });
+    TForm7 *receiving = b.files->receiveWindows().last();
+
+    // The settings window, then the chat-room view beside the main window with a stranger's entry.
+    a.form1->szClick();
+    a.form2->autopop->setChecked(false);
+    QUdpSocket stranger;
+    stranger.bind(QHostAddress(u"127.0.0.4"_s), 2928);
+    stranger.writeDatagram("1" + Gbk::encode(u"路过打个招呼"_s), QHostAddress(a.context.bindAddress), 2928);
+    Packet::send(*b.form1->lwudp, a.context.bindAddress, Packet::message(u"聊天室里的消息"_s));
+    waitFor([&] { return a.form2->chatRoomView()->lts->blockCount() >= 2; });
+
+    a.form1->N12Click(); // an automatic reply: the caption grows
+    // Apart from each other, so that each can be taken whole.
+    a.form2->move(40, 420);
+    sending->move(40, 740);
+    receiving->move(480, 740);
+    arrived->move(900, 40);
+    print("main", a.form1.get());
+    print("message", arrived);
+    print("typing", typing);
+    print("chatroom", a.form2->chatRoomView());
+    print("settings", a.form2.get());
+    print("sendfile", sending);
+    print("receivefile", receiving);
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    a.prompts.quiet = false;
+    QFileSystemWatcher watcher({folder});
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &app, [&] {
+        if (!QFile::exists(folder + u"/box"_s))
+            return;
+        QFile::remove(folder + u"/box"_s);
+        QTimer::singleShot(0, a.form2.get(), [&] { a.form2->Button1->click(); });
+    });
+    return QApplication::exec();
+}
