@@ -9,6 +9,7 @@
 #include "core/Prompts.h"
 #include "net/TZnUDP.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -36,31 +37,66 @@ Dispatcher::Dispatcher(TZnUDP &lwudp, ContactStore &store, DispatcherWindows &wi
 
 void Dispatcher::lwudpDataReceived(TZnUDP *, int, const QString &FromIP, int)
 {
-    guarded(reporter_, [&] { dispatch(FromIP); });
+    Datagram datagram = readDatagram(FromIP);
+    // While older datagrams wait, a newer one waits behind them, so the order is kept.
+    if (depth_ >= maxNesting_ || !backlog_.isEmpty())
+        backlog_.push(std::move(datagram));
+    else
+        dispatchGuarded(datagram);
+    dispatchBacklog();
 }
 
-void Dispatcher::dispatch(const QString &fromIp)
+DatagramBacklog::Datagram Dispatcher::readDatagram(const QString &fromIp) const
 {
-    // Each call has its own buffer: nested calls from a box's event loop do not disturb it.
     std::array<char, Packet::BufferSize> buffer{};
     int n = 0;
     lwudp_.ReadDatagram(buffer.data(), int(buffer.size()), n);
-    const QByteArray payload = n >= 2 ? QByteArray(buffer.data() + 1, n - 1) : QByteArray();
-    const char type = n >= 1 ? buffer[0] : '\0';
+    return {QByteArray(buffer.data(), std::max(n, 0)), fromIp};
+}
+
+// Counts the dispatch as standing open until its handler and the error box of its failure
+// have returned: the nested event loop of either box dispatches the next datagrams.
+void Dispatcher::dispatchGuarded(const Datagram &datagram)
+{
+    struct Level {
+        int &depth;
+        explicit Level(int &d) : depth(d) { ++depth; }
+        ~Level() { --depth; }
+        Level(const Level &) = delete;
+        Level &operator=(const Level &) = delete;
+    } level(depth_);
+    guarded(reporter_, [&] { dispatch(datagram); });
+}
+
+// The waiting datagrams, oldest first, for as long as the nesting is below its bound; one
+// that opens a box again makes the next ones wait for that box.
+void Dispatcher::dispatchBacklog()
+{
+    while (depth_ < maxNesting_ && !backlog_.isEmpty())
+        dispatchGuarded(backlog_.take());
+}
+
+void Dispatcher::dispatch(const Datagram &datagram)
+{
+    // Each datagram has its own bytes: nested calls from a box's event loop do not disturb them.
+    const QByteArray &bytes = datagram.bytes;
+    const QString &fromIp = datagram.fromIp;
+    const QByteArray payload = bytes.mid(1);
+    const char type = bytes.isEmpty() ? '\0' : bytes[0];
     if (type < '0' || type > '9')
-        throw Exception(conversionError(n >= 1 ? QByteArray(1, type) : QByteArray()));
+        throw Exception(conversionError(bytes.left(1)));
 
     switch (type) {
     case Packet::Message: return handleMessage(payload, fromIp, false);
     case Packet::FriendRequest: return handleFriendRequest(payload, fromIp);
-    case Packet::FileAccept: return handleFileAccept();
+    case Packet::FileAccept: return handleFileAccept(fromIp);
     case Packet::FriendAccept: return handleFriendAccept(payload, fromIp);
     case Packet::FileOffer: return handleFileOffer(payload, fromIp);
     case Packet::AutoReply: return handleMessage(payload, fromIp, true);
-    case Packet::Progress: return handleProgress(payload);
+    case Packet::Progress: return handleProgress(payload, fromIp);
     case '8':
         if (OnPresence)
-            OnPresence(lwudp_, fromIp);
+            OnPresence(bytes, fromIp);
         return;
     default: return; // types 0 and 9 mean nothing
     }
@@ -113,9 +149,10 @@ void Dispatcher::yx(const QByteArray &nickname, const QString &ip)
 
 void Dispatcher::handleFriendAccept(const QByteArray &payload, const QString &fromIp)
 {
-    // An accept that answers no open add-friend dialog was not asked for in this run: it
-    // touches nothing and adds nobody, so a peer cannot push itself into the friend list.
-    if (!windows_.closeAddFriendDialog())
+    // An accept that answers no open add-friend dialog, or comes from another address than
+    // the one that dialog asked, was not asked for: it touches nothing and adds nobody, so a
+    // peer cannot push itself into the friend list.
+    if (!windows_.closeAddFriendDialog(fromIp))
         return;
     addBuddy(payload, fromIp);
 }
@@ -126,10 +163,10 @@ void Dispatcher::addBuddy(const QByteArray &nickname, const QString &ip)
         windows_.buddyListChanged(store_.buddyEntries());
 }
 
-void Dispatcher::handleFileAccept()
+void Dispatcher::handleFileAccept(const QString &fromIp)
 {
     if (windows_.fileWindowFlag() == 1)
-        windows_.clickTrueSend();
+        windows_.clickTrueSend(fromIp);
 }
 
 void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromIp)
@@ -140,10 +177,10 @@ void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromI
     windows_.openReceiveFileWindow(size, Gbk::decode(payload), fromIp);
 }
 
-void Dispatcher::handleProgress(const QByteArray &payload)
+void Dispatcher::handleProgress(const QByteArray &payload, const QString &fromIp)
 {
     if (windows_.fileWindowFlag() == 1 && windows_.hasReceiveFileWindow())
-        windows_.showReceiveProgress(toInteger(payload));
+        windows_.showReceiveProgress(fromIp, toInteger(payload));
 }
 
 // A size or position: decimal digits only, at most what 64 bits hold. Anything else raises

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/DatagramBacklog.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTime>
@@ -16,9 +18,20 @@ class TZnUDP;
 // accepts and progress). What a packet does to a window goes through DispatcherWindows.
 // Every handler runs guarded: its exceptions reach the error reporter, never the event loop.
 // The dispatcher keeps nothing between packets, so it may be re-entered from the nested event
-// loop of a box it opened.
+// loop of a box it opened. That nesting has a bound: a datagram that arrives while
+// MaxNesting dispatches stand open (each holding a box or another wait) is read off the socket
+// and waits in a backlog of at most MaxBacklog datagrams, and is dispatched, in order, once
+// a box has closed; past the backlog's bound it is dropped. So a flood of packets that each
+// raise a box cannot grow the stack without end.
 class Dispatcher {
 public:
+    // Nested dispatches at which a datagram is still dispatched at once: room for every box
+    // that a person could answer in turn, and a small bounded stack.
+    static constexpr int MaxNesting = 8;
+    // Datagrams that wait for a box to close: a burst of about a second at the rate a LAN
+    // host floods, in at most 256 * 255 bytes.
+    static constexpr int MaxBacklog = 256;
+
     Dispatcher(TZnUDP &lwudp, ContactStore &store, DispatcherWindows &windows, Prompts &prompts,
                ErrorReporter &reporter);
 
@@ -26,9 +39,18 @@ public:
     // packet is fetched with ReadDatagram; FromIP is the sender's dotted address.
     void lwudpDataReceived(TZnUDP *Sender, int NumberBytes, const QString &FromIP, int Port);
 
+    int maxNesting() const { return maxNesting_; }
+    void setMaxNesting(int depth) { maxNesting_ = depth; }
+    int maxBacklog() const { return backlog_.capacity(); }
+    void setMaxBacklog(int datagrams) { backlog_.setCapacity(datagrams); }
+    // Dispatches standing open now, datagrams waiting, and datagrams dropped so far.
+    int nesting() const { return depth_; }
+    qsizetype backlog() const { return backlog_.size(); }
+    quint64 dropped() const { return backlog_.dropped(); }
+
     // Handler for presence datagrams (type 8, see docs/presence.md); without one they are
-    // ignored like type 0 and 9. It reads the whole datagram from the endpoint itself.
-    std::function<void(const TZnUDP &endpoint, const QString &fromIp)> OnPresence;
+    // ignored like type 0 and 9. It is given the whole datagram, type byte included.
+    std::function<void(const QByteArray &datagram, const QString &fromIp)> OnPresence;
 
     // Accept a friend request from ip: add the peer under nickname (ip when it is empty) and
     // answer with a friend accept carrying the own nickname, whether or not the peer was new.
@@ -42,14 +64,18 @@ public:
     static QString friendRequestQuestion(const QString &ip);
 
 private:
-    void dispatch(const QString &fromIp);
+    using Datagram = DatagramBacklog::Datagram;
+    Datagram readDatagram(const QString &fromIp) const;
+    void dispatchGuarded(const Datagram &datagram);
+    void dispatchBacklog();
+    void dispatch(const Datagram &datagram);
     void handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply);
     void sendAutoReply(const QByteArray &payload, const QString &fromIp);
     void handleFriendRequest(const QByteArray &payload, const QString &fromIp);
     void handleFriendAccept(const QByteArray &payload, const QString &fromIp);
-    void handleFileAccept();
+    void handleFileAccept(const QString &fromIp);
     void handleFileOffer(const QByteArray &payload, const QString &fromIp);
-    void handleProgress(const QByteArray &payload);
+    void handleProgress(const QByteArray &payload, const QString &fromIp);
     void addBuddy(const QByteArray &nickname, const QString &ip);
     static qint64 toInteger(const QByteArray &text);
 
@@ -58,4 +84,7 @@ private:
     DispatcherWindows &windows_;
     Prompts &prompts_;
     ErrorReporter &reporter_;
+    int maxNesting_ = MaxNesting;
+    int depth_ = 0;
+    DatagramBacklog backlog_{MaxBacklog};
 };

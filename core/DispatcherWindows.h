@@ -34,14 +34,17 @@ public:
     virtual void appendChatRoomEntry(const QString &entry) = 0;
     // The buddy list must show these entries, in this order (after a buddy was added).
     virtual void buddyListChanged(const QStringList &entries) = 0;
-    // Type 4: close and reset the most recently opened add-friend dialog. Returns false, and
-    // touches nothing, when that dialog no longer exists (or none was opened).
-    virtual bool closeAddFriendDialog() = 0;
-    // Type 3: click the hidden start button of the send-file window; false when none exists.
-    virtual bool clickTrueSend() = 0;
+    // Type 4 from fromIp: close and reset the most recently opened add-friend dialog. Returns
+    // false, and touches nothing, when that dialog no longer exists (or none was opened) or
+    // its request did not go to fromIp.
+    virtual bool closeAddFriendDialog(const QString &fromIp) = 0;
+    // Type 3 from fromIp: click the hidden start button of the send-file window; false, and
+    // nothing clicked, when none exists or its offer did not go to fromIp.
+    virtual bool clickTrueSend(const QString &fromIp) = 0;
     // Type 5: create, fill and show a new receive-file window.
     virtual void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) = 0;
-    // Type 7: whether a receive-file window exists, and its new progress position.
+    // Type 7: whether a receive-file window exists, and its new progress position, reported
+    // by fromIp; ignored unless the current receive-file window shows fromIp's offer.
     virtual bool hasReceiveFileWindow() const = 0;
-    virtual void showReceiveProgress(qint64 position) = 0;
+    virtual void showReceiveProgress(const QString &fromIp, qint64 position) = 0;
 };

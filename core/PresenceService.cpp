@@ -243,15 +243,6 @@ bool PresenceService::sendTo(const QString &ip, PresenceDatagram::Kind kind, boo
     }
 }
 
-void PresenceService::receive(const TZnUDP &endpoint, const QString &fromIp)
-{
-    std::array<char, TZnUDP::ReceiveBufferSize> buffer{};
-    int length = 0;
-    endpoint.ReadDatagram(buffer.data(), int(buffer.size()), length);
-    if (length > 0)
-        handleDatagram(QByteArray(buffer.data(), length), fromIp);
-}
-
 void PresenceService::handleDatagram(const QByteArray &datagram, const QString &fromIp)
 {
     if (!running())

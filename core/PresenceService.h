@@ -72,8 +72,7 @@ public:
     void start();   // hello everywhere, then keep-alives
     void stop();    // goodbye everywhere; no more sending
     void refresh(); // hello everywhere now (the person asked)
-    // Handler for the dispatcher's "8" datagrams: reads the whole datagram from endpoint.
-    void receive(const TZnUDP &endpoint, const QString &fromIp);
+    // Handler for the dispatcher's "8" datagrams: the whole datagram, type byte included.
     void handleDatagram(const QByteArray &datagram, const QString &fromIp);
 
     // --- what it sees ---

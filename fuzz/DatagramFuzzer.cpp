@@ -11,6 +11,7 @@
 #include "core/Gbk.h"
 #include "core/Packet.h"
 #include "fuzz/FuzzSupport.h"
+#include "fuzz/DispatcherHarness.h"
 #include "net/TZnUDP.h"
 #include "tests/core/RecordingWindows.h"
 #include "tests/support/RecordingReporter.h"
@@ -19,12 +20,8 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include <arpa/inet.h>
 #include <cstddef>
 #include <cstdint>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
@@ -32,9 +29,8 @@ using FuzzSupport::require;
 
 namespace {
 
-const char *const PeerIp = "127.0.0.1";
-const char *const FriendIp = "127.0.0.2";
-const char *const StrangerIp = "127.0.0.3";
+const char *const PeerIp = DispatcherHarness::PeerIp;
+const char *const FriendIp = DispatcherHarness::FriendIp;
 const QString FriendEntry = u"[1]小明"_s;
 const QString OwnName = u"小红"_s;
 const QString RestCaption = u"[自动回复]:休息中Zzz"_s;
@@ -64,59 +60,10 @@ const Setting Settings[] = {
     {false, true, false, 0, false, Prompts::Answer::Yes, true, true, true},
 };
 
-// A plain UDP socket of another peer (not our code), bound to ip:port.
-class RawPeer {
-public:
-    RawPeer(const char *ip, quint16 port) : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-    {
-        const sockaddr_in a = FuzzSupport::ipv4(ip, port);
-        require(fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0,
-                u"cannot bind a raw peer"_s);
-    }
-    ~RawPeer() { ::close(fd_); }
-    RawPeer(const RawPeer &) = delete;
-    RawPeer &operator=(const RawPeer &) = delete;
-
-    quint16 port() const
-    {
-        sockaddr_in a{};
-        socklen_t length = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &length);
-        return ntohs(a.sin_port);
-    }
-    bool sendTo(const char *ip, quint16 port, const QByteArray &bytes) const
-    {
-        const sockaddr_in a = FuzzSupport::ipv4(ip, port);
-        return ::sendto(fd_, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&a),
-                        sizeof a) == bytes.size();
-    }
-    // Every datagram that has arrived, without waiting.
-    QByteArrayList drain() const
-    {
-        QByteArrayList all;
-        char buffer[70000];
-        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;)
-            all << QByteArray(buffer, n);
-        return all;
-    }
-
-private:
-    int fd_;
-};
-
-// One receiving peer on 127.0.0.1 (any free port) and two raw peers, the friend on 127.0.0.2
-// and a stranger on 127.0.0.3, on one port that the peer's answers go to.
-struct Harness {
+// The harness of every datagram: the nested datagram of a setting is sent from inside the first box.
+struct Harness : DispatcherHarness {
     Harness()
     {
-        lwudp.BindAddress = QString::fromLatin1(PeerIp);
-        lwudp.SetLocalPort(0);
-        lwudp.RemotePort = friendPeer.port();
-        lwudp.OnDataReceived = [this](TZnUDP *sender, int bytes, const QString &fromIp, int port) {
-            ++dispatched;
-            dispatcher.lwudpDataReceived(sender, bytes, fromIp, port);
-        };
-        require(lwudp.BoundPort() != 0, u"the endpoint did not bind"_s);
         prompts.whileOpen = [this](const ScriptedPrompts::Shown &) { sendNested(); };
     }
 
@@ -130,26 +77,13 @@ struct Harness {
             require(FuzzSupport::pumpUntil([&] { return dispatched > before; }), u"the nested datagram was not dispatched"_s);
     }
 
-    QString folder = FuzzSupport::scratchFolder();
-    ScriptedPrompts prompts;
-    RecordingReporter reporter;
-    RecordingWindows windows;
-    TZnUDP lwudp;
-    ContactStore store{folder, prompts};
-    Dispatcher dispatcher{lwudp, store, windows, prompts, reporter};
-    RawPeer friendPeer{FriendIp, 0};
-    RawPeer strangerPeer{StrangerIp, friendPeer.port()};
-    int dispatched = 0;
     QByteArray nestedDatagram;
     const RawPeer *nestedFrom = nullptr;
 };
 
 void prepare(Harness &h, const Setting &s)
 {
-    QFile file(h.store.fileName());
-    require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(StartFile) == StartFile.size(),
-            u"cannot write myinfo.ini"_s);
-    file.close();
+    h.writeStore(StartFile);
     h.windows = RecordingWindows();
     h.windows.status = s.status;
     h.windows.caption = s.autoReply ? RestCaption : u"Talvino"_s;

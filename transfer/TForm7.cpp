@@ -70,7 +70,7 @@ void TForm7::setOffer(qint64 size, const QString &offer, const QString &fromIp)
     fsm->setText(offer);
     offerView->setPlainText(offer);
     jsd->Host = fromIp;
-    const QString buddy = ContactStore(links_.context.appDir, prompts()).senderLookup(fromIp);
+    const QString buddy = ContactStore(links_.context.configDir, prompts()).senderLookup(fromIp);
     ztPanel0->setText(u"From:"_s + fromIp + (buddy.isEmpty() ? QString() : u" "_s + buddy));
     listening();
     QApplication::alert(this);

@@ -1,5 +1,8 @@
 #include "transfer/TransferWindows.h"
 
+#include "core/PeerAddress.h"
+#include "net/TZnStrm.h"
+#include "transfer/OfferStrmServ.h"
 #include "transfer/TForm6.h"
 #include "transfer/TForm7.h"
 
@@ -15,9 +18,11 @@ void TransferWindows::openSendFileWindow(const QString &ip)
     window->show();
 }
 
-bool TransferWindows::clickTrueSend()
+// Only the buddy the offer went to may start the post: an accept from any other host would
+// send the file before the buddy accepted.
+bool TransferWindows::clickTrueSend(const QString &fromIp)
 {
-    if (!sender_)
+    if (!sender_ || !PeerAddress::same(sender_->fsd->Host, fromIp))
         return false;
     sender_->truesend->click();
     return true;
@@ -36,9 +41,11 @@ TForm6 *TransferWindows::sendWindow() const { return sender_; }
 
 bool TransferWindows::hasReceiveFileWindow() const { return receiveWindow() != nullptr; }
 
-void TransferWindows::showReceiveProgress(qint64 position)
+// Only the host whose offer the window shows reports its progress.
+void TransferWindows::showReceiveProgress(const QString &fromIp, qint64 position)
 {
-    if (TForm7 *window = receiveWindow())
+    TForm7 *window = receiveWindow();
+    if (window && PeerAddress::same(window->jsd->Host, fromIp))
         window->showProgress(position);
 }
 

@@ -17,10 +17,10 @@ public:
     explicit TransferWindows(const FileWindowLinks &links);
 
     void openSendFileWindow(const QString &ip) override;
-    bool clickTrueSend() override;
+    bool clickTrueSend(const QString &fromIp) override;
     void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override;
     bool hasReceiveFileWindow() const override;
-    void showReceiveProgress(qint64 position) override;
+    void showReceiveProgress(const QString &fromIp, qint64 position) override;
 
     // The most recently opened send-file window, while it exists.
     TForm6 *sendWindow() const;

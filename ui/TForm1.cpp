@@ -396,10 +396,17 @@ void TForm1::openAddFriendDialog()
 
 // The window's own show steps report their errors themselves, so this returns normally and
 // the dispatcher goes on to its automatic reply.
+// Past its budget a host's message joins its newest window, if that is still open.
 void TForm1::showMessageWindow(const QString &caption, const QString &ip, const QString &nc,
                                const QString &mess, bool answerable)
 {
+    if (!messageBudget_.allows(ip)) {
+        auto *newest = qobject_cast<TForm3 *>(messageBudget_.newest(ip));
+        if (newest && newest->appendReceived(mess))
+            return;
+    }
     TForm3 *window = openMessageWindow(caption, ip, nc);
+    messageBudget_.opened(ip, window);
     PaneText::set(window->mess, mess);
     window->fs->setEnabled(answerable);
     window->inpu->setEnabled(answerable);
@@ -415,9 +422,9 @@ void TForm1::appendChatRoomEntry(const QString &entry)
         view->appendEntry(entry);
 }
 
-bool TForm1::closeAddFriendDialog()
+bool TForm1::closeAddFriendDialog(const QString &fromIp)
 {
-    if (!addFriendDialog_)
+    if (!addFriendDialog_ || !addFriendDialog_->asked(fromIp))
         return false;
     addFriendDialog_->acceptReply();
     return true;
@@ -437,7 +444,7 @@ TForm3 *TForm1::openMessageWindow(const QString &caption, const QString &ip, con
     return window;
 }
 
-bool TForm1::clickTrueSend() { return fileWindows_ && fileWindows_->clickTrueSend(); }
+bool TForm1::clickTrueSend(const QString &fromIp) { return fileWindows_ && fileWindows_->clickTrueSend(fromIp); }
 
 void TForm1::openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp)
 {
@@ -447,8 +454,8 @@ void TForm1::openReceiveFileWindow(qint64 size, const QString &offer, const QStr
 
 bool TForm1::hasReceiveFileWindow() const { return fileWindows_ && fileWindows_->hasReceiveFileWindow(); }
 
-void TForm1::showReceiveProgress(qint64 position)
+void TForm1::showReceiveProgress(const QString &fromIp, qint64 position)
 {
     if (fileWindows_)
-        fileWindows_->showReceiveProgress(position);
+        fileWindows_->showReceiveProgress(fromIp, position);
 }

@@ -3,6 +3,7 @@
 #include "core/ContactStore.h"
 #include "core/Dispatcher.h"
 #include "core/DispatcherWindows.h"
+#include "core/MessageWindowBudget.h"
 #include "core/StatusModes.h"
 #include "ui/Cascade.h"
 
@@ -45,6 +46,8 @@ public:
     ContactStore &store() { return store_; }
     Dispatcher &dispatcher() { return dispatcher_; }
     const StatusModes &statusModes() const { return modes_; }
+    // The bound on the message windows one host opens.
+    MessageWindowBudget &messageWindowBudget() { return messageBudget_; }
     // False when UdpPort could not be bound: the peer sends but receives nothing.
     bool receiving() const { return receiving_; }
     // Text of the status bar's one panel.
@@ -81,11 +84,11 @@ public:
                            const QString &mess, bool answerable) override;
     void appendChatRoomEntry(const QString &entry) override;
     void buddyListChanged(const QStringList &entries) override;
-    bool closeAddFriendDialog() override;
-    bool clickTrueSend() override;
+    bool closeAddFriendDialog(const QString &fromIp) override;
+    bool clickTrueSend(const QString &fromIp) override;
     void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override;
     bool hasReceiveFileWindow() const override;
-    void showReceiveProgress(qint64 position) override;
+    void showReceiveProgress(const QString &fromIp, qint64 position) override;
 
     // The file-window flag: 1 while a send-file or receive-file window is shown.
     int Tag = 0;
@@ -143,5 +146,6 @@ private:
     FileWindows *fileWindows_ = nullptr;
     // Where the next message window opens.
     Cascade messageCascade_{QPoint(266, 68)};
+    MessageWindowBudget messageBudget_;
     Dispatcher dispatcher_;
 };

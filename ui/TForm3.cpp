@@ -302,6 +302,16 @@ void TForm3::FormShow()
         appendHistory(historyEntry(nc->text(), QDateTime::currentDateTime(), PaneText::get(mess)));
 }
 
+bool TForm3::appendReceived(const QString &text)
+{
+    if (!isVisible() || windowTitle() == u"发送消息"_s)
+        return false;
+    mess->appendPlainText(PaneText::shown(text));
+    if (saveChatLog() && !text.isEmpty())
+        appendHistory(historyEntry(nc->text(), QDateTime::currentDateTime(), text));
+    return true;
+}
+
 void TForm3::fsClick()
 {
     if (TForm2 *s = settings())

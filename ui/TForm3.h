@@ -37,6 +37,11 @@ public:
     // shows it.
     explicit TForm3(TForm1 &main);
 
+    // One more message of the same host, past its window budget: shown below the pane's text
+    // and logged as the first one was. False, touching nothing, once the window is closed or
+    // its pane mirrors a reply being typed.
+    bool appendReceived(const QString &text);
+
     // The chat log file of nc's conversation.
     QString chatLogPath() const;
     // The history pane's text as logged (entries with their CR and CR LF bytes).

@@ -1,14 +1,18 @@
 #include "ui/TForm4.h"
 
 #include "core/Packet.h"
+#include "core/PeerAddress.h"
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
+#include "net/HostLookup.h"
 #include "ui/GuardedSlot.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
+#include <QHostAddress>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -69,8 +73,27 @@ void TForm4::Button1Click()
         return;
     }
     Button1->setEnabled(false);
+    asked_ = addressOf(dfip->text());
     Packet::send(*main_.lwudp, dfip->text(), Packet::friendRequest(main_.ownNickname()));
     Timer1->start();
+}
+
+bool TForm4::asked(const QString &fromIp) const { return PeerAddress::same(asked_, fromIp); }
+
+// A dotted address as typed; a host name looked up before the request leaves (the endpoint
+// looks it up again to send), so that its accept cannot arrive before the address is known.
+QString TForm4::addressOf(const QString &host)
+{
+    in_addr parsed{};
+    if (::inet_aton(host.toLatin1().constData(), &parsed) != 0)
+        return host;
+    HostLookup lookup(host);
+    if (!lookup.isFinished()) {
+        QEventLoop loop;
+        connect(&lookup, &HostLookup::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return lookup.address() == 0 ? QString() : QHostAddress(lookup.address()).toString();
 }
 
 void TForm4::dfipKeyDown(int key)

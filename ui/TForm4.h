@@ -23,6 +23,9 @@ public:
     // no time-out).
     void acceptReply();
 
+    // Whether the last request went to fromIp, the only address whose accept closes the dialog.
+    bool asked(const QString &fromIp) const;
+
     // Handlers.
     void Button1Click();
     void dfipKeyDown(int key);
@@ -41,5 +44,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    static QString addressOf(const QString &host);
+
     TForm1 &main_;
+    // Where the last request went: the typed address, or the address the typed name had.
+    QString asked_;
 };

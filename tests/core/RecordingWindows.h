@@ -32,18 +32,20 @@ public:
     }
     void appendChatRoomEntry(const QString &entry) override { chatRoom << entry; }
     void buddyListChanged(const QStringList &entries) override { buddyList = entries; ++buddyListRebuilds; }
-    bool closeAddFriendDialog() override
+    bool closeAddFriendDialog(const QString &fromIp) override
     {
         if (!addFriendDialogExists)
             return false;
         ++addFriendDialogClosed;
+        addFriendAcceptFrom << fromIp;
         return true;
     }
-    bool clickTrueSend() override
+    bool clickTrueSend(const QString &fromIp) override
     {
         if (!sendFileWindowExists)
             return false;
         ++trueSendClicks;
+        trueSendFrom << fromIp;
         return true;
     }
     void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override
@@ -51,7 +53,11 @@ public:
         receiveWindows.append({size, offer, fromIp});
     }
     bool hasReceiveFileWindow() const override { return receiveFileWindowExists; }
-    void showReceiveProgress(qint64 position) override { progress << position; }
+    void showReceiveProgress(const QString &fromIp, qint64 position) override
+    {
+        progress << position;
+        progressFrom << fromIp;
+    }
 
     // settings
     quint8 status = 0;
@@ -73,4 +79,6 @@ public:
     int trueSendClicks = 0;
     QList<ReceiveWindow> receiveWindows;
     QList<qint64> progress;
+    // The sender of each friend accept, file accept and progress report passed on.
+    QStringList addFriendAcceptFrom, trueSendFrom, progressFrom;
 };

@@ -22,7 +22,9 @@ struct PresencePeer {
     PresencePeer(const QString &address, const QString &nickname)
         : peer(address), service(peer.lwudp, PresenceId::loadOrCreate(peer.dir.path()))
     {
-        peer.dispatcher.OnPresence = [this](const TZnUDP &endpoint, const QString &ip) { service.receive(endpoint, ip); };
+        peer.dispatcher.OnPresence = [this](const QByteArray &datagram, const QString &ip) {
+            service.handleDatagram(datagram, ip);
+        };
         service.setChosenInterfaces({u"lo"_s});
         service.setOwnInfo(nickname, 0, PresenceDatagram::CapabilityGb18030);
         service.setMaxAnswerDelayMs(0);

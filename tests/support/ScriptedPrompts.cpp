@@ -1,5 +1,9 @@
 #include "tests/support/ScriptedPrompts.h"
 
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+
 template <typename T>
 static std::optional<T> takeFirst(QList<T> &queue)
 {
@@ -13,6 +17,36 @@ void ScriptedPrompts::record(const QString &kind, const QString &text)
     shown.append({kind, text, owner()});
     if (whileOpen)
         whileOpen(shown.last());
+    if (holding_)
+        holdOpen();
+}
+
+void ScriptedPrompts::holdBoxes(int holdLimitMs)
+{
+    holding_ = true;
+    holdLimitMs_ = holdLimitMs;
+}
+
+void ScriptedPrompts::release()
+{
+    holding_ = false;
+    for (const QPointer<QEventLoop> &loop : open_)
+        if (loop)
+            loop->quit();
+}
+
+// The box's own event loop: timers, sockets and datagrams go on while it stands open.
+void ScriptedPrompts::holdOpen()
+{
+    QEventLoop loop;
+    open_.append(&loop);
+    mostOpenBoxes = std::max(mostOpenBoxes, openBoxes());
+    QTimer::singleShot(holdLimitMs_, &loop, [&] {
+        holdTimedOut = true;
+        loop.quit();
+    });
+    loop.exec();
+    open_.removeOne(&loop);
 }
 
 void ScriptedPrompts::information(const QString &text) { record(QStringLiteral("information"), text); }

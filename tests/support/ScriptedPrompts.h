@@ -3,14 +3,22 @@
 #include "core/Prompts.h"
 
 #include <QList>
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <optional>
 
+class QEventLoop;
+
 // A prompts implementation for tests: records every box with its kind and text, and answers
 // from queues the test fills. An empty queue gives the default answer (No, Cancel, empty).
+// While holdBoxes() is in force every box stays open, running a nested event loop as a modal
+// box does (so boxes open inside boxes), until release().
 class ScriptedPrompts : public Prompts {
 public:
+    // Longest time a held box stays open when the test never releases it.
+    static constexpr int HoldLimitMs = 60000;
+
     struct Shown {
         QString kind; // "information", "message", "confirm", "input", "open", "save", "font", "error"
         QString text;
@@ -25,6 +33,15 @@ public:
     QString saveFileName(const QString &suggestedName) override;
     QFont chooseFont(const QFont &initial, bool *accepted) override;
     void error(const QString &text) override;
+
+    // From now on every box stays open until release() (or holdLimitMs passed).
+    void holdBoxes(int holdLimitMs = HoldLimitMs);
+    // Closes every held box, innermost first as their loops unwind; later boxes close at once.
+    void release();
+    // Boxes open now, the most that were open at once, and whether a hold ran out of time.
+    int openBoxes() const { return int(open_.size()); }
+    int mostOpenBoxes = 0;
+    bool holdTimedOut = false;
 
     // Texts shown so far, in order, optionally of one kind only.
     QStringList texts(const QString &kind = {}) const;
@@ -43,4 +60,9 @@ public:
 
 private:
     void record(const QString &kind, const QString &text);
+    void holdOpen();
+
+    bool holding_ = false;
+    int holdLimitMs_ = HoldLimitMs;
+    QList<QPointer<QEventLoop>> open_;
 };

@@ -81,11 +81,20 @@ TEST_F(FriendRequest, EmptyAddressAsksForItAndClosingWhilePendingCancelsTheTimeO
     EXPECT_FALSE(first->Timer1->isActive());
     EXPECT_TRUE(first->dfip->text().isEmpty());
 
-    // A new dialog is fresh, and an accept goes to the newest one whoever sent it.
+    // A new dialog is fresh; an accept goes to the newest one, and only from the address it
+    // asked: before it asked anybody, an accept adds nobody.
     a.form1->N9->trigger();
     TForm4 *second = a.form1->addFriendDialog();
     ASSERT_NE(second, first);
     EXPECT_TRUE(second->dfip->text().isEmpty() && second->Button1->isEnabled());
+    silent.send(a.ip(), "4" + Gbk::encode(u"未问"_s));
+    silent.send(a.ip(), "1probe"); // handled after the accept
+    ASSERT_NE(waitForWindow(a), nullptr);
+    EXPECT_EQ(a.form1->userlist->count(), 0);
+    EXPECT_TRUE(second->isVisible());
+    second->dfip->setText(silent.address());
+    second->Button1->click();
+    ASSERT_TRUE(silent.waitForDatagrams(2));
     silent.send(a.ip(), "4" + Gbk::encode(u"远方"_s));
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.form1->userlist->count() == 1; }, 5000));
     EXPECT_EQ(a.form1->userlist->item(0)->text(), u"[1]远方"_s);
