@@ -60,7 +60,7 @@ struct Peer {
         QFile ini(folder + u"/myinfo.ini"_s);
         if (ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
             ini.write("[MainSection]\r\nName=" + Gbk::encode(name) + "\r\n");
-        context.appDir = folder;
+        context.keepFilesIn(folder);
         context.bindAddress = address;
         context.prompts = &prompts;
         context.reporter = &errors;
