@@ -44,6 +44,7 @@ void TForm7::wireReceiver()
     jsd = new OfferStrmServ(this);
     jsd->Port = StreamPort;
     jsd->ReportLevel = 0;
+    jsd->StallTimeOut = DefaultStallTimeOut;
     jsd->BindAddress = links_.context.bindAddress;
     jsd->OnMSG = [delivery = delivery_](TZnStrmServ *, const QByteArray &, QFile *strm) {
         jsdMSG(*delivery, *strm);
@@ -57,6 +58,7 @@ void TForm7::setOffer(qint64 size, const QString &offer, const QString &fromIp)
     jsjd->setMaximum(barValue(size, std::numeric_limits<int>::max()));
     fsm->setText(offer);
     jsd->Host = fromIp;
+    jsd->OfferedSize = size;
     ztPanel0->setText(u"From:"_s + fromIp);
     listening();
 }
@@ -72,6 +74,8 @@ void TForm7::showProgress(qint64 position)
 // that one may have gone meanwhile; while it cannot listen it says so and accepts nothing.
 bool TForm7::listening()
 {
+    if (isClosed())
+        return false;
     if (!jsd->Listening())
         jsd->Loaded();
     const bool ok = jsd->Listening();
@@ -125,4 +129,10 @@ void TForm7::jsdDisconnect(RIzarorozi *Sender)
     close();
 }
 
-void TForm7::FormClose() { jsd->Abort(); }
+// Refusing or closing ends the offer at once: the listener goes (a post that comes later is
+// refused by the system) and a connection being served is cancelled.
+void TForm7::FormClose()
+{
+    jsd->Expecting = false;
+    jsd->StopListening();
+}
