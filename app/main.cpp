@@ -4,6 +4,7 @@
 #include "app/GuardedApplication.h"
 #include "core/DataFolders.h"
 #include "core/PeerContext.h"
+#include "net/DescriptorLimit.h"
 #include "transfer/TransferWindows.h"
 #include "ui/AppTitle.h"
 #include "ui/ErrorBox.h"
@@ -16,6 +17,8 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything opens a descriptor; a refusal leaves the limit as it was.
+    DescriptorLimit::raiseToHard();
     GuardedApplication app(argc, argv);
     // The name of the program's windows on the task bar. The display name is left unset, so
     // that window titles are not given the title as a suffix.

@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include <system_error>
+
 InstantiateServethread::InstantiateServethread(TZnGeneralServer &connection)
     : connection_(connection)
 {
@@ -15,11 +17,18 @@ InstantiateServethread::~InstantiateServethread()
     join();
 }
 
-// The component has no thread while it waits for this one: the body takes it over.
-void InstantiateServethread::start()
+// The component has no thread while it waits for this one: the body takes it over. When no
+// thread can be had, the component comes back to the calling thread.
+bool InstantiateServethread::start()
 {
     connection_.moveToThread(nullptr);
-    thread_ = std::thread([this] { run(); });
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error &) {
+        connection_.moveToThread(QThread::currentThread());
+        return false;
+    }
+    return true;
 }
 
 void InstantiateServethread::join()

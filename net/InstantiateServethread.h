@@ -16,7 +16,7 @@ public:
     InstantiateServethread(const InstantiateServethread &) = delete;
     InstantiateServethread &operator=(const InstantiateServethread &) = delete;
 
-    void start();
+    bool start(); // false when no thread could be started
     void join();
     // True (with acquire ordering) once the body has returned.
     bool done() const { return done_.load(std::memory_order_acquire); }

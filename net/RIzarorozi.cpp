@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <memory>
@@ -81,6 +82,13 @@ constexpr ErrorEntry errorTable[] = {
     {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
     {11004, "Valid name, no data record of requested type"},
 };
+
+// Errors of an accept that found no descriptor or no memory for the new connection: the
+// connection stays pending, and trying again at once would only fail again.
+bool descriptorShortage(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
 
 int pendingSocketError(int fd)
 {
@@ -165,6 +173,12 @@ void RIzarorozi::ensureNotifiers()
     writeNotifier_ = new QSocketNotifier(QSocketNotifier::Write, this);
     wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
     wakeNotifier_->setEnabled(false);
+    stallTimer_ = new QTimer(this);
+    stallTimer_->setSingleShot(true);
+    connect(stallTimer_, &QTimer::timeout, this, [this] { stalled_ = true; });
+    acceptRetry_ = new QTimer(this);
+    acceptRetry_->setSingleShot(true);
+    connect(acceptRetry_, &QTimer::timeout, this, &RIzarorozi::retryAccepting);
     if (fd_ >= 0) {
         readNotifier_->setSocket(fd_);
         writeNotifier_->setSocket(fd_);
@@ -301,10 +315,23 @@ void RIzarorozi::waitSocket(bool forWrite)
     waiting = true;
     ready = false;
     notifier->setEnabled(true);
-    pumpUntil([&] { return ready || cancel_ || generation != generation_; });
+    startStallTimer();
+    pumpUntil([&] { return ready || cancel_ || stalled_ || generation != generation_; });
+    stallTimer_->stop();
     waiting = false;
     notifier->setEnabled(false);
     armIdle();
+    const bool stalled = stalled_ && !ready && !cancel_ && generation == generation_;
+    stalled_ = false;
+    if (stalled)
+        checkError(ETIMEDOUT);
+}
+
+void RIzarorozi::startStallTimer()
+{
+    stalled_ = false;
+    if (StallTimeOut > 0)
+        stallTimer_->start(StallTimeOut);
 }
 
 void RIzarorozi::report(int level, const QString &text)
@@ -445,9 +472,14 @@ void RIzarorozi::connectSocket()
         const quint64 generation = generation_;
         connecting_ = true;
         writeNotifier_->setEnabled(succeeded_);
+        startStallTimer();
         pumpUntil([&] {
-            return connected_ || timedOut_ || cancel_ || !succeeded_ || generation != generation_;
+            return connected_ || timedOut_ || cancel_ || stalled_ || !succeeded_ || generation != generation_;
         });
+        stallTimer_->stop();
+        if (stalled_ && !connected_)
+            timedOut_ = true;
+        stalled_ = false;
         connecting_ = false;
         if (generation == generation_)
             writeNotifier_->setEnabled(false);
@@ -478,6 +510,7 @@ void RIzarorozi::closeHandle()
     if (readNotifier_) {
         readNotifier_->setEnabled(false);
         writeNotifier_->setEnabled(false);
+        acceptRetry_->stop();
     }
     const int fd = fd_;
     fd_ = -1;
@@ -502,6 +535,12 @@ void RIzarorozi::RequestCloseSocket()
         OnDisconnect(this);
     if (!destroying_ && !singleUse_)
         makeSocket(false);
+}
+
+void RIzarorozi::closeListener()
+{
+    if (fd_ >= 0 && listening_)
+        closeHandle();
 }
 
 void RIzarorozi::Listen(bool UseLookupMessage)
@@ -545,15 +584,27 @@ int RIzarorozi::Accept()
     const int socket = ::accept4(fd_, reinterpret_cast<sockaddr *>(&peer), &length,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
     const int error = errno;
-    acceptDisarmed_ = false;
-    if (socket < 0) {
+    if (socket < 0 && descriptorShortage(error)) {
+        // The listener stays readable while the connection is pending: notifications stay
+        // off until the back-off has passed, so that the loop does not spin on it.
+        acceptDisarmed_ = true;
+        acceptRetry_->start(qMax(1, AcceptBackOff));
+    } else {
+        acceptDisarmed_ = false;
         armIdle();
+    }
+    if (socket < 0) {
         checkError(error);
         throw ESockError(u"Error creating Data Connection"_s);
     }
-    armIdle();
     remote_ = peer;
     return socket;
+}
+
+void RIzarorozi::retryAccepting()
+{
+    acceptDisarmed_ = false;
+    armIdle();
 }
 
 void RIzarorozi::adoptConnectedSocket(int socket, const sockaddr_in &peer)

@@ -11,6 +11,7 @@
 
 class QIODevice;
 class QSocketNotifier;
+class QTimer;
 class TThreadTimer;
 
 // The base of the TCP stream components: one non-blocking TCP socket whose operations look
@@ -32,6 +33,10 @@ public:
     using InvalidHostEvent = std::function<void(bool &Handled)>;
 
     static constexpr int BufferSize = 65536;
+    // A listener whose accept finds no free descriptor tries again after this many
+    // milliseconds: often enough that a freed descriptor is soon used, seldom enough that a
+    // listener stuck at the limit costs next to nothing.
+    static constexpr int DefaultAcceptBackOff = 100;
 
     explicit RIzarorozi(QObject *owner = nullptr);
     ~RIzarorozi() override;
@@ -42,6 +47,11 @@ public:
     int TimeOut = 0;                                // milliseconds, 0 = no time-out
     int ReportLevel = 0;                            // highest status level passed to OnStatus
     QString BindAddress = QStringLiteral("0.0.0.0"); // local address that Listen binds
+    // Milliseconds that one wait on the socket (connecting, room to send, bytes to read) may
+    // last without a byte moving before the operation fails with "Connection timed out";
+    // 0 = no limit.
+    int StallTimeOut = 0;
+    int AcceptBackOff = DefaultAcceptBackOff; // milliseconds, see DefaultAcceptBackOff
 
     // Events.
     Event OnConnect;          // a connect completed without error (raised while Connect waits)
@@ -121,6 +131,9 @@ protected:
     void setBytesTotal(qint64 total) { bytesTotal_ = total; }
     // Waits until the socket has bytes to read (or the peer closed), pumping the event loop.
     void waitReadable() { waitSocket(false); }
+    // Closes a listening socket at once, without OnDisconnect: connections still pending on it
+    // are refused. A later Listen starts afresh.
+    void closeListener();
 
     char *buffer() { return buffer_.get(); }
 
@@ -160,6 +173,8 @@ private:
     void idleReadNotification();
     void acceptNotification();
     void waitSocket(bool forWrite);
+    void startStallTimer();
+    void retryAccepting();
     template <typename Done> void pumpUntil(Done done);
     void pumpNow(); // handles pending events, unless that was done a moment ago
     void lookUpName();
@@ -172,6 +187,8 @@ private:
     QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;
     QSocketNotifier *wakeNotifier_ = nullptr;
+    QTimer *stallTimer_ = nullptr;   // single shot: StallTimeOut of the running wait
+    QTimer *acceptRetry_ = nullptr;  // single shot: AcceptBackOff after a descriptor shortage
     int fd_ = -1;
     int wakeFd_ = -1;
     quint64 generation_ = 0; // grows with every close, so waits notice a replaced socket
@@ -190,6 +207,7 @@ private:
     bool listenOk_ = false;
     bool lookupMessage_ = false;
     bool connecting_ = false;
+    bool stalled_ = false;        // the running wait outlasted StallTimeOut
     bool waitRead_ = false;
     bool waitWrite_ = false;
     bool readyRead_ = false;

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <cerrno>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -51,6 +52,8 @@ void TZnGeneralServer::Loaded()
         return;
     if (endedFd_ < 0) {
         endedFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (endedFd_ < 0)
+            checkError(errno); // no descriptor to spare: the server does not listen
         endedNotifier_ = new QSocketNotifier(endedFd_, QSocketNotifier::Read, this);
         connect(endedNotifier_, &QSocketNotifier::activated, this, &TZnGeneralServer::onConnectionEnded);
     }
@@ -65,6 +68,12 @@ void TZnGeneralServer::Abort()
     std::lock_guard list(listLock_);
     for (const auto &connection : connections_)
         connection->component->Cancel();
+}
+
+void TZnGeneralServer::StopListening()
+{
+    Abort();
+    closeListener();
 }
 
 void TZnGeneralServer::ServeConnection() {}
@@ -97,8 +106,24 @@ void TZnGeneralServer::acceptHandler()
     }
     if (OnClientContact)
         swallow([this] { OnClientContact(this); });
-    if (thread)
-        thread->start();
+    if (thread && !thread->start())
+        dropConnection(thread);
+}
+
+// A connection whose thread could not be started is closed and freed at once.
+void TZnGeneralServer::dropConnection(InstantiateServethread *thread)
+{
+    std::unique_ptr<Connection> dropped;
+    {
+        std::lock_guard server(serverLock_);
+        std::lock_guard list(listLock_);
+        const auto it = std::find_if(connections_.begin(), connections_.end(),
+                                     [thread](const auto &c) { return c->thread.get() == thread; });
+        if (it == connections_.end())
+            return;
+        dropped = std::move(*it);
+        connections_.erase(it);
+    }
 }
 
 InstantiateServethread *TZnGeneralServer::startConnection(int socket)
@@ -111,6 +136,7 @@ InstantiateServethread *TZnGeneralServer::startConnection(int socket)
         throw;
     }
     TZnGeneralServer &component = *connection->component;
+    component.StallTimeOut = StallTimeOut;
     component.adoptConnectedSocket(socket, remoteAddress());
     connection->thread = std::make_unique<InstantiateServethread>(component);
     InstantiateServethread &thread = *connection->thread;

@@ -16,6 +16,9 @@ class InstantiateServethread;
 // OnDisconnect with the connection component as Sender, removes it from the connection list
 // and frees it.
 //
+// Connection components take the server's StallTimeOut, so a connection whose peer stops
+// sending or reading ends once that time has passed without a byte moving.
+//
 // Events: OnClientContact (Sender: the listening server) after each accept attempt;
 // OnDisconnect (Sender: the connection component) when a served connection has been closed.
 // Destroying the server cancels every connection and waits until their threads have ended.
@@ -34,6 +37,9 @@ public:
     void Connect() override;
     // Cancels every connection being served; the listening socket itself is not touched.
     void Abort() override;
+    // Cancels every connection being served and closes the listening socket at once, so that
+    // no further connection is taken (Loaded listens again).
+    void StopListening();
     // The work of one connection, on the connection's own thread. Does nothing here.
     virtual void ServeConnection();
 
@@ -57,6 +63,7 @@ private:
 
     void acceptHandler();
     InstantiateServethread *startConnection(int socket); // made, not yet started
+    void dropConnection(InstantiateServethread *thread);
     void onConnectionEnded();
     void endConnection(std::unique_ptr<Connection> connection);
     void serviceEnded();  // on the connection thread, when its service is over

@@ -96,7 +96,7 @@ void TZnStrmServ::receivePost()
     if (from.size() != qMax(0, nameLength))
         throw ESockError(u"Connection closed inside the header"_s);
     const int size = headerNumber(Read(10));
-    if (size < 0)
+    if (!acceptsBodyLength(size))
         throw ESockError(u"Invalid body length"_s);
     setBytesTotal(size);
     BodyFile body(TempFolder.isEmpty() ? QDir::tempPath() : TempFolder);
@@ -106,10 +106,15 @@ void TZnStrmServ::receivePost()
     if (body.size() != size)
         throw ESockError(u"Connection closed inside the body"_s);
     body.seek(0);
+    // A connection cancelled after its body arrived (its receiver was closed) delivers nothing.
+    if (Canceled())
+        throw EAbortError(u"Socket capture aborted"_s);
     if (OnMSG)
         OnMSG(this, from, &body);
     Write(QByteArray("OK") + QByteArray(14, ' '));
 }
+
+bool TZnStrmServ::acceptsBodyLength(int size) const { return size >= 0; }
 
 // Nothing else travels on the connection: whatever still arrives is dropped until the sender
 // closes or the service is cancelled.

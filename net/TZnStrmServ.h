@@ -42,6 +42,9 @@ public:
 protected:
     explicit TZnStrmServ(ConnectionOf link);
     TZnGeneralServer *NewConnectionComponent() override;
+    // Whether a body of the announced size is taken: here any size from 0. A refused size ends
+    // the connection after the header, before any file is made, without acknowledgement.
+    virtual bool acceptsBodyLength(int size) const;
 
 private:
     void receivePost();

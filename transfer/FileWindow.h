@@ -24,6 +24,10 @@ class FileWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int StreamPort = 2921;
+    // A transfer in which no byte moves for this long (milliseconds) ends as interrupted: long
+    // enough for a slow link and a busy disk, short enough that a stalled or silent peer does
+    // not hold the window and its connection for good. The stream components' StallTimeOut.
+    static constexpr int DefaultStallTimeOut = 60000;
 
     QStatusBar *zt;
     QLabel *ztPanel0; // the peer's address, later the progress text (room for the longest)

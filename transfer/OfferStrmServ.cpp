@@ -14,8 +14,11 @@ TZnGeneralServer *OfferStrmServ::NewConnectionComponent()
     auto *connection = new OfferStrmServ(ConnectionOf{this}, admitted);
     connection->OnMSG = OnMSG;
     connection->TempFolder = TempFolder;
+    connection->OfferedSize = OfferedSize;
     return connection;
 }
+
+bool OfferStrmServ::acceptsBodyLength(int size) const { return size == OfferedSize; }
 
 // A refused connection is closed as soon as its service returns, before anything is read.
 void OfferStrmServ::ServeConnection()

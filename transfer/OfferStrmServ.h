@@ -14,6 +14,8 @@ public:
 
     // The file accept has gone out: the next connection from Host is served, and no other.
     bool Expecting = false;
+    // The size in the offer: a stream that announces another length is refused.
+    qint64 OfferedSize = 0;
 
     // In a connection component: whether its connection was served rather than refused.
     bool Admitted() const { return admitted_; }
@@ -22,6 +24,7 @@ public:
 
 protected:
     TZnGeneralServer *NewConnectionComponent() override;
+    bool acceptsBodyLength(int size) const override;
 
 private:
     OfferStrmServ(ConnectionOf link, bool admitted);

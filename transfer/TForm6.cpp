@@ -65,6 +65,7 @@ void TForm6::wireStream()
     fsd = new TZnStrm(this);
     fsd->Port = StreamPort;
     fsd->ReportLevel = 0;
+    fsd->StallTimeOut = DefaultStallTimeOut;
     fsd->OnConnect = [this](RIzarorozi *) { handle([this] { fsdConnect(); }); };
     fsd->OnConnectionFailed = [this](RIzarorozi *) { handle([this] { fsdConnectionFailed(); }); };
     fsd->OnInvalidHost = [this](bool &Handled) { handle([&] { fsdInvalidHost(Handled); }); };

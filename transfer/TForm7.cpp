@@ -55,6 +55,7 @@ void TForm7::wireReceiver()
     jsd = new OfferStrmServ(this);
     jsd->Port = StreamPort;
     jsd->ReportLevel = 0;
+    jsd->StallTimeOut = DefaultStallTimeOut;
     jsd->BindAddress = links_.context.bindAddress;
     jsd->OnMSG = [delivery = delivery_](TZnStrmServ *, const QByteArray &, QFile *strm) {
         jsdMSG(*delivery, *strm);
@@ -70,6 +71,7 @@ void TForm7::setOffer(qint64 size, const QString &offer, const QString &fromIp)
     fsm->setText(offer);
     offerView->setPlainText(offer);
     jsd->Host = fromIp;
+    jsd->OfferedSize = size;
     const QString buddy = ContactStore(links_.context.configDir, prompts()).senderLookup(fromIp);
     ztPanel0->setText(u"From:"_s + fromIp + (buddy.isEmpty() ? QString() : u" "_s + buddy));
     listening();
@@ -88,6 +90,8 @@ void TForm7::showProgress(qint64 position)
 // that one may have gone meanwhile; while it cannot listen it says so and accepts nothing.
 bool TForm7::listening()
 {
+    if (isClosed())
+        return false;
     if (!jsd->Listening())
         jsd->Loaded();
     const bool ok = jsd->Listening();
@@ -141,4 +145,10 @@ void TForm7::jsdDisconnect(RIzarorozi *Sender)
     close();
 }
 
-void TForm7::FormClose() { jsd->Abort(); }
+// Refusing or closing ends the offer at once: the listener goes (a post that comes later is
+// refused by the system) and a connection being served is cancelled.
+void TForm7::FormClose()
+{
+    jsd->Expecting = false;
+    jsd->StopListening();
+}

@@ -8,6 +8,8 @@
 
 #include <QPushButton>
 
+#include <algorithm>
+
 TransferWindows::TransferWindows(const FileWindowLinks &links) : links_(links) {}
 
 void TransferWindows::openSendFileWindow(const QString &ip)
@@ -31,10 +33,19 @@ bool TransferWindows::clickTrueSend(const QString &fromIp)
 void TransferWindows::openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp)
 {
     receivers_.removeAll(nullptr);
+    // Past the bound the offer is ignored, as if it had been lost: no window, no answer.
+    if (openReceiveWindowCount() >= maxReceiveWindows_)
+        return;
     auto *window = new TForm7(links_);
     window->setOffer(size, offer, fromIp);
     receivers_.append(window);
     window->show();
+}
+
+int TransferWindows::openReceiveWindowCount() const
+{
+    const QList<TForm7 *> windows = receiveWindows();
+    return int(std::count_if(windows.begin(), windows.end(), [](const TForm7 *w) { return !w->isClosed(); }));
 }
 
 TForm6 *TransferWindows::sendWindow() const { return sender_; }

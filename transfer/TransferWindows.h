@@ -14,7 +14,15 @@ class TForm7;
 // it closed, so each is held through QPointer.
 class TransferWindows : public FileWindows {
 public:
+    // Receive-file windows open at once (shown, not yet closed). Each holds descriptors and a
+    // window; an offer past the bound is ignored until one closes. Sixteen is more offers than
+    // a person handles at a time, and far below any descriptor limit.
+    static constexpr int MaxReceiveWindows = 16;
+
     explicit TransferWindows(const FileWindowLinks &links);
+
+    void setMaxReceiveWindows(int bound) { maxReceiveWindows_ = bound; }
+    int maxReceiveWindows() const { return maxReceiveWindows_; }
 
     void openSendFileWindow(const QString &ip) override;
     bool clickTrueSend(const QString &fromIp) override;
@@ -29,9 +37,12 @@ public:
     TForm7 *receiveWindow() const;
     // Every receive-file window that still exists, oldest first.
     QList<TForm7 *> receiveWindows() const;
+    // The receive-file windows not yet closed.
+    int openReceiveWindowCount() const;
 
 private:
     FileWindowLinks links_;
     QPointer<TForm6> sender_;
     QList<QPointer<TForm7>> receivers_;
+    int maxReceiveWindows_ = MaxReceiveWindows;
 };
