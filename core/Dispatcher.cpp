@@ -73,7 +73,7 @@ void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp,
                                        name.isEmpty() ? u"陌生人"_s : name, text, !autoReply);
     } else {
         windows_.appendChatRoomEntry(
-            chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(), name, QTime::currentTime(), text));
+            chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(), name, lwudp_.ReceiveTime(), text));
     }
     if (!autoReply)
         sendAutoReply(payload, fromIp);
