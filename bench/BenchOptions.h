@@ -19,10 +19,12 @@ struct BenchOptions {
     int port = 2921;
     long count = 200000; // datagrams of a flood
     long runs = 5;       // runs of the start-up benchmark
+    long idleSeconds = 60; // how long the start-up benchmark watches each program idle
     long rate = 0;       // datagrams per second of a paced sender, 0 for as fast as it can
     std::vector<long long> rates{5000, 10000, 20000, 40000, 80000};
     std::string role;
     std::string file;
+    std::string view = "shown"; // the chat-room view of a dispatch peer: shown or minimised
 
     static BenchOptions parse(int argc, char **argv)
     {
@@ -37,6 +39,8 @@ struct BenchOptions {
             else if (key == "--port") o.port = std::atoi(value.c_str());
             else if (key == "--count") o.count = std::atol(value.c_str());
             else if (key == "--runs") o.runs = std::atol(value.c_str());
+            else if (key == "--idle-seconds") o.idleSeconds = std::atol(value.c_str());
+            else if (key == "--view") o.view = value;
             else if (key == "--rate") o.rate = std::atol(value.c_str());
             else if (key == "--rates") o.rates = numbers(value);
             else if (key == "--role") o.role = value;

@@ -9,7 +9,6 @@
 
 #include <QAction>
 #include <QFile>
-#include <QPlainTextEdit>
 
 BenchPeer::BenchPeer(const QString &ip)
 {
@@ -44,6 +43,6 @@ void BenchPeer::enterChatRoom() { form1->N7->trigger(); }
 
 int BenchPeer::chatRoomEntries() const
 {
-    const TForm5 *view = form2->chatRoomView();
-    return view ? view->lts->blockCount() / 3 : 0;
+    TForm5 *view = form2->chatRoomView();
+    return view ? int(view->transcript().count(QStringLiteral("\r\n")) / 3) : 0;
 }

@@ -6,13 +6,18 @@
 //   settled: to the last moment its threads used CPU before staying idle for 200 ms (their
 //            run times in /proc/PID/task/*/schedstat, polled every millisecond), which takes
 //            in the first paint and whatever else start-up does after the show;
-//   idle RSS: VmRSS of /proc/PID/status once settled.
+//   idle RSS: VmRSS of /proc/PID/status once settled;
+//   idle wake-ups: in one more run, the main thread's voluntary context switches (each one a
+//            sleep that something woke: a timer, a socket, a posted event) over --idle-seconds
+//            (60) once settled, from /proc/PID/task/PID/status, per second.
+// The targets are printed with the figures: shown at most 2.5 times the minimal window's time,
+// idle RSS at most 1.5 times its RSS, no wake-up while idle.
 // Each program runs from a temporary folder of its own (the messenger keeps myinfo.ini beside
 // its executable; a stored nickname means no first-use box), one warm-up run and then --runs
 // runs; the medians are printed. The messenger binds 0.0.0.0:2928: run this in a network
 // namespace of its own (scripts/isolated.sh).
 //
-//   startup_bench [--runs 5] [--dir FOLDER]
+//   startup_bench [--runs 5] [--dir FOLDER] [--idle-seconds 60]
 #include "bench/BenchOptions.h"
 #include "bench/ChildProcess.h"
 
@@ -22,11 +27,13 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <poll.h>
 #include <sstream>
 #include <string>
 #include <sys/inotify.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -137,27 +144,68 @@ std::string prepareFolder(const BenchOptions &o, const Program &program)
     return pattern;
 }
 
-Sample runOnce(const BenchOptions &o, const Program &program)
+// The main thread's voluntary context switches so far.
+long long voluntarySwitches(pid_t pid)
 {
-    const std::string folder = prepareFolder(o, program);
+    const std::string id = std::to_string(pid);
+    std::ifstream status("/proc/" + id + "/task/" + id + "/status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0)
+            return std::atoll(line.c_str() + key.size());
+    }
+    return -1;
+}
+
+// Starts the program from a fresh folder (its path goes to folder) at start and waits until
+// its window is shown.
+std::unique_ptr<ChildProcess> startShown(const BenchOptions &o, const Program &program, std::string &folder,
+                                         Clock::time_point &start)
+{
+    folder = prepareFolder(o, program);
     const int watch = inotify_init1(IN_CLOEXEC);
     if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE) < 0)
         fail("inotify");
     const std::string executable = folder + "/" + std::filesystem::path(program.path).filename().string();
-    const Clock::time_point start = Clock::now();
-    ChildProcess child({executable});
+    start = Clock::now();
+    auto child = std::make_unique<ChildProcess>(std::vector<std::string>{executable});
     if (!waitForShown(watch, program.shownFile)) {
         std::fprintf(stderr, "startup_bench: %s never showed its window\n", program.name.c_str());
         std::exit(1);
     }
+    close(watch);
+    return child;
+}
+
+Sample runOnce(const BenchOptions &o, const Program &program)
+{
+    std::string folder;
+    Clock::time_point start;
+    const std::unique_ptr<ChildProcess> child = startShown(o, program, folder, start);
     Sample sample;
     sample.shownMs = msSince(start, Clock::now());
-    sample.settledMs = msSince(start, waitUntilSettled(child.pid()));
-    sample.rssMiB = residentMiB(child.pid());
-    child.terminate();
-    close(watch);
+    sample.settledMs = msSince(start, waitUntilSettled(child->pid()));
+    sample.rssMiB = residentMiB(child->pid());
+    child->terminate();
     std::filesystem::remove_all(folder);
     return sample;
+}
+
+// Wake-ups per second of the settled program's main thread over o.idleSeconds.
+double idleWakeUps(const BenchOptions &o, const Program &program)
+{
+    std::string folder;
+    Clock::time_point start;
+    const std::unique_ptr<ChildProcess> child = startShown(o, program, folder, start);
+    waitUntilSettled(child->pid());
+    const long long before = voluntarySwitches(child->pid());
+    std::this_thread::sleep_for(std::chrono::seconds(o.idleSeconds));
+    const long long after = voluntarySwitches(child->pid());
+    child->terminate();
+    std::filesystem::remove_all(folder);
+    if (before < 0 || after < 0)
+        fail("read the main thread's context switches");
+    return double(after - before) / double(o.idleSeconds);
 }
 
 double median(std::vector<double> values)
@@ -190,14 +238,27 @@ int main(int argc, char **argv)
     const Program messenger{"talvino", here + "/../app/talvino", "myinfo.ini"};
     const Sample base = medianOf(o, baseline);
     const Sample ours = medianOf(o, messenger);
+    const double baseWakeUps = idleWakeUps(o, baseline);
+    const double ourWakeUps = idleWakeUps(o, messenger);
 
     std::printf("### Start-up\n\nThe real program and a minimal Qt Widgets program that shows one window, "
-                "each from a fresh folder on the offscreen platform; medians of %ld runs after a warm-up run.\n\n",
-                o.runs);
-    std::printf("| program | to window shown ms | to settled ms | idle RSS MiB |\n|---|---|---|---|\n");
-    for (const auto &[name, s] : {std::pair{baseline.name, base}, std::pair{messenger.name, ours}})
-        std::printf("| %s | %.1f | %.1f | %.1f |\n", name.c_str(), s.shownMs, s.settledMs, s.rssMiB);
-    std::printf("| ratio | %.2f | %.2f | %.2f |\n\n", ours.shownMs / base.shownMs, ours.settledMs / base.settledMs,
-                ours.rssMiB / base.rssMiB);
+                "each from a fresh folder on the offscreen platform; medians of %ld runs after a warm-up run. "
+                "Idle wake-ups: the main thread's voluntary context switches over %ld s once settled, in one "
+                "more run.\n\n",
+                o.runs, o.idleSeconds);
+    std::printf("| program | to window shown ms | to settled ms | idle RSS MiB | idle wake-ups per s |\n"
+                "|---|---|---|---|---|\n");
+    for (const auto &[name, s, wakeUps] :
+         {std::tuple{baseline.name, base, baseWakeUps}, std::tuple{messenger.name, ours, ourWakeUps}})
+        std::printf("| %s | %.1f | %.1f | %.1f | %.2f |\n", name.c_str(), s.shownMs, s.settledMs, s.rssMiB, wakeUps);
+    const double shownRatio = ours.shownMs / base.shownMs;
+    const double rssRatio = ours.rssMiB / base.rssMiB;
+    std::printf("| ratio | %.2f | %.2f | %.2f | |\n\n", shownRatio, ours.settledMs / base.settledMs, rssRatio);
+    const auto verdict = [](bool met) { return met ? "met" : "**missed**"; };
+    std::printf("Targets:\n\n| target | this run | |\n|---|---|---|\n");
+    std::printf("| to window shown <= 2.5 x minimal window | %.2f | %s |\n", shownRatio, verdict(shownRatio <= 2.5));
+    std::printf("| idle RSS <= 1.5 x minimal window | %.2f | %s |\n", rssRatio, verdict(rssRatio <= 1.5));
+    std::printf("| no wake-up while idle | %.2f per s (%.0f in %ld s) | %s |\n\n", ourWakeUps,
+                ourWakeUps * double(o.idleSeconds), o.idleSeconds, verdict(ourWakeUps == 0));
     return 0;
 }

@@ -11,9 +11,11 @@ class Prompts;
 
 // The contact store myinfo.ini in the peer's folder: the own nickname (kept from run to run),
 // and this run's friend list (UserSection/IpSection, entries "[k]nickname") and ban list
-// (BanSection). Every operation reads and writes the file directly; nothing is cached, so
-// nested calls made while a box stands open see each other's changes. Write failures throw
-// Exception "Unable to write to <path>".
+// (BanSection). Every operation sees the file as it is now and writes straight to it, so nested
+// calls made while a box stands open see each other's changes, and so does a change made by
+// another program. The INI layer keeps the parsed file while it stays unchanged, so a look-up
+// per datagram costs no reading or parsing. Write failures throw Exception
+// "Unable to write to <path>".
 class ContactStore {
 public:
     ContactStore(const QString &appDir, Prompts &prompts);

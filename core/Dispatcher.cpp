@@ -114,7 +114,7 @@ void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp,
     } else {
         windows_.appendChatRoomEntry(
             chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(), name.isEmpty() ? u"陌生人"_s : name,
-                          QTime::currentTime(), text));
+                          lwudp_.ReceiveTime(), text));
     }
     if (!autoReply)
         sendAutoReply(payload, fromIp);

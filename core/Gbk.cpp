@@ -25,12 +25,28 @@ QString withoutUnpairedSurrogates(const QString &text)
     return result;
 }
 
+// The calling thread's GBK encoder and decoder, created on its first use and reset before
+// each use. Creating a codec looks the converter up anew, which costs more than most texts'
+// conversion; each thread has its own, because a codec keeps state between calls.
+QStringEncoder &threadEncoder()
+{
+    thread_local QStringEncoder encoder("GBK");
+    encoder.resetState();
+    return encoder;
+}
+
+QStringDecoder &threadDecoder()
+{
+    thread_local QStringDecoder decoder("GBK");
+    decoder.resetState();
+    return decoder;
+}
+
 } // namespace
 
 QByteArray encode(const QString &text)
 {
-    QStringEncoder encoder("GBK");
-    return encoder.encode(withoutUnpairedSurrogates(text));
+    return threadEncoder().encode(withoutUnpairedSurrogates(text));
 }
 
 QString decode(const QByteArray &bytes)
@@ -40,8 +56,7 @@ QString decode(const QByteArray &bytes)
     // own character is taken off again.
     QByteArray terminated = bytes;
     terminated.append('\0');
-    QStringDecoder decoder("GBK");
-    QString text = decoder.decode(terminated);
+    QString text = threadDecoder().decode(terminated);
     text.chop(1);
     return text;
 }
@@ -56,7 +71,7 @@ QString truncateToBytes(const QString &text, int maxBytes)
     if (maxBytes <= 0)
         return {};
     const QString clean = withoutUnpairedSurrogates(text);
-    QStringEncoder encoder("GBK");
+    QStringEncoder &encoder = threadEncoder();
     if (QByteArray(encoder.encode(clean)).size() <= maxBytes)
         return text;
     // Walk by whole code points so a surrogate pair is never split. Every piece is a complete

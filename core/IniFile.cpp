@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -53,6 +55,8 @@ std::optional<qint64> canonicalNumber(const QByteArray &key)
     }
     return value;
 }
+
+qint64 nanoseconds(const timespec &t) { return qint64(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
 } // namespace
 
@@ -166,14 +170,46 @@ QList<std::pair<qint64, QByteArray>> IniFile::Contents::numberedValues(const QSt
 
 // ---------------------------------------------------------------- IniFile
 
-IniFile::IniFile(const QString &path) : path_(QFileInfo(path).absoluteFilePath()) {}
+IniFile::IniFile(const QString &path)
+    : path_(QFileInfo(path).absoluteFilePath()), nativePath_(QFile::encodeName(path_))
+{
+}
+
+std::optional<IniFile::Version> IniFile::versionOf(const struct stat &info)
+{
+    if (!S_ISREG(info.st_mode))
+        return std::nullopt;
+    return Version{qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size), nanoseconds(info.st_mtim),
+                   nanoseconds(info.st_ctim)};
+}
+
+std::optional<IniFile::Version> IniFile::currentVersion() const
+{
+    struct stat info {};
+    if (::stat(nativePath_.constData(), &info) != 0)
+        return std::nullopt;
+    return versionOf(info);
+}
 
 IniFile::Contents IniFile::contents() const
 {
+    if (cachedVersion_ && currentVersion() == cachedVersion_)
+        return cached_;
+    cachedVersion_.reset();
+    cached_ = {};
     QFile file(path_);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return Contents::parse(file.readAll());
+    // The version is taken before the bytes are read: a change in between is newer than the
+    // version kept and is read again next time.
+    struct stat info {};
+    const bool known = ::fstat(file.handle(), &info) == 0;
+    Contents contents = Contents::parse(file.readAll());
+    if (known && file.error() == QFileDevice::NoError) {
+        cachedVersion_ = versionOf(info);
+        cached_ = contents;
+    }
+    return contents;
 }
 
 QByteArray IniFile::readString(const QString &section, const QString &key, const QByteArray &def) const
@@ -272,9 +308,29 @@ void IniFile::save(const Contents &contents) const
     // Written beside the old file and renamed over it, so that a failed write leaves the old
     // contents (and the stored nickname) in place. Unbuffered, so that a short write (a full
     // disk) shows in write()'s result instead of being lost in the final flush.
+    cachedVersion_.reset();
+    cached_ = {};
     QSaveFile file(path_);
     const QByteArray bytes = contents.serialize();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
-        || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size())
         throw Exception(u"Unable to write to %1"_s.arg(path_));
+    struct stat written {};
+    const bool known = ::fstat(file.handle(), &written) == 0;
+    if (!file.commit())
+        throw Exception(u"Unable to write to %1"_s.arg(path_));
+    if (known)
+        if (const std::optional<Version> tempVersion = versionOf(written))
+            remember(*tempVersion, bytes);
+}
+
+void IniFile::remember(const Version &tempVersion, const QByteArray &bytes) const
+{
+    // Taking the name changes the status-change time, so the version is read again; when
+    // another program replaced or rewrote the file meanwhile, nothing is kept.
+    const std::optional<Version> now = currentVersion();
+    if (!now || now->device != tempVersion.device || now->inode != tempVersion.inode
+        || now->size != tempVersion.size || now->modifiedNs != tempVersion.modifiedNs)
+        return;
+    cachedVersion_ = now;
+    cached_ = Contents::parse(bytes);
 }

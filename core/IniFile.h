@@ -6,10 +6,16 @@
 #include <optional>
 #include <utility>
 
-// An INI file with private-profile semantics: every read parses the file anew and every change
-// is in the file when the call returns. Section and key names match without regard to ASCII
-// case; values are raw bytes (GBK text) and are kept exactly. Reads accept CRLF and LF lines;
-// writes use CRLF. A file that is not INI text at all reads as having no keys.
+struct stat;
+
+// An INI file with private-profile semantics: every read sees the file as it is now and every
+// change is in the file when the call returns. Section and key names match without regard to
+// ASCII case; values are raw bytes (GBK text) and are kept exactly. Reads accept CRLF and LF
+// lines; writes use CRLF. A file that is not INI text at all reads as having no keys.
+// What was parsed is kept while the file stays the same version (device, inode, size,
+// modification and status-change times to the nanosecond), so a read costs one stat() while
+// nobody changes the file; a change by another program is seen at the next read, and a write
+// through this object keeps what it wrote. One object is used by one thread at a time.
 class IniFile {
 public:
     // The file parsed once: for operations that read many keys with nothing in between.
@@ -70,6 +76,29 @@ public:
     static QByteArray withoutControlCharacters(QByteArray value);
 
 private:
+    // One version of the file as stat() tells it apart from another. A save renames a new file
+    // over the old one (another inode); a change in place moves the status-change time, which
+    // no program can set back.
+    struct Version {
+        qint64 device = 0;
+        qint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
+        friend bool operator==(const Version &, const Version &) = default;
+    };
+    // The version described by a stat() answer; nullopt when it is not a regular file.
+    static std::optional<Version> versionOf(const struct stat &info);
+    // The version of the regular file at path_, nullopt when there is none.
+    std::optional<Version> currentVersion() const;
     void save(const Contents &contents) const;
+    // After a save: keeps contents as what the file holds, when the file is still the one
+    // written (tempVersion: the written file before it took the file's name).
+    void remember(const Version &tempVersion, const QByteArray &bytes) const;
+
     QString path_;
+    QByteArray nativePath_;
+    // What was parsed, and the version of the file it was parsed from.
+    mutable std::optional<Version> cachedVersion_;
+    mutable Contents cached_;
 };

@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QtDebug>
 
@@ -120,6 +121,15 @@ int TZnUDP::BoundPort() const
 void TZnUDP::receivePending()
 {
     const QPointer<TZnUDP> self(this);
+    // A nested wake-up reads the clock anew, and so does the rest of the outer one after it.
+    ++wakeUps_;
+    receiveTime_ = QTime();
+    const auto ended = qScopeGuard([&] {
+        if (self) {
+            --wakeUps_;
+            receiveTime_ = QTime();
+        }
+    });
     for (int i = 0; i < MaxDatagramsPerWakeUp; ++i) {
         if (!receiveStep() || !self)
             return;
@@ -164,6 +174,15 @@ void TZnUDP::ReadDatagram(char *Buff, int Capacity, int &Length) const
     Length = std::max(0, std::min(receivedLength_, Capacity));
     if (Length > 0)
         std::memcpy(Buff, receiveBuffer_.data(), size_t(Length));
+}
+
+QTime TZnUDP::ReceiveTime()
+{
+    if (wakeUps_ == 0)
+        return QTime::currentTime();
+    if (!receiveTime_.isValid())
+        receiveTime_ = QTime::currentTime();
+    return receiveTime_;
 }
 
 void TZnUDP::SendDatagram(QByteArray Buff, int Length)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTime>
 #include <array>
 #include <functional>
 
@@ -77,6 +78,10 @@ public:
     // the number of bytes copied, or -1 after a failed receive. Does not consume: a second call
     // gives the same datagram.
     void ReadDatagram(char *Buff, int Capacity, int &Length) const;
+    // The local time of day at which the datagrams of the current wake-up arrive: read once at
+    // the first call during a wake-up and shared by every datagram taken in at it. Outside a
+    // wake-up, the current time.
+    QTime ReceiveTime();
 
 private:
     void createSocket();
@@ -91,6 +96,10 @@ private:
 
     std::array<char, ReceiveBufferSize> receiveBuffer_{};
     int receivedLength_ = 0;
+    // Wake-ups running (nested when a handler runs an event loop), and their time of day,
+    // invalid until asked for.
+    int wakeUps_ = 0;
+    QTime receiveTime_;
     int localPort_ = 0;
     int socket_ = -1;
     bool broadcast_ = false;

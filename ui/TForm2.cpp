@@ -63,10 +63,10 @@ TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(PageControl1);
 
+    // The playlist's advance timer runs only while a given file may still play to its end.
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     connectHandlers();
-    Timer1->start();
     centreOnDesktop(this);
 }
 
@@ -178,9 +178,20 @@ void TForm2::connectHandlers()
     connect(mlist, &QListWidget::itemSelectionChanged, this, guardedSlot(context, this, &TForm2::mlistClick));
     connect(mlist, &QListWidget::itemDoubleClicked, this, guardedSlot(context, this, &TForm2::mlistDblClick));
     connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm2::Timer1Timer));
-    connect(mdpPlay, &QToolButton::clicked, player_, &MediaPlayer::play);
-    connect(mdpPause, &QToolButton::clicked, player_, &MediaPlayer::pause);
-    connect(mdpStop, &QToolButton::clicked, player_, &MediaPlayer::stop);
+    connect(mdpPlay, &QToolButton::clicked, this, [this] {
+        player_->play();
+        if (fileGiven_)
+            Timer1->start();
+    });
+    // Paused or stopped (and rewound), the file cannot reach its end until Play again.
+    connect(mdpPause, &QToolButton::clicked, this, [this] {
+        player_->pause();
+        Timer1->stop();
+    });
+    connect(mdpStop, &QToolButton::clicked, this, [this] {
+        player_->stop();
+        Timer1->stop();
+    });
     // The player's error box belongs to this window, like the playlist's other boxes.
     connect(player_, &MediaPlayer::failed, this,
             [this](const QString &description) { guardedIn(context_, this, [&] { mediaFailed(description); }); });
@@ -268,8 +279,12 @@ void TForm2::closeChatRoomView()
 void TForm2::Button4Click()
 {
     const QString path = context_.prompts->openFileName(playlistFilter());
-    if (!path.isEmpty())
-        mlist->addItem(path);
+    if (path.isEmpty())
+        return;
+    mlist->addItem(path);
+    // A file that ended while the list was empty is followed by this one.
+    if (fileGiven_ && !Timer1->isActive())
+        Timer1->start();
 }
 
 void TForm2::Button5Click()
@@ -297,8 +312,15 @@ void TForm2::mlistDblClick()
 
 void TForm2::Timer1Timer()
 {
-    if (!fileGiven_ || mlist->count() == 0 || !player_->playedToEnd())
+    if (!fileGiven_ || !player_->playedToEnd()) {
+        if (!fileGiven_)
+            Timer1->stop();
         return;
+    }
+    if (mlist->count() == 0) {
+        Timer1->stop(); // until a file is added
+        return;
+    }
     int next = trackIndex_ + 1;
     if (next > mlist->count() - 1)
         next = 0;
@@ -312,12 +334,14 @@ void TForm2::playTrack(int index)
     fileGiven_ = true;
     player_->open(mlist->item(index)->text());
     player_->play();
+    Timer1->start();
 }
 
 void TForm2::mediaFailed(const QString &description)
 {
     // The player has dropped the file: the advance timer waits for the next double-click.
     fileGiven_ = false;
+    Timer1->stop();
     context_.prompts->error(description);
 }
 

@@ -71,10 +71,53 @@ void TForm5::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
-void TForm5::appendEntry(const QString &entry) { lts->appendPlainText(PaneText::shown(entry)); }
-
-QString TForm5::transcript() const
+void TForm5::changeEvent(QEvent *event)
 {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && waiting_)
+        postShowing();
+}
+
+void TForm5::appendEntry(const QString &entry)
+{
+    const QString shown = PaneText::shown(entry);
+    // Appending to an empty pane adds no line break before the text, nor does an empty text
+    // appended to it leave one: joined entries keep to that.
+    if (waiting_ && !(waiting_->isEmpty() && lts->document()->isEmpty()))
+        *waiting_ += u'\n' + shown;
+    else
+        waiting_ = shown;
+    postShowing();
+}
+
+void TForm5::postShowing()
+{
+    if (showingPosted_ || !canBeSeen())
+        return;
+    showingPosted_ = true;
+    // Queued: it runs once the datagrams of this wake-up have all been dispatched.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            showingPosted_ = false;
+            if (canBeSeen())
+                showWaitingEntries();
+        },
+        Qt::QueuedConnection);
+}
+
+void TForm5::showWaitingEntries()
+{
+    if (!waiting_)
+        return;
+    const QString text = std::move(*waiting_);
+    waiting_.reset();
+    lts->appendPlainText(text);
+}
+
+QString TForm5::transcript()
+{
+    showWaitingEntries();
     const QString text = lts->toPlainText();
     if (text.isEmpty())
         return {};
@@ -83,7 +126,12 @@ QString TForm5::transcript() const
 
 QString TForm5::transcriptFileName() const { return ChatLog::transcriptFileName(main_.context().dataDir); }
 
-void TForm5::FormShow() { Timer1Timer(); }
+void TForm5::FormShow()
+{
+    Timer1Timer();
+    if (waiting_)
+        postShowing();
+}
 
 // Glued to the main window's right edge and as tall as it; only the width is the user's.
 void TForm5::Timer1Timer()
@@ -115,6 +163,12 @@ void TForm5::FormClose()
     main_.N7->setData(0);
     main_.N7->setText(u"聊天模式"_s);
     Timer2->start();
+    // Hidden now: nothing to dock. The last save takes in what came since the previous one.
+    Timer1->stop();
+    if (bc->isActive()) {
+        bc->stop();
+        bcTimer();
+    }
 }
 
 void TForm5::Timer2Timer() { deleteLater(); }

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <optional>
 
 class QPlainTextEdit;
 class QTimer;
@@ -13,7 +14,10 @@ class TForm2;
 // the main window's right edge, saves the transcript to chatdat/聊天室.txt every 5 s while
 // the settings box bcf is ticked, and on closing puts the program back into auto-pop-up mode.
 // Created by the settings window as a child window of the main window; released 6000 ms
-// after closing.
+// after closing. Its docking and saving timers run only while it is open; closing saves once
+// more, so the file holds the whole transcript. Entries reach lts in one edit at the end of
+// the event-loop turn that appended them, and not while the view is minimised or hidden (no
+// one can see them then): they wait, in order, until it is shown again or saved.
 class TForm5 : public QWidget {
     Q_OBJECT
 public:
@@ -24,8 +28,9 @@ public:
 
     // Adds one entry (its CR LF pairs break it into lines) at the end of the transcript.
     void appendEntry(const QString &entry);
-    // The transcript as it is saved: every line ended by CR LF.
-    QString transcript() const;
+    // The transcript as it is saved: every line ended by CR LF. Entries still waiting are put
+    // into lts first.
+    QString transcript();
     QString transcriptFileName() const;
 
     // Handlers.
@@ -44,10 +49,20 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    bool canBeSeen() const { return isVisible() && !isMinimized(); }
+    // Asks for the waiting entries to be shown at the end of this event-loop turn.
+    void postShowing();
+    // Appends the waiting entries to lts in one edit.
+    void showWaitingEntries();
+
     TForm1 &main_;
     QPointer<TForm2> settings_;
     // A save that keeps failing is reported once, until a save succeeds again.
     bool saveFailing_ = false;
+    // Entries not yet in lts, joined as one append would add them; empty when none wait.
+    std::optional<QString> waiting_;
+    bool showingPosted_ = false;
 };

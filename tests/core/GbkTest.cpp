@@ -1,6 +1,12 @@
 #include "core/Gbk.h"
 
+#include <QList>
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -33,4 +39,41 @@ TEST(Gbk, TruncatesOnCharacterBoundaries)
     // Twenty bytes hold ten Chinese characters, not twenty.
     const QString twelve = QString(12, QChar(0x4E2D));
     EXPECT_EQ(Gbk::truncateToBytes(twelve, 20).size(), 10);
+}
+
+TEST(Gbk, ConversionsCarryNothingOverBetweenCallsOrThreads)
+{
+    // A lead byte cut off at the end, and an unpaired surrogate, leave no state behind.
+    EXPECT_EQ(Gbk::decode(QByteArray("\xD7", 1)), QString(QChar::ReplacementCharacter));
+    EXPECT_EQ(Gbk::decode("A"), u"A"_s);
+    EXPECT_EQ(Gbk::encode(u"x"_s + QChar(0xD800)), QByteArray("x?"));
+    EXPECT_EQ(Gbk::encode(QString(QChar(0xDC00))), QByteArray("?"));
+    EXPECT_EQ(Gbk::truncateToBytes(u"小明abc"_s, 3), u"小"_s);
+    EXPECT_EQ(Gbk::encode(u"自动"_s), QByteArray("\xD7\xD4\xB6\xAF"));
+
+    // Connection threads convert at the same time as the GUI thread: each gets what it would
+    // alone.
+    const QList<QString> texts{u"你好"_s, u"[3]小明:[14:05:09]"_s, u"abc"_s, QString(40, QChar(0x4E2D))};
+    QList<QByteArray> expected;
+    QList<QString> expectedCut; // the text of the bytes without their last one
+    for (const QString &text : texts) {
+        expected << Gbk::encode(text);
+        expectedCut << Gbk::decode(expected.last().chopped(1));
+    }
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const qsizetype k = (i + t) % texts.size();
+                const QByteArray bytes = Gbk::encode(texts[k]);
+                if (bytes != expected[k] || Gbk::decode(bytes.chopped(1)) != expectedCut[k]
+                    || Gbk::decode(bytes) != texts[k])
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }

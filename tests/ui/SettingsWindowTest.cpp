@@ -75,7 +75,7 @@ TEST_F(SettingsWindow, StartsWithItsDocumentedLayoutAndOptions)
     EXPECT_EQ(w.sf.font.families().first(), u"Microsoft Sans Serif"_s);
     EXPECT_FALSE(w.sf.font.bold() || w.sf.font.italic() || w.sf.font.underline());
     EXPECT_EQ(w.Timer1->interval(), 1000);
-    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_FALSE(w.Timer1->isActive()) << "no track plays: the playlist timer waits";
 }
 
 TEST_F(SettingsWindow, NameBoxHoldsTwentyGbkBytes)

@@ -1,0 +1,162 @@
+#include "core/Gbk.h"
+#include "tests/support/RawUdpPeer.h"
+#include "tests/support/TestPeer.h"
+#include "ui/PaneText.h"
+#include "ui/TForm1.h"
+#include "ui/TForm2.h"
+#include "ui/TForm5.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString Rule = QString(51, u'-');
+
+// Entries as the dispatcher and the message window make them, and texts a peer may send.
+const QStringList Entries{
+    u"[1]阿红:[14:05:09]\r\n你好\r\n"_s + Rule,
+    u":[14:05:10]\r\nline\rbreaks\nof its own\r\n"_s + Rule,
+    u"[对方自动回复]:[14:05:11]\r\nno\u00A0break space, line\u2028separator\r\n"_s + Rule,
+    QString(),
+    u"你对[1]阿红说:[2026-12-07 14:05:12]\r\n好的\r\n"_s + Rule,
+};
+
+// What the pane holds when the entries are appended one at a time.
+QString appendedOneByOne(const QStringList &entries)
+{
+    QPlainTextEdit pane;
+    for (const QString &entry : entries)
+        pane.appendPlainText(PaneText::shown(entry));
+    return pane.toPlainText();
+}
+
+// A started peer on 127.0.0.2 in chat-room mode, its view open.
+class ChatRoomBatch : public ::testing::Test {
+protected:
+    ChatRoomBatch()
+    {
+        peer.storeNickname(u"阿明"_s);
+        peer.start();
+        peer.form1->N7->trigger();
+        view = peer.form2->chatRoomView();
+    }
+    void SetUp() override { ASSERT_NE(view, nullptr); }
+
+    void append(const QStringList &entries)
+    {
+        for (const QString &entry : entries)
+            peer.form1->appendChatRoomEntry(entry);
+    }
+    bool paneShows(const QString &text)
+    {
+        return QTest::qWaitFor([&] { return view->lts->toPlainText() == text; }, 5000);
+    }
+    void minimise()
+    {
+        view->showMinimized();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view->isMinimized(); }, 5000));
+    }
+    QByteArray saved() const { return peer.dir.read(u"chatdat/聊天室.txt"_s); }
+    static QByteArray fileOf(const QString &paneText)
+    {
+        return Gbk::encode(paneText.split(u'\n').join(u"\r\n"_s) + u"\r\n"_s);
+    }
+
+    TestPeer peer;
+    TForm5 *view = nullptr;
+};
+
+} // namespace
+
+TEST_F(ChatRoomBatch, EntriesOfOneTurnReachThePaneInOneEditInTheirOrder)
+{
+    int edits = 0;
+    QObject::connect(view->lts->document(), &QTextDocument::contentsChanged, [&] { ++edits; });
+    const QStringList first = Entries.mid(3) + Entries.mid(0, 3); // the empty entry first
+    append(first);
+    EXPECT_TRUE(view->lts->toPlainText().isEmpty()) << "shown only once the turn is over";
+    ASSERT_TRUE(paneShows(appendedOneByOne(first)));
+    EXPECT_EQ(edits, 1);
+
+    append(Entries);
+    ASSERT_TRUE(paneShows(appendedOneByOne(first + Entries)));
+    EXPECT_EQ(edits, 2);
+    EXPECT_EQ(view->transcript(), PaneText::get(view->lts) + u"\r\n"_s);
+}
+
+TEST_F(ChatRoomBatch, ABurstOfDatagramsIsTranscribedInArrivalOrder)
+{
+    RawUdpPeer raw{u"127.0.0.3"_s};
+    ASSERT_TRUE(raw.isBound());
+    constexpr int Count = 40;
+    for (int i = 0; i < Count; ++i)
+        raw.send(peer.ip(), '1' + Gbk::encode(u"第%1条"_s.arg(i)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->lts->blockCount() >= 3 * Count; }, 5000));
+    const QStringList lines = view->lts->toPlainText().split(u'\n');
+    ASSERT_EQ(lines.size(), 3 * Count);
+    const QRegularExpression stranger(u"^:\\[\\d{1,2}:\\d{2}:\\d{2}\\]$"_s);
+    for (int i = 0; i < Count; ++i) {
+        EXPECT_TRUE(stranger.match(lines[3 * i]).hasMatch()) << lines[3 * i].toStdString();
+        EXPECT_EQ(lines[3 * i + 1], u"第%1条"_s.arg(i));
+        EXPECT_EQ(lines[3 * i + 2], Rule);
+    }
+    EXPECT_TRUE(peer.reporter.errors.isEmpty());
+}
+
+TEST_F(ChatRoomBatch, AMinimisedViewLaysNothingOutAndLosesNothing)
+{
+    append(Entries.mid(0, 1));
+    ASSERT_TRUE(paneShows(appendedOneByOne(Entries.mid(0, 1))));
+    minimise();
+    append(Entries.mid(1));
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->lts->toPlainText(), appendedOneByOne(Entries.mid(0, 1))) << "nobody sees them";
+
+    view->showNormal();
+    ASSERT_TRUE(paneShows(appendedOneByOne(Entries)));
+
+    // Saved while minimised: the file holds every entry, and the pane shows the same later.
+    minimise();
+    append(Entries.mid(0, 2));
+    peer.form2->bcf->setChecked(true);
+    view->bcTimer();
+    const QString all = appendedOneByOne(Entries + Entries.mid(0, 2));
+    EXPECT_EQ(saved(), fileOf(all));
+    view->showNormal();
+    EXPECT_TRUE(paneShows(all));
+}
+
+TEST_F(ChatRoomBatch, TimersRunOnlyWhileTheViewIsOpenAndClosingSavesTheRest)
+{
+    EXPECT_TRUE(view->Timer1->isActive());
+    EXPECT_TRUE(view->bc->isActive());
+    peer.form2->bcf->setChecked(true);
+    append(Entries.mid(0, 2));
+    view->close();
+    EXPECT_FALSE(view->Timer1->isActive());
+    EXPECT_FALSE(view->bc->isActive());
+    EXPECT_TRUE(view->Timer2->isActive()) << "released later";
+    EXPECT_EQ(saved(), fileOf(appendedOneByOne(Entries.mid(0, 2)))) << "saved at closing";
+
+    // A view closed while the option is off writes nothing.
+    QFile::remove(peer.dir.file(u"chatdat/聊天室.txt"_s));
+    peer.form2->bcf->setChecked(false);
+    peer.form1->N7->trigger();
+    TForm5 *next = peer.form2->chatRoomView();
+    ASSERT_NE(next, nullptr);
+    next->appendEntry(Entries.first());
+    next->close();
+    EXPECT_FALSE(next->bc->isActive());
+    EXPECT_FALSE(QFile::exists(peer.dir.file(u"chatdat/聊天室.txt"_s)));
+    EXPECT_TRUE(peer.reporter.errors.isEmpty());
+}
