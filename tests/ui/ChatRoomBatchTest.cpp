@@ -103,7 +103,7 @@ TEST_F(ChatRoomBatch, ABurstOfDatagramsIsTranscribedInArrivalOrder)
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->lts->blockCount() >= 3 * Count; }, 5000));
     const QStringList lines = view->lts->toPlainText().split(u'\n');
     ASSERT_EQ(lines.size(), 3 * Count);
-    const QRegularExpression stranger(u"^:\\[\\d{1,2}:\\d{2}:\\d{2}\\]$"_s);
+    const QRegularExpression stranger(u"^陌生人:\\[\\d{1,2}:\\d{2}:\\d{2}\\]$"_s);
     for (int i = 0; i < Count; ++i) {
         EXPECT_TRUE(stranger.match(lines[3 * i]).hasMatch()) << lines[3 * i].toStdString();
         EXPECT_EQ(lines[3 * i + 1], u"第%1条"_s.arg(i));
