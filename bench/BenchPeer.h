@@ -1,40 +1,24 @@
 #pragma once
 
 #include "bench/BenchPrompts.h"
-#include "core/PeerContext.h"
+#include "harness/HarnessPeer.h"
 
-#include <QTemporaryDir>
-#include <memory>
+// The prompts of a benchmark peer: a base of its own, so that they are made before the windows
+// and gone after them.
+struct BenchPeerBoxes {
+    BenchPrompts prompts;
+};
 
-class TForm1;
-class TForm2;
-class TransferWindows;
-
-// One complete peer of a benchmark, built as the program's entry builds it: its own folder
-// (a temporary one), prompts that answer at once, the main window with its endpoint bound to
-// its address, the hidden settings window and the file windows. Nothing is shown until start().
-class BenchPeer {
+// One complete peer of a benchmark (see HarnessPeer) in its own temporary folder, with prompts
+// that answer at once and report errors too.
+class BenchPeer : public BenchPeerBoxes, public HarnessPeer {
 public:
-    explicit BenchPeer(const QString &ip);
-    ~BenchPeer();
+    explicit BenchPeer(const QString &ip) : HarnessPeer(prompts, prompts, ip) {}
 
-    // Writes MainSection/Name into myinfo.ini, as an earlier run would have saved it.
-    void storeNickname(const QString &name);
-    // Shows the main window, which runs its start-up steps.
-    void start();
     // The user chooses chat-room mode from the buddy list's menu: the chat-room view opens.
     void enterChatRoom();
     // Entries in the chat-room transcript (each takes three lines), 0 without a view.
     int chatRoomEntries() const;
-
-    QString ip() const { return context.bindAddress; }
-
-    QTemporaryDir dir;
-    BenchPrompts prompts;
-    PeerContext context;
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
-    std::unique_ptr<TransferWindows> files;
 };
 
 // Windows of benchmark roles go to the offscreen platform unless another one is asked for.

@@ -10,7 +10,8 @@
 
 // The prompts of a benchmark peer: the file dialogs answer with the given paths, and every box
 // and error goes to onShown (so a role can end when its end message comes) and, unless echo is
-// cleared, to standard error. Boxes and errors are counted.
+// cleared, to standard error. Boxes and errors are counted, not kept: unlike the tests'
+// ScriptedPrompts, a flood of boxes costs no memory, and no box ever waits.
 class BenchPrompts : public Prompts, public ErrorReporter {
 public:
     QString openAnswer;

@@ -3,8 +3,8 @@
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
 #include "core/IniFile.h"
+#include "harness/TempDir.h"
 #include "tests/support/ScriptedPrompts.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

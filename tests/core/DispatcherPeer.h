@@ -2,11 +2,11 @@
 
 #include "core/ContactStore.h"
 #include "core/Dispatcher.h"
+#include "harness/TempDir.h"
 #include "net/TZnUDP.h"
 #include "tests/core/RecordingWindows.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/ScriptedPrompts.h"
-#include "tests/support/TempDir.h"
 
 #include <QByteArrayList>
 #include <QTest>

@@ -1,6 +1,6 @@
 #include "core/IniFile.h"
+#include "harness/TempDir.h"
 #include "net/Exceptions.h"
-#include "tests/support/TempDir.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #include "RawTcp.h"
+#include "harness/TempDir.h"
 #include "net/DescriptorLimit.h"
 #include "net/TZnStrmServ.h"
-#include "tests/support/TempDir.h"
 
 #include <QElapsedTimer>
 #include <QTest>

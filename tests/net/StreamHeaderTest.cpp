@@ -1,8 +1,8 @@
 // Header fields of a stream post that only look like numbers: the receiver refuses them
 // (no OnMSG, no acknowledgement) instead of reading a body of the wrong length.
 #include "RawTcp.h"
+#include "harness/TempDir.h"
 #include "net/TZnStrmServ.h"
-#include "tests/support/TempDir.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "RawTcp.h"
+#include "harness/TempDir.h"
 #include "net/Exceptions.h"
 #include "net/TZnStrm.h"
 #include "net/TZnStrmServ.h"
-#include "tests/support/TempDir.h"
 
 #include <QBuffer>
 #include <QDir>

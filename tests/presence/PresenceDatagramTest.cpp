@@ -1,7 +1,7 @@
 #include "core/Gbk.h"
 #include "core/PresenceDatagram.h"
 #include "core/PresenceId.h"
-#include "tests/support/TempDir.h"
+#include "harness/TempDir.h"
 
 #include <QFile>
 #include <QRandomGenerator>

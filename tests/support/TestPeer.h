@@ -1,45 +1,24 @@
 #pragma once
 
-#include "core/PeerContext.h"
+#include "harness/HarnessPeer.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/ScriptedPrompts.h"
-#include "tests/support/TempDir.h"
 
-#include <memory>
+// The boxes of a test peer: a base of its own, so that they are made before the windows and
+// gone after them.
+struct TestPeerBoxes {
+    ScriptedPrompts prompts;
+    RecordingReporter reporter;
+};
 
-class FakeMediaPlayer;
-class TForm1;
-class TForm2;
-class TransferWindows;
-class TZnUDP;
-
-// One complete peer for window tests, as the program's entry builds it: its own folder (for
-// myinfo.ini, chatdat/ and readme.txt), scripted prompts, a recording error reporter, its
-// bind address, the main window with its endpoint (bound at once) and the hidden settings
-// window with a fake media player. Nothing is shown until start().
-class TestPeer {
+// One complete peer for window tests (see HarnessPeer) with scripted prompts and a recording
+// error reporter.
+class TestPeer : public TestPeerBoxes, public HarnessPeer {
 public:
     // appDir: the peer's folder when it must be a particular one; by default its own
     // temporary folder dir.
     explicit TestPeer(const QString &bindAddress = QStringLiteral("127.0.0.2"),
-                      const QString &appDir = QString());
-    ~TestPeer();
-
-    // Writes MainSection/Name into myinfo.ini (GBK), as an earlier run would have saved it.
-    void storeNickname(const QString &name);
-    // Shows the main window, which runs its start-up steps.
-    void start();
-
-    QString ip() const { return context.bindAddress; }
-    TZnUDP &endpoint();
-
-    TempDir dir;
-    ScriptedPrompts prompts;
-    RecordingReporter reporter;
-    PeerContext context;
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
-    FakeMediaPlayer *player; // owned by form2
-    // The file windows of the peer, wired to its main window.
-    std::unique_ptr<TransferWindows> files;
+                      const QString &appDir = QString())
+        : HarnessPeer(prompts, reporter, bindAddress, appDir)
+    {}
 };

@@ -6,7 +6,7 @@
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
-#include "core/PeerContext.h"
+#include "harness/HarnessPeer.h"
 #include "net/TZnUDP.h"
 #include "transfer/TForm6.h"
 #include "transfer/TForm7.h"
@@ -53,23 +53,28 @@ public:
     }
 };
 
-struct Peer {
+// The boxes of a tour peer: a base of its own, so that they are made before the windows and
+// gone after them.
+struct TourBoxes {
+    TourPrompts prompts;
+    ErrorBox errors{prompts};
+};
+
+// A harness peer in the given folder, with real boxes, that an earlier run left with a nickname.
+struct Peer : TourBoxes, HarnessPeer {
     Peer(const QString &address, const QString &folder, const QString &name)
+        : HarnessPeer(prompts, errors, address, made(folder))
+    {
+        storeNickname(name);
+        // Boxes that no window of their own raised belong to the main window.
+        prompts.setMainWindow(form1.get());
+    }
+    ~Peer() { prompts.setMainWindow(nullptr); }
+
+    static QString made(const QString &folder)
     {
         QDir().mkpath(folder);
-        QFile ini(folder + u"/myinfo.ini"_s);
-        if (ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            ini.write("[MainSection]\r\nName=" + Gbk::encode(name) + "\r\n");
-        context.keepFilesIn(folder);
-        context.bindAddress = address;
-        context.prompts = &prompts;
-        context.reporter = &errors;
-        form1 = std::make_unique<TForm1>(context);
-        prompts.setMainWindow(form1.get());
-        form2 = std::make_unique<TForm2>(context);
-        form1->setSettingsWindow(form2.get());
-        files = std::make_unique<TransferWindows>(FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});
-        form1->setFileWindows(files.get());
+        return folder;
     }
 
     void befriend(const QString &name, const QString &ip)
@@ -77,13 +82,6 @@ struct Peer {
         form1->store().adduser(Gbk::encode(name), ip, 1);
         form1->buddyListChanged(form1->store().buddyEntries());
     }
-
-    TourPrompts prompts;
-    ErrorBox errors{prompts};
-    PeerContext context;
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm2> form2;
-    std::unique_ptr<TransferWindows> files;
 };
 
 QPalette darkPalette()

@@ -1,4 +1,4 @@
-#include "tests/support/FakeMediaPlayer.h"
+#include "harness/FakeMediaPlayer.h"
 #include "tests/support/TestPeer.h"
 #include "ui/QtMediaPlayer.h"
 #include "ui/TForm1.h"

@@ -1,6 +1,6 @@
 // Which window each box belongs to, and how the real boxes look: over their window, with their
 // texts as plain text and the system's own titles and buttons, also under Qt's Chinese texts.
-#include "tests/support/FakeMediaPlayer.h"
+#include "harness/FakeMediaPlayer.h"
 #include "tests/support/RawUdpPeer.h"
 #include "tests/ui/Conversation.h"
 #include "transfer/TForm7.h"

@@ -1,40 +1,49 @@
-#include "tests/support/TestPeer.h"
+#include "harness/HarnessPeer.h"
 
 #include "core/Gbk.h"
-#include "tests/support/FakeMediaPlayer.h"
+#include "harness/FakeMediaPlayer.h"
 #include "transfer/TransferWindows.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
 #include <QFile>
 
-TestPeer::TestPeer(const QString &bindAddress, const QString &appDir)
+HarnessPeer::HarnessPeer(Prompts &prompts, ErrorReporter &reporter, const QString &bindAddress,
+                         const QString &appDir)
 {
     context.keepFilesIn(appDir.isEmpty() ? dir.path() : appDir);
     context.bindAddress = bindAddress;
     context.prompts = &prompts;
     context.reporter = &reporter;
+    buildWindows();
+}
+
+// The windows and how they reach each other, as in app/main.cpp.
+void HarnessPeer::buildWindows()
+{
     form1 = std::make_unique<TForm1>(context);
     player = new FakeMediaPlayer;
     form2 = std::make_unique<TForm2>(context, player);
     form1->setSettingsWindow(form2.get());
-    files = std::make_unique<TransferWindows>(FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});
+    files = std::make_unique<TransferWindows>(
+        FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});
     form1->setFileWindows(files.get());
 }
 
-TestPeer::~TestPeer()
+HarnessPeer::~HarnessPeer()
 {
     form2.reset();
     form1.reset();
+    files.reset();
 }
 
-void TestPeer::storeNickname(const QString &name)
+void HarnessPeer::storeNickname(const QString &name)
 {
     QFile file(context.configDir + QStringLiteral("/myinfo.ini"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write("[MainSection]\r\nName=" + Gbk::encode(name) + "\r\n");
 }
 
-void TestPeer::start() { form1->show(); }
+void HarnessPeer::start() { form1->show(); }
 
-TZnUDP &TestPeer::endpoint() { return *form1->lwudp; }
+TZnUDP &HarnessPeer::endpoint() { return *form1->lwudp; }

@@ -4,8 +4,9 @@
 
 #include <QStringList>
 
-// A media player for tests: records what it was given and does what the test says.
-// A file plays until the test calls finish(); Stop rewinds it, so it no longer counts as ended.
+// The media player of a harness peer: plays nothing (tests need no sound, and many peers in one
+// process need no audio outputs of their own), records what it was given and does what the
+// test says. A file plays until finish(); Stop rewinds it, so it no longer counts as ended.
 class FakeMediaPlayer : public MediaPlayer {
     Q_OBJECT
 public:
