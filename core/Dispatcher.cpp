@@ -7,6 +7,7 @@
 #include "core/LocalTime.h"
 #include "core/Packet.h"
 #include "core/Prompts.h"
+#include "net/Exceptions.h"
 #include "net/TZnUDP.h"
 
 #include <algorithm>
@@ -21,11 +22,6 @@ const QString NoAutoReplyCaption = u"Talvino"_s;
 
 // The GBK bytes of "自动回复": payload bytes 2 to 9 of every automatic reply.
 const QByteArray AutoReplyMarker = QByteArrayLiteral("\xD7\xD4\xB6\xAF\xBB\xD8\xB8\xB4");
-
-QString conversionError(const QByteArray &text)
-{
-    return u"'%1' is not a valid integer value"_s.arg(Gbk::decode(text));
-}
 
 } // namespace
 
@@ -84,7 +80,7 @@ void Dispatcher::dispatch(const Datagram &datagram)
     const QByteArray payload = bytes.mid(1);
     const char type = bytes.isEmpty() ? '\0' : bytes[0];
     if (type < '0' || type > '9')
-        throw Exception(conversionError(bytes.left(1)));
+        throw EConvertError(Gbk::decode(bytes.left(1)));
 
     switch (type) {
     case Packet::Message: return handleMessage(payload, fromIp, false);
@@ -198,7 +194,7 @@ qint64 Dispatcher::toInteger(const QByteArray &text)
         value = value * 10 + (c - '0');
     }
     if (!ok)
-        throw Exception(conversionError(text));
+        throw EConvertError(Gbk::decode(text));
     return value;
 }
 

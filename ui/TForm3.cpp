@@ -434,7 +434,7 @@ void TForm3::zhChange()
     bool ok = false;
     const int size = text.toInt(&ok);
     if (!ok)
-        throw Exception(u"'%1' is not a valid integer value"_s.arg(text));
+        throw EConvertError(text);
     if (size <= 0)
         return; // a font has no size 0: keep the size it has
     QFont font = mess->font();
