@@ -3,6 +3,7 @@
 #include "core/ContactStore.h"
 #include "core/DispatcherWindows.h"
 #include "core/ErrorReporter.h"
+#include "core/FileWindows.h"
 #include "core/Gbk.h"
 #include "core/LocalTime.h"
 #include "core/Packet.h"
@@ -161,8 +162,8 @@ void Dispatcher::addBuddy(const QByteArray &nickname, const QString &ip)
 
 void Dispatcher::handleFileAccept(const QString &fromIp)
 {
-    if (windows_.fileWindowFlag() == 1)
-        windows_.clickTrueSend(fromIp);
+    if (files_ && files_->fileWindowFlag() == 1)
+        files_->clickTrueSend(fromIp);
 }
 
 void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromIp)
@@ -170,13 +171,14 @@ void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromI
     // The size stands before the first "B" (of "Byte "); an offer without one is all size.
     const qsizetype b = payload.indexOf('B');
     const qint64 size = toInteger(b < 0 ? payload : payload.left(b));
-    windows_.openReceiveFileWindow(size, Gbk::decode(payload), fromIp);
+    if (files_)
+        files_->openReceiveFileWindow(size, Gbk::decode(payload), fromIp);
 }
 
 void Dispatcher::handleProgress(const QByteArray &payload, const QString &fromIp)
 {
-    if (windows_.fileWindowFlag() == 1 && windows_.hasReceiveFileWindow())
-        windows_.showReceiveProgress(fromIp, toInteger(payload));
+    if (files_ && files_->fileWindowFlag() == 1 && files_->hasReceiveFileWindow())
+        files_->showReceiveProgress(fromIp, toInteger(payload));
 }
 
 // A size or position: decimal digits only, at most what 64 bits hold. Anything else raises

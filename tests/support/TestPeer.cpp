@@ -20,6 +20,7 @@ TestPeer::TestPeer(const QString &bindAddress, const QString &appDir)
     form1->setSettingsWindow(form2.get());
     files = std::make_unique<TransferWindows>(FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});
     form1->setFileWindows(files.get());
+    form1->dispatcher().setFileWindows(files.get());
 }
 
 TestPeer::~TestPeer()

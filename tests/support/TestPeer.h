@@ -40,6 +40,6 @@ public:
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;
     FakeMediaPlayer *player; // owned by form2
-    // The file windows of the peer, wired to its main window.
+    // The file windows of the peer, wired to its main window and its dispatcher.
     std::unique_ptr<TransferWindows> files;
 };
