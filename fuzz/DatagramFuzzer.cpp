@@ -108,7 +108,7 @@ void checkMessage(const Harness &h, const Setting &s, char type, const QByteArra
     if (!s.autopop) {
         require(w.chatRoom.size() == 1 && w.messageWindows.isEmpty(), u"chat-room mode: not one entry"_s);
         const QString head = (type == Packet::AutoReply ? u"[对方自动回复]"_s : QString())
-                             + (s.fromFriend ? FriendEntry : QString()) + u":["_s;
+                             + (s.fromFriend ? FriendEntry : u"陌生人"_s) + u":["_s;
         require(w.chatRoom[0].startsWith(head) && w.chatRoom[0].endsWith(u"]\r\n"_s + text + u"\r\n"_s + QString(51, u'-')),
                 u"chat-room entry does not hold the payload"_s);
         return;
