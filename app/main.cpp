@@ -46,6 +46,7 @@ int main(int argc, char **argv)
         form1.setSettingsWindow(&form2);
         TransferWindows fileWindows({*form1.lwudp, form1.Tag, context, &form1});
         form1.setFileWindows(&fileWindows);
+        form1.dispatcher().setFileWindows(&fileWindows);
         QObject::connect(&form1, &TForm1::closed, &app, &QCoreApplication::quit);
         // The main window is shown once the loop runs, so its start-up boxes run inside it.
         QTimer::singleShot(0, &form1, &QWidget::show);

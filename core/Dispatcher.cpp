@@ -3,10 +3,12 @@
 #include "core/ContactStore.h"
 #include "core/DispatcherWindows.h"
 #include "core/ErrorReporter.h"
+#include "core/FileWindows.h"
 #include "core/Gbk.h"
 #include "core/LocalTime.h"
 #include "core/Packet.h"
 #include "core/Prompts.h"
+#include "net/Exceptions.h"
 #include "net/TZnUDP.h"
 
 #include <algorithm>
@@ -21,11 +23,6 @@ const QString NoAutoReplyCaption = u"Talvino"_s;
 
 // The GBK bytes of "自动回复": payload bytes 2 to 9 of every automatic reply.
 const QByteArray AutoReplyMarker = QByteArrayLiteral("\xD7\xD4\xB6\xAF\xBB\xD8\xB8\xB4");
-
-QString conversionError(const QByteArray &text)
-{
-    return u"'%1' is not a valid integer value"_s.arg(Gbk::decode(text));
-}
 
 } // namespace
 
@@ -84,7 +81,7 @@ void Dispatcher::dispatch(const Datagram &datagram)
     const QByteArray payload = bytes.mid(1);
     const char type = bytes.isEmpty() ? '\0' : bytes[0];
     if (type < '0' || type > '9')
-        throw Exception(conversionError(bytes.left(1)));
+        throw EConvertError(Gbk::decode(bytes.left(1)));
 
     switch (type) {
     case Packet::Message: return handleMessage(payload, fromIp, false);
@@ -165,8 +162,8 @@ void Dispatcher::addBuddy(const QByteArray &nickname, const QString &ip)
 
 void Dispatcher::handleFileAccept(const QString &fromIp)
 {
-    if (windows_.fileWindowFlag() == 1)
-        windows_.clickTrueSend(fromIp);
+    if (files_ && files_->fileWindowFlag() == 1)
+        files_->clickTrueSend(fromIp);
 }
 
 void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromIp)
@@ -174,13 +171,14 @@ void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromI
     // The size stands before the first "B" (of "Byte "); an offer without one is all size.
     const qsizetype b = payload.indexOf('B');
     const qint64 size = toInteger(b < 0 ? payload : payload.left(b));
-    windows_.openReceiveFileWindow(size, Gbk::decode(payload), fromIp);
+    if (files_)
+        files_->openReceiveFileWindow(size, Gbk::decode(payload), fromIp);
 }
 
 void Dispatcher::handleProgress(const QByteArray &payload, const QString &fromIp)
 {
-    if (windows_.fileWindowFlag() == 1 && windows_.hasReceiveFileWindow())
-        windows_.showReceiveProgress(fromIp, toInteger(payload));
+    if (files_ && files_->fileWindowFlag() == 1 && files_->hasReceiveFileWindow())
+        files_->showReceiveProgress(fromIp, toInteger(payload));
 }
 
 // A size or position: decimal digits only, at most what 64 bits hold. Anything else raises
@@ -198,7 +196,7 @@ qint64 Dispatcher::toInteger(const QByteArray &text)
         value = value * 10 + (c - '0');
     }
     if (!ok)
-        throw Exception(conversionError(text));
+        throw EConvertError(Gbk::decode(text));
     return value;
 }
 

@@ -10,12 +10,14 @@
 class ContactStore;
 class DispatcherWindows;
 class ErrorReporter;
+class FileWindows;
 class Prompts;
 class TZnUDP;
 
 // The main window's datagram dispatcher: reads each received packet from the endpoint and
 // acts on its type (messages, automatic replies, friend requests and accepts, file offers,
-// accepts and progress). What a packet does to a window goes through DispatcherWindows.
+// accepts and progress). What a packet does to the main window goes through DispatcherWindows;
+// the file packets go straight to the FileWindows.
 // Every handler runs guarded: its exceptions reach the error reporter, never the event loop.
 // The dispatcher keeps nothing between packets, so it may be re-entered from the nested event
 // loop of a box it opened. That nesting has a bound: a datagram that arrives while
@@ -34,6 +36,10 @@ public:
 
     Dispatcher(TZnUDP &lwudp, ContactStore &store, DispatcherWindows &windows, Prompts &prompts,
                ErrorReporter &reporter);
+
+    // The file windows that file accepts, offers and progress reports go to; none until set,
+    // and then those packets are checked as usual and dropped.
+    void setFileWindows(FileWindows *files) { files_ = files; }
 
     // Handler of lwudp.OnDataReceived (wire it there). NumberBytes and Port are not used: the
     // packet is fetched with ReadDatagram; FromIP is the sender's dotted address.
@@ -82,6 +88,7 @@ private:
     TZnUDP &lwudp_;
     ContactStore &store_;
     DispatcherWindows &windows_;
+    FileWindows *files_ = nullptr;
     Prompts &prompts_;
     ErrorReporter &reporter_;
     int maxNesting_ = MaxNesting;

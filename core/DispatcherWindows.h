@@ -4,9 +4,10 @@
 #include <QStringList>
 #include <QtGlobal>
 
-// What the datagram dispatcher needs from the windows: the program-wide settings it reads,
-// and what each packet type does to a window. The main window implements it; tests use a
-// recorder, so every packet rule is tested without a window.
+// What the datagram dispatcher needs from the main window: the program-wide settings it reads,
+// and what each packet type but the file packets does to a window (those go to FileWindows).
+// The main window implements it; tests use a recorder, so every packet rule is tested without
+// a window.
 class DispatcherWindows {
 public:
     virtual ~DispatcherWindows() = default;
@@ -20,8 +21,6 @@ public:
     virtual bool autoPopup() const = 0;
     // Reject strangers' messages (the settings check box jjmsrxx).
     virtual bool rejectStrangers() const = 0;
-    // The file-window flag (the main window's Tag): 1 while a file window is shown.
-    virtual int fileWindowFlag() const = 0;
     // Own nickname: the current text of the settings window's name box.
     virtual QString ownNickname() const = 0;
 
@@ -38,13 +37,4 @@ public:
     // false, and touches nothing, when that dialog no longer exists (or none was opened) or
     // its request did not go to fromIp.
     virtual bool closeAddFriendDialog(const QString &fromIp) = 0;
-    // Type 3 from fromIp: click the hidden start button of the send-file window; false, and
-    // nothing clicked, when none exists or its offer did not go to fromIp.
-    virtual bool clickTrueSend(const QString &fromIp) = 0;
-    // Type 5: create, fill and show a new receive-file window.
-    virtual void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) = 0;
-    // Type 7: whether a receive-file window exists, and its new progress position, reported
-    // by fromIp; ignored unless the current receive-file window shows fromIp's offer.
-    virtual bool hasReceiveFileWindow() const = 0;
-    virtual void showReceiveProgress(const QString &fromIp, qint64 position) = 0;
 };

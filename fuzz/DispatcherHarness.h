@@ -21,6 +21,7 @@ struct DispatcherHarness {
 
     DispatcherHarness()
     {
+        dispatcher.setFileWindows(&windows);
         lwudp.BindAddress = QString::fromLatin1(PeerIp);
         lwudp.SetLocalPort(0);
         lwudp.RemotePort = friendPeer.port();

@@ -28,6 +28,7 @@ void HarnessPeer::buildWindows()
     files = std::make_unique<TransferWindows>(
         FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});
     form1->setFileWindows(files.get());
+    form1->dispatcher().setFileWindows(files.get());
 }
 
 HarnessPeer::~HarnessPeer()

@@ -17,6 +17,16 @@ private:
     QByteArray utf8_;
 };
 
+// A text that is no integer where one was expected. Its message, "'<text>' is not a valid
+// integer value", is built here only; each caller passes the text as it decoded it.
+class EConvertError : public Exception {
+public:
+    explicit EConvertError(const QString &text)
+        : Exception(QStringLiteral("'") + text + QStringLiteral("' is not a valid integer value"))
+    {
+    }
+};
+
 // Failure of a TCP socket component.
 class ESockError : public Exception {
 public:

@@ -29,7 +29,7 @@ int headerNumber(const QByteArray &field)
               && std::all_of(digits.begin() + first, digits.end(), [](char c) { return c >= '0' && c <= '9'; });
     const qlonglong value = ok ? digits.toLongLong(&ok, 10) : 0;
     if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
-        throw Exception(u"'"_s + QString::fromLatin1(field) + u"' is not a valid integer value"_s);
+        throw EConvertError(QString::fromLatin1(field));
     return int(value);
 }
 

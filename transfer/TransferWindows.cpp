@@ -12,6 +12,8 @@
 
 TransferWindows::TransferWindows(const FileWindowLinks &links) : links_(links) {}
 
+int TransferWindows::fileWindowFlag() const { return links_.tag; }
+
 void TransferWindows::openSendFileWindow(const QString &ip)
 {
     auto *window = new TForm6(links_);

@@ -24,6 +24,7 @@ public:
     void setMaxReceiveWindows(int bound) { maxReceiveWindows_ = bound; }
     int maxReceiveWindows() const { return maxReceiveWindows_; }
 
+    int fileWindowFlag() const override;
     void openSendFileWindow(const QString &ip) override;
     bool clickTrueSend(const QString &fromIp) override;
     void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override;

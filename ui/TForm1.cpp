@@ -17,7 +17,6 @@
 #include "ui/WindowPlacement.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,6 +79,8 @@ TForm1::~TForm1()
 {
     // The endpoint goes first, so that no datagram reaches a half-destroyed window.
     delete lwudp;
+    if (settings_)
+        settings_->setMainWindow(nullptr);
 }
 
 void TForm1::buildBuddyList()
@@ -269,13 +270,19 @@ void TForm1::N10Click()
     userlist->clearSelection();
 }
 
+// The settings window's box autopop follows, and its change opens or closes the chat-room view.
 void TForm1::N7Click()
 {
     const bool toChatRoom = N7->data().toInt() == 0;
-    N7->setData(toChatRoom ? 1 : 0);
+    setChatMode(toChatRoom);
     if (settings_)
-        settings_->autopop->setChecked(!toChatRoom);
-    N7->setText(toChatRoom ? u"Kiwq模式"_s : u"聊天模式"_s);
+        settings_->setAutoPopup(!toChatRoom);
+}
+
+void TForm1::setChatMode(bool chatRoom)
+{
+    N7->setData(chatRoom ? 1 : 0); // the item's Tag
+    N7->setText(chatRoom ? u"Kiwq模式"_s : u"聊天模式"_s);
 }
 
 void TForm1::N18Click()
@@ -360,11 +367,11 @@ quint8 TForm1::statusFlag() const { return modes_.statusFlag(); }
 
 QString TForm1::mainCaption() const { return windowTitle(); }
 
-bool TForm1::autoPopup() const { return !settings_ || settings_->autopop->isChecked(); }
+bool TForm1::autoPopup() const { return !settings_ || settings_->autoPopup(); }
 
-bool TForm1::rejectStrangers() const { return settings_ && settings_->jjmsrxx->isChecked(); }
+bool TForm1::rejectStrangers() const { return settings_ && settings_->rejectStrangers(); }
 
-int TForm1::fileWindowFlag() const { return Tag; }
+SettingsLinks *TForm1::settings() const { return settings_; }
 
 QString TForm1::ownNickname() const { return settings_ ? settings_->nickname() : QString(); }
 
@@ -374,8 +381,8 @@ void TForm1::buddyListChanged(const QStringList &entries)
     userlist->addItems(entries);
 }
 
-// --- Windows opened from the main window and by the dispatcher. The file windows are of a
-// later step: until they are built, what would go to them is dropped safely.
+// --- Windows opened from the main window and by the dispatcher. Without file windows the
+// file command opens nothing.
 
 void TForm1::openSendMessageWindow(const QString &ip, const QString &nc)
 {
@@ -418,8 +425,26 @@ void TForm1::showMessageWindow(const QString &caption, const QString &ip, const 
 
 void TForm1::appendChatRoomEntry(const QString &entry)
 {
-    if (TForm5 *view = settings_ ? settings_->chatRoomView() : nullptr)
-        view->appendEntry(entry);
+    if (chatRoom_)
+        chatRoom_->appendEntry(entry);
+}
+
+TForm5 *TForm1::chatRoomView() const { return chatRoom_; }
+
+void TForm1::openChatRoomView()
+{
+    chatRoom_ = new TForm5(*this);
+    chatRoom_->show();
+}
+
+// Closing the view ticks autopop, which asks for this once more: the view is then already
+// closing, and its close has no further effect.
+void TForm1::closeChatRoomView()
+{
+    TForm5 *view = chatRoom_;
+    chatRoom_ = nullptr;
+    if (view)
+        view->close();
 }
 
 bool TForm1::closeAddFriendDialog(const QString &fromIp)
@@ -442,20 +467,4 @@ TForm3 *TForm1::openMessageWindow(const QString &caption, const QString &ip, con
     if (screen)
         window->move(messageCascade_.next(window->size() + decoration, screen->availableGeometry()));
     return window;
-}
-
-bool TForm1::clickTrueSend(const QString &fromIp) { return fileWindows_ && fileWindows_->clickTrueSend(fromIp); }
-
-void TForm1::openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp)
-{
-    if (fileWindows_)
-        fileWindows_->openReceiveFileWindow(size, offer, fromIp);
-}
-
-bool TForm1::hasReceiveFileWindow() const { return fileWindows_ && fileWindows_->hasReceiveFileWindow(); }
-
-void TForm1::showReceiveProgress(const QString &fromIp, qint64 position)
-{
-    if (fileWindows_)
-        fileWindows_->showReceiveProgress(fromIp, position);
 }

@@ -2,10 +2,10 @@
 
 #include "core/ContactStore.h"
 #include "core/Dispatcher.h"
-#include "core/DispatcherWindows.h"
 #include "core/MessageWindowBudget.h"
 #include "core/StatusModes.h"
 #include "ui/Cascade.h"
+#include "ui/MainWindowLinks.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -19,14 +19,17 @@ class QStatusBar;
 class TForm2;
 class TForm3;
 class TForm4;
+class TForm5;
 class TZnUDP;
 struct PeerContext;
 
 // The main window: the buddy list with its context menu, the status bar, the menus of status
 // and automatic replies, and the peer's one datagram endpoint lwudp, whose received datagrams
 // go to the dispatcher. Its caption is the automatic-reply state and Tag is the file-window
-// flag. It answers the dispatcher's questions about settings and windows.
-class TForm1 : public QMainWindow, public DispatcherWindows {
+// flag. It owns the windows it opens (message windows, add-friend dialogs, the chat-room
+// view), answers the dispatcher's questions about settings and windows, and is what those
+// windows reach of it through MainWindowLinks.
+class TForm1 : public QMainWindow, public MainWindowLinks {
     Q_OBJECT
 public:
     static constexpr int UdpPort = 2928;
@@ -38,11 +41,9 @@ public:
     // The settings window, created after this one; the main window reads the nickname and the
     // options from it and shows it from its menu.
     void setSettingsWindow(TForm2 *settings);
-    TForm2 *settingsWindow() const { return settings_; }
     // The most recently opened add-friend dialog while it exists, else null.
     TForm4 *addFriendDialog() const;
 
-    PeerContext &context() { return context_; }
     ContactStore &store() { return store_; }
     Dispatcher &dispatcher() { return dispatcher_; }
     const StatusModes &statusModes() const { return modes_; }
@@ -52,7 +53,8 @@ public:
     bool receiving() const { return receiving_; }
     // Text of the status bar's one panel.
     QString statusText() const;
-    // The file windows, which the file command and the file packets reach; none until set.
+    // The file windows, which the file command opens a send-file window in; none until set.
+    // (The dispatcher hands the file packets to them itself.)
     void setFileWindows(FileWindows *windows) { fileWindows_ = windows; }
 
     // Handlers.
@@ -73,22 +75,27 @@ public:
     void N21Click();
     void szClick();
 
+    // MainWindowLinks.
+    PeerContext &context() override { return context_; }
+    TZnUDP &endpoint() override { return *lwudp; }
+    QWidget &widget() override { return *this; }
+    SettingsLinks *settings() const override;
+    void setChatMode(bool chatRoom) override;
+    void openChatRoomView() override;
+    void closeChatRoomView() override;
+    TForm5 *chatRoomView() const override;
+
     // DispatcherWindows.
     quint8 statusFlag() const override;
     QString mainCaption() const override;
     bool autoPopup() const override;
     bool rejectStrangers() const override;
-    int fileWindowFlag() const override;
     QString ownNickname() const override;
     void showMessageWindow(const QString &caption, const QString &ip, const QString &nc,
                            const QString &mess, bool answerable) override;
     void appendChatRoomEntry(const QString &entry) override;
     void buddyListChanged(const QStringList &entries) override;
     bool closeAddFriendDialog(const QString &fromIp) override;
-    bool clickTrueSend(const QString &fromIp) override;
-    void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override;
-    bool hasReceiveFileWindow() const override;
-    void showReceiveProgress(const QString &fromIp, qint64 position) override;
 
     // The file-window flag: 1 while a send-file or receive-file window is shown.
     int Tag = 0;
@@ -141,6 +148,8 @@ private:
     QPointer<TForm2> settings_;
     // Where a friend accept goes; null once that dialog has been released.
     QPointer<TForm4> addFriendDialog_;
+    // The chat-room view while chat-room mode lasts; null once it closes.
+    QPointer<TForm5> chatRoom_;
     bool receiving_ = false;
     bool started_ = false;
     FileWindows *fileWindows_ = nullptr;

@@ -11,9 +11,8 @@
 #include "ui/GbkByteLimitValidator.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
+#include "ui/MainWindowLinks.h"
 #include "ui/QtMediaPlayer.h"
-#include "ui/TForm1.h"
-#include "ui/TForm5.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
@@ -246,35 +245,29 @@ void TForm2::Button1Click()
     context_.prompts->information(u"保存成功！"_s);
 }
 
+// The main window opens a new chat-room view when auto-pop-up mode is cleared, and closes
+// the current one when it is set again.
 void TForm2::autopopClick()
-{
-    if (autopop->isChecked())
-        closeChatRoomView();
-    else
-        openChatRoomView();
-}
-
-void TForm2::setMainWindow(TForm1 *main) { main_ = main; }
-
-TForm5 *TForm2::chatRoomView() const { return chatRoom_; }
-
-void TForm2::openChatRoomView()
 {
     if (!main_)
         return;
-    chatRoom_ = new TForm5(*main_, *this);
-    chatRoom_->show();
+    if (autopop->isChecked())
+        main_->closeChatRoomView();
+    else
+        main_->openChatRoomView();
 }
 
-// Closing the view ticks autopop, which asks for this once more: the view is then already
-// closing, and its close has no further effect.
-void TForm2::closeChatRoomView()
-{
-    TForm5 *view = chatRoom_;
-    chatRoom_ = nullptr;
-    if (view)
-        view->close();
-}
+bool TForm2::autoPopup() const { return autopop->isChecked(); }
+
+void TForm2::setAutoPopup(bool on) { autopop->setChecked(on); }
+
+bool TForm2::saveChatLog() const { return bcf->isChecked(); }
+
+bool TForm2::rejectStrangers() const { return jjmsrxx->isChecked(); }
+
+void TForm2::setMainWindow(MainWindowLinks *main) { main_ = main; }
+
+TForm5 *TForm2::chatRoomView() const { return main_ ? main_->chatRoomView() : nullptr; }
 
 void TForm2::Button4Click()
 {

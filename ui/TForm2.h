@@ -1,10 +1,11 @@
 #pragma once
 
 #include "ui/DisplayStyle.h"
+#include "ui/SettingsLinks.h"
 
-#include <QPointer>
 #include <QWidget>
 
+class MainWindowLinks;
 class MediaPlayer;
 class QCheckBox;
 class QLabel;
@@ -15,15 +16,14 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class QToolButton;
-class TForm1;
 class TForm5;
 struct PeerContext;
 
 // The settings window: nickname and options, background music, and the About tab. It lives
 // from program start to end (closing only hides it) and holds settings that other windows
-// read directly: the own nickname (myname), auto-pop-up mode, save chat log, reject
-// strangers' messages and the message windows' display style (sf).
-class TForm2 : public QWidget {
+// read through its accessors: the own nickname (myname), auto-pop-up mode, save chat log,
+// reject strangers' messages and the message windows' display style (sf).
+class TForm2 : public QWidget, public SettingsLinks {
     Q_OBJECT
 public:
     // Longest own nickname, in GBK bytes.
@@ -37,9 +37,18 @@ public:
     // Puts a nickname into myname, cut to NicknameBytes on a character boundary.
     void setNickname(const QString &name);
 
-    // The main window, beside which the chat-room view docks (set by the main window).
-    void setMainWindow(TForm1 *main);
-    // The current chat-room view: null in auto-pop-up mode.
+    // The options, as their check boxes show them.
+    bool autoPopup() const;
+    bool rejectStrangers() const;
+    bool saveChatLog() const override;
+    void setAutoPopup(bool on) override;
+    DisplayStyle displayStyle() const override { return sf; }
+    void setDisplayStyle(const DisplayStyle &style) override { sf = style; }
+
+    // The main window, which opens and closes the chat-room view as auto-pop-up mode is
+    // cleared and set (set by the main window; null once it is gone).
+    void setMainWindow(MainWindowLinks *main);
+    // The current chat-room view, which the main window owns: null in auto-pop-up mode.
     TForm5 *chatRoomView() const;
 
     MediaPlayer &player() { return *player_; }
@@ -102,14 +111,9 @@ private:
     void connectHandlers();
     void playTrack(int index);
     void mediaFailed(const QString &description);
-    // The chat-room view: a new one opened when auto-pop-up mode is cleared, the current one
-    // closed when it is set again.
-    void openChatRoomView();
-    void closeChatRoomView();
 
     PeerContext &context_;
-    QPointer<TForm1> main_;
-    QPointer<TForm5> chatRoom_;
+    MainWindowLinks *main_ = nullptr;
     MediaPlayer *player_;
     int trackIndex_ = 0;
     bool fileGiven_ = false;

@@ -10,12 +10,11 @@
 #include "ui/ColorBox.h"
 #include "ui/GbkTextLimit.h"
 #include "ui/GuardedSlot.h"
+#include "ui/MainWindowLinks.h"
 #include "ui/PaneText.h"
 #include "ui/PlainScrollBar.h"
-#include "ui/TForm1.h"
-#include "ui/TForm2.h"
+#include "ui/SettingsLinks.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
@@ -80,8 +79,8 @@ QString stamp(const QDateTime &at)
 
 } // namespace
 
-TForm3::TForm3(TForm1 &main)
-    : QWidget(&main, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+TForm3::TForm3(MainWindowLinks &main)
+    : QWidget(&main.widget(), Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       main_(main)
 {
@@ -255,9 +254,9 @@ bool TForm3::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-TForm2 *TForm3::settings() const { return main_.settingsWindow(); }
+SettingsLinks *TForm3::settings() const { return main_.settings(); }
 
-bool TForm3::saveChatLog() const { return settings() && settings()->bcf->isChecked(); }
+bool TForm3::saveChatLog() const { return settings() && settings()->saveChatLog(); }
 
 QString TForm3::chatLogPath() const { return ChatLog::fileName(main_.context().dataDir, nc->text()); }
 
@@ -282,7 +281,7 @@ void TForm3::appendHistory(const QString &entry)
 
 void TForm3::FormShow()
 {
-    const DisplayStyle style = settings() ? settings()->sf : DisplayStyle::initial();
+    const DisplayStyle style = settings() ? settings()->displayStyle() : DisplayStyle::initial();
     mess->setFont(style.font);
     setMessColor(QPalette::Text, style.color);
     setMessColor(QPalette::Base, style.background);
@@ -314,8 +313,8 @@ bool TForm3::appendReceived(const QString &text)
 
 void TForm3::fsClick()
 {
-    if (TForm2 *s = settings())
-        s->sf = messStyle();
+    if (SettingsLinks *s = settings())
+        s->setDisplayStyle(messStyle());
     setHistoryShown(false);
     const QString text = PaneText::get(inpu);
     if (text.isEmpty()) {
@@ -328,7 +327,7 @@ void TForm3::fsClick()
         appendHistory(historyEntry(main_.ownNickname(), now, text));
     if (!main_.autoPopup())
         main_.appendChatRoomEntry(chatRoomLine(nc->text(), now, text));
-    Packet::send(*main_.lwudp, ip->text(), packet);
+    Packet::send(main_.endpoint(), ip->text(), packet);
     close();
 }
 
@@ -421,7 +420,8 @@ void TForm3::tellClipped()
 
 int TForm3::decorationHeight() const
 {
-    return main_.isVisible() ? main_.frameGeometry().height() - main_.height() : 0;
+    const QWidget &main = main_.widget();
+    return main.isVisible() ? main.frameGeometry().height() - main.height() : 0;
 }
 
 void TForm3::ztsChange() { setMessColor(QPalette::Text, zts->color()); }
@@ -434,7 +434,7 @@ void TForm3::zhChange()
     bool ok = false;
     const int size = text.toInt(&ok);
     if (!ok)
-        throw Exception(u"'%1' is not a valid integer value"_s.arg(text));
+        throw EConvertError(text);
     if (size <= 0)
         return; // a font has no size 0: keep the size it has
     QFont font = mess->font();

@@ -15,8 +15,8 @@ class QPushButton;
 class QTimer;
 class QToolBar;
 class QToolButton;
-class TForm1;
-class TForm2;
+class MainWindowLinks;
+class SettingsLinks;
 
 // The message window: one turn of a conversation with one peer. It shows the peer's address
 // and entry, the message that arrived (or a live copy of the reply being typed), sends one
@@ -35,7 +35,7 @@ public:
 
     // A hidden window with empty fields; the opener sets the caption, ip, nc and mess and
     // shows it.
-    explicit TForm3(TForm1 &main);
+    explicit TForm3(MainWindowLinks &main);
 
     // One more message of the same host, past its window budget: shown below the pane's text
     // and logged as the first one was. False, touching nothing, once the window is closed or
@@ -107,7 +107,7 @@ private:
     void connectHandlers();
     void guard(void (TForm3::*handler)());
 
-    TForm2 *settings() const;
+    SettingsLinks *settings() const;
     bool saveChatLog() const;
     void setHistoryShown(bool shown);
     void appendHistory(const QString &entry);
@@ -120,7 +120,7 @@ private:
     void setMessColor(QPalette::ColorRole role, const QColor &color);
     DisplayStyle messStyle() const;
 
-    TForm1 &main_;
+    MainWindowLinks &main_;
     QString history_;
     bool historyShown_ = false;
     bool ctrlSeen_ = false;

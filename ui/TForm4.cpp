@@ -6,8 +6,7 @@
 #include "core/Prompts.h"
 #include "net/HostLookup.h"
 #include "ui/GuardedSlot.h"
-#include "ui/TForm1.h"
-#include "ui/TForm2.h"
+#include "ui/MainWindowLinks.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCloseEvent>
@@ -22,8 +21,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-TForm4::TForm4(TForm1 &main)
-    : QWidget(&main, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+TForm4::TForm4(MainWindowLinks &main)
+    : QWidget(&main.widget(), Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       main_(main)
 {
@@ -74,7 +73,7 @@ void TForm4::Button1Click()
     }
     Button1->setEnabled(false);
     asked_ = addressOf(dfip->text());
-    Packet::send(*main_.lwudp, dfip->text(), Packet::friendRequest(main_.ownNickname()));
+    Packet::send(main_.endpoint(), dfip->text(), Packet::friendRequest(main_.ownNickname()));
     Timer1->start();
 }
 

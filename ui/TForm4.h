@@ -5,7 +5,7 @@
 class QLineEdit;
 class QPushButton;
 class QTimer;
-class TForm1;
+class MainWindowLinks;
 
 // The add-friend dialog: sends a friend request (type 2, the own nickname) to the address
 // typed in dfip and waits up to 30 s for the peer's friend accept, which the dispatcher
@@ -17,7 +17,7 @@ public:
     // Longest address text: a dotted-decimal address such as 255.255.255.255.
     static constexpr int AddressLength = 15;
 
-    explicit TForm4(TForm1 &main);
+    explicit TForm4(MainWindowLinks &main);
 
     // The friend accept arrived: close the dialog and reset it (button enabled, box cleared,
     // no time-out).
@@ -46,7 +46,7 @@ protected:
 private:
     static QString addressOf(const QString &host);
 
-    TForm1 &main_;
+    MainWindowLinks &main_;
     // Where the last request went: the typed address, or the address the typed name had.
     QString asked_;
 };

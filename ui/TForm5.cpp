@@ -3,14 +3,12 @@
 #include "core/PeerContext.h"
 #include "ui/ChatLog.h"
 #include "ui/GuardedSlot.h"
+#include "ui/MainWindowLinks.h"
 #include "ui/PaneColors.h"
 #include "ui/PaneText.h"
 #include "ui/PlainScrollBar.h"
-#include "ui/TForm1.h"
-#include "ui/TForm2.h"
+#include "ui/SettingsLinks.h"
 
-#include <QAction>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 #include <QShowEvent>
@@ -19,10 +17,10 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-TForm5::TForm5(TForm1 &main, TForm2 &settings)
-    : QWidget(&main, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+TForm5::TForm5(MainWindowLinks &main)
+    : QWidget(&main.widget(), Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      main_(main), settings_(&settings)
+      main_(main)
 {
     setWindowTitle(u"聊天室状态"_s);
     QFont font;
@@ -136,14 +134,16 @@ void TForm5::FormShow()
 // Glued to the main window's right edge and as tall as it; only the width is the user's.
 void TForm5::Timer1Timer()
 {
-    const QRect frame = main_.frameGeometry();
+    const QWidget &main = main_.widget();
+    const QRect frame = main.frameGeometry();
     move(frame.x() + frame.width(), frame.y());
-    resize(width(), main_.height());
+    resize(width(), main.height());
 }
 
 void TForm5::bcTimer()
 {
-    if (!settings_ || !settings_->bcf->isChecked())
+    const SettingsLinks *settings = main_.settings();
+    if (!settings || !settings->saveChatLog())
         return;
     try {
         ChatLog::write(transcriptFileName(), transcript());
@@ -158,10 +158,9 @@ void TForm5::bcTimer()
 
 void TForm5::FormClose()
 {
-    if (settings_)
-        settings_->autopop->setChecked(true);
-    main_.N7->setData(0);
-    main_.N7->setText(u"聊天模式"_s);
+    if (SettingsLinks *settings = main_.settings())
+        settings->setAutoPopup(true);
+    main_.setChatMode(false);
     Timer2->start();
     // Hidden now: nothing to dock. The last save takes in what came since the previous one.
     Timer1->stop();

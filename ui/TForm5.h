@@ -1,30 +1,29 @@
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 #include <optional>
 
 class QPlainTextEdit;
 class QTimer;
-class TForm1;
-class TForm2;
+class MainWindowLinks;
 
 // The chat-room view: in chat-room mode (the settings box autopop cleared) incoming and sent
 // messages collect in its transcript lts instead of in message windows. It stays docked to
 // the main window's right edge, saves the transcript to chatdat/聊天室.txt every 5 s while
 // the settings box bcf is ticked, and on closing puts the program back into auto-pop-up mode.
-// Created by the settings window as a child window of the main window; released 6000 ms
-// after closing. Its docking and saving timers run only while it is open; closing saves once
-// more, so the file holds the whole transcript. Entries reach lts in one edit at the end of
-// the event-loop turn that appended them, and not while the view is minimised or hidden (no
-// one can see them then): they wait, in order, until it is shown again or saved.
+// Opened by the main window, as its child window, when the settings box autopop is cleared;
+// released 6000 ms after closing. Its docking and saving timers run only while it is open;
+// closing saves once more, so the file holds the whole transcript. Entries reach lts in one
+// edit at the end of the event-loop turn that appended them, and not while the view is
+// minimised or hidden (no one can see them then): they wait, in order, until it is shown again
+// or saved.
 class TForm5 : public QWidget {
     Q_OBJECT
 public:
     static constexpr int MinWidth = 268;
     static constexpr int MaxWidth = 400;
 
-    TForm5(TForm1 &main, TForm2 &settings);
+    explicit TForm5(MainWindowLinks &main);
 
     // Adds one entry (its CR LF pairs break it into lines) at the end of the transcript.
     void appendEntry(const QString &entry);
@@ -58,8 +57,7 @@ private:
     // Appends the waiting entries to lts in one edit.
     void showWaitingEntries();
 
-    TForm1 &main_;
-    QPointer<TForm2> settings_;
+    MainWindowLinks &main_;
     // A save that keeps failing is reported once, until a save succeeds again.
     bool saveFailing_ = false;
     // Entries not yet in lts, joined as one append would add them; empty when none wait.

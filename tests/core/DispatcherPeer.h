@@ -14,7 +14,7 @@
 #include <array>
 
 // One complete peer for dispatcher tests: its own folder, store, prompts, reporter, windows
-// recorder and a real endpoint bound to address:2928 whose datagrams go through the
+// recorder (for the main window and the file windows) and a real endpoint bound to address:2928 whose datagrams go through the
 // dispatcher. Every datagram is also logged before it is dispatched.
 class DispatcherPeer {
 public:
@@ -23,6 +23,7 @@ public:
     explicit DispatcherPeer(const QString &address_)
         : address(address_), store(dir.path(), prompts), dispatcher(lwudp, store, windows, prompts, reporter)
     {
+        dispatcher.setFileWindows(&windows);
         lwudp.BindAddress = address;
         lwudp.RemotePort = Port;
         lwudp.SetLocalPort(Port);

@@ -255,3 +255,23 @@ TEST_F(DispatcherTest, FileOffersAcceptsAndProgressReachTheFileWindows)
     EXPECT_EQ(b.windows.progress, (QList<qint64>{512, 9223372036854775807}));
     EXPECT_EQ(b.reporter.errors, QStringList{u"'" + QString(30, u'7') + u"' is not a valid integer value"_s});
 }
+
+TEST_F(DispatcherTest, WithoutFileWindowsFilePacketsAreCheckedAndDropped)
+{
+    b.dispatcher.setFileWindows(nullptr);
+    b.windows.tag = 1;
+    b.windows.sendFileWindowExists = true;
+    b.windows.receiveFileWindowExists = true;
+    a.deliver(b, Packet::fileOffer(1234, u"a.txt"_s, u"hi"_s));
+    a.deliver(b, "5abcByte a.txt");
+    a.deliver(b, Packet::fileAccept());
+    a.deliver(b, Packet::progress(512));
+    a.deliver(b, "7junk");
+    EXPECT_TRUE(b.windows.receiveWindows.isEmpty());
+    EXPECT_EQ(b.windows.trueSendClicks, 0);
+    EXPECT_TRUE(b.windows.progress.isEmpty());
+    // An offer's size is checked before it would reach a window; a position only on its way to one.
+    EXPECT_EQ(b.reporter.errors, QStringList{u"'abc' is not a valid integer value"_s});
+    a.deliver(b, "1hello");
+    EXPECT_EQ(b.windows.messageWindows.size(), 1) << "the dispatcher goes on";
+}

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "core/DispatcherWindows.h"
+#include "core/FileWindows.h"
 
 #include <QList>
 #include <QStringList>
 
-// Stands in for the main window and the windows it opens: answers the dispatcher's setting
-// queries from plain fields and records every window action.
-class RecordingWindows : public DispatcherWindows {
+// Stands in for the main window, the windows it opens and the file windows: answers the
+// dispatcher's setting queries from plain fields and records every window action.
+class RecordingWindows : public DispatcherWindows, public FileWindows {
 public:
     struct MessageWindow {
         QString caption, ip, nc, mess;
@@ -22,7 +23,6 @@ public:
     QString mainCaption() const override { return caption; }
     bool autoPopup() const override { return autopop; }
     bool rejectStrangers() const override { return jjmsrxx; }
-    int fileWindowFlag() const override { return tag; }
     QString ownNickname() const override { return myname; }
 
     void showMessageWindow(const QString &caption_, const QString &ip, const QString &nc,
@@ -40,6 +40,8 @@ public:
         addFriendAcceptFrom << fromIp;
         return true;
     }
+    int fileWindowFlag() const override { return tag; }
+    void openSendFileWindow(const QString &ip) override { sendFileWindowsTo << ip; }
     bool clickTrueSend(const QString &fromIp) override
     {
         if (!sendFileWindowExists)
@@ -77,6 +79,7 @@ public:
     int buddyListRebuilds = 0;
     int addFriendDialogClosed = 0;
     int trueSendClicks = 0;
+    QStringList sendFileWindowsTo;
     QList<ReceiveWindow> receiveWindows;
     QList<qint64> progress;
     // The sender of each friend accept, file accept and progress report passed on.

@@ -115,4 +115,27 @@ TEST_F(ChatRoomView, ClosingItReturnsToAutoPopupModeAndReleasesItLater)
     EXPECT_EQ(peer.form2->chatRoomView(), nullptr);
 }
 
+// The windows end in either order: each finds the other gone and goes on without it.
+TEST_F(ChatRoomView, OutlivesTheSettingsWindowWhichOutlivesTheMainWindow)
+{
+    ASSERT_NE(view, nullptr);
+    peer.form2.reset();
+    peer.form1->appendChatRoomEntry(u"阿红:[14:05:09]\r\n你好"_s);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->lts->toPlainText().contains(u"你好"_s); }, 5000));
+    save();
+    EXPECT_FALSE(QFile::exists(peer.dir.file(u"chatdat/聊天室.txt"_s))) << "no settings, no saving";
+    view->close();
+    EXPECT_EQ(peer.form1->N7->text(), u"聊天模式"_s);
+
+    TestPeer other(u"127.0.0.3"_s);
+    other.form2->autopop->setChecked(false);
+    ASSERT_NE(other.form2->chatRoomView(), nullptr);
+    other.form1.reset();
+    other.form2->autopop->setChecked(true);
+    other.form2->autopop->setChecked(false);
+    EXPECT_EQ(other.form2->chatRoomView(), nullptr);
+    EXPECT_TRUE(peer.reporter.errors.isEmpty());
+    EXPECT_TRUE(other.reporter.errors.isEmpty());
+}
+
 } // namespace
