@@ -35,6 +35,7 @@ int main(int argc, char **argv)
     folders.prepare();
     folders.applyTo(context);
     context.prompts = &prompts;
+    context.dialogs = &prompts;
     context.reporter = &errorBox;
 
     int result = 1;

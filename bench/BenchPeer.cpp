@@ -16,6 +16,7 @@ BenchPeer::BenchPeer(const QString &ip)
     context.keepFilesIn(dir.path());
     context.bindAddress = ip;
     context.prompts = &prompts;
+    context.dialogs = &prompts;
     context.reporter = &prompts;
     form1 = std::make_unique<TForm1>(context);
     form2 = std::make_unique<TForm2>(context, new SilentPlayer);

@@ -2,6 +2,7 @@
 
 #include "core/ErrorReporter.h"
 #include "core/Prompts.h"
+#include "ui/Dialogs.h"
 
 #include <QFont>
 #include <QString>
@@ -11,7 +12,7 @@
 // The prompts of a benchmark peer: the file dialogs answer with the given paths, and every box
 // and error goes to onShown (so a role can end when its end message comes) and, unless echo is
 // cleared, to standard error. Boxes and errors are counted.
-class BenchPrompts : public Prompts, public ErrorReporter {
+class BenchPrompts : public Prompts, public FileAndFontDialogs, public ErrorReporter {
 public:
     QString openAnswer;
     QString saveAnswer;

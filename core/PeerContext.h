@@ -4,6 +4,7 @@
 
 class Prompts;
 class ErrorReporter;
+class FileAndFontDialogs; // ui/Dialogs.h: core only carries the pointer for the windows
 
 // What one running peer is given from outside: where its files live, which address its
 // sockets bind, and how it talks to the user. Two peers in one test process each have
@@ -21,6 +22,8 @@ struct PeerContext {
     // Address the datagram endpoint and the stream listeners bind.
     QString bindAddress = QStringLiteral("0.0.0.0");
     Prompts *prompts = nullptr;
+    // The file and font dialogs; usually the same object as prompts.
+    FileAndFontDialogs *dialogs = nullptr;
     ErrorReporter *reporter = nullptr;
 
     // All files in one folder, as in a portable copy; received files relative to the current folder.

@@ -8,6 +8,7 @@
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
+#include "ui/Dialogs.h"
 #include "ui/GbkByteLimitValidator.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
@@ -267,7 +268,7 @@ void TForm2::closeChatRoomView()
 
 void TForm2::Button4Click()
 {
-    const QString path = context_.prompts->openFileName(playlistFilter());
+    const QString path = context_.dialogs->openFileName(playlistFilter());
     if (!path.isEmpty())
         mlist->addItem(path);
 }

@@ -13,6 +13,7 @@ TestPeer::TestPeer(const QString &bindAddress, const QString &appDir)
     context.keepFilesIn(appDir.isEmpty() ? dir.path() : appDir);
     context.bindAddress = bindAddress;
     context.prompts = &prompts;
+    context.dialogs = &prompts;
     context.reporter = &reporter;
     form1 = std::make_unique<TForm1>(context);
     player = new FakeMediaPlayer;

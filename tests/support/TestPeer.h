@@ -2,7 +2,7 @@
 
 #include "core/PeerContext.h"
 #include "tests/support/RecordingReporter.h"
-#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
 #include <memory>
@@ -34,7 +34,7 @@ public:
     TZnUDP &endpoint();
 
     TempDir dir;
-    ScriptedPrompts prompts;
+    ScriptedDialogs prompts; // the boxes and the file and font dialogs
     RecordingReporter reporter;
     PeerContext context;
     std::unique_ptr<TForm1> form1;

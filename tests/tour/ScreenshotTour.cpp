@@ -63,6 +63,7 @@ struct Peer {
         context.keepFilesIn(folder);
         context.bindAddress = address;
         context.prompts = &prompts;
+        context.dialogs = &prompts;
         context.reporter = &errors;
         form1 = std::make_unique<TForm1>(context);
         prompts.setMainWindow(form1.get());
