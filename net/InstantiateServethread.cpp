@@ -2,11 +2,6 @@
 
 #include "net/TZnGeneralServer.h"
 
-#include <QEventLoop>
-#include <QThread>
-
-#include <system_error>
-
 InstantiateServethread::InstantiateServethread(TZnGeneralServer &connection)
     : connection_(connection)
 {
@@ -17,38 +12,28 @@ InstantiateServethread::~InstantiateServethread()
     join();
 }
 
-// The component has no thread while it waits for this one: the body takes it over. When no
-// thread can be had, the component comes back to the calling thread.
+// The component goes over to this thread before the thread starts. When no thread can be had,
+// the component stays with a thread that never runs, and the caller frees it at once.
 bool InstantiateServethread::start()
 {
-    connection_.moveToThread(nullptr);
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error &) {
-        connection_.moveToThread(QThread::currentThread());
-        return false;
-    }
-    return true;
+    connection_.moveToThread(this);
+    QThread::start();
+    return isRunning() || isFinished();
 }
 
 void InstantiateServethread::join()
 {
-    if (thread_.joinable())
-        thread_.join();
+    wait();
 }
 
 void InstantiateServethread::run()
 {
-    {
-        const QEventLoop dispatcher; // makes this thread's event dispatcher for the waits
-        connection_.moveToThread(QThread::currentThread());
-        try {
-            connection_.ServeConnection();
-        } catch (...) {
-            // A failed service only ends its own connection.
-        }
-        connection_.serviceEnded();
+    try {
+        connection_.ServeConnection();
+    } catch (...) {
+        // A failed service only ends its own connection.
     }
+    connection_.serviceEnded();
     done_.store(true, std::memory_order_release);
     connection_.notifyServer();
 }

@@ -371,6 +371,7 @@ void RIzarorozi::Cancel()
     report(8, u"Canceling"_s);
     cancel_ = true;
     // Wakes a wait of this instance, also one running on another thread.
+    // Kept as an eventfd, not the thread's QAbstractEventDispatcher::wakeUp: Cancel may come while a connection thread ends and its QThread deletes that dispatcher, and a poll() on the socket can wait on this descriptor too.
     const quint64 one = 1;
     if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) {
         // The counter is full only if nobody waits; the flag alone then suffices.
