@@ -1,8 +1,10 @@
 #pragma once
 
-#include <QFutureWatcher>
 #include <QObject>
 #include <QString>
+#include <memory>
+
+class QSocketNotifier;
 
 // Looks a host name up (IPv4 only) on a helper thread and announces the answer on the
 // owning thread's event loop through finished(). Waiting for it costs no CPU. An abandoned
@@ -12,11 +14,6 @@ class HostLookup : public QObject {
 public:
     explicit HostLookup(const QString &name, QObject *parent = nullptr);
     ~HostLookup() override;
-
-    struct Answer {
-        quint32 address = 0; // host order
-        QString canonicalName;
-    };
 
     bool isFinished() const { return finished_; }
     // The first IPv4 address of the answer in host byte order; 0 when the name did not
@@ -29,7 +26,9 @@ signals:
     void finished();
 
 private:
-    QFutureWatcher<Answer> watcher_; // the helper thread's answer arrives through it
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
+    QSocketNotifier *answered_ = nullptr;
     bool finished_ = false;
     quint32 address_ = 0;
     QString canonicalName_;

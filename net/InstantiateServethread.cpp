@@ -2,6 +2,11 @@
 
 #include "net/TZnGeneralServer.h"
 
+#include <QEventLoop>
+#include <QThread>
+
+#include <system_error>
+
 InstantiateServethread::InstantiateServethread(TZnGeneralServer &connection)
     : connection_(connection)
 {
@@ -12,28 +17,39 @@ InstantiateServethread::~InstantiateServethread()
     join();
 }
 
-// The component goes over to this thread before the thread starts. When no thread can be had,
-// the component stays with a thread that never runs, and the caller frees it at once.
+// The component has no thread while it waits for this one: the body takes it over. When no
+// thread can be had, the component comes back to the calling thread.
 bool InstantiateServethread::start()
 {
-    connection_.moveToThread(this);
-    QThread::start();
-    return isRunning() || isFinished();
+    // std::thread, not QThread: QThread::wait joins through a futex the thread sanitizer cannot see, and it reported freeing the finished thread as a race; std::thread::join it sees.
+    connection_.moveToThread(nullptr);
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error &) {
+        connection_.moveToThread(QThread::currentThread());
+        return false;
+    }
+    return true;
 }
 
 void InstantiateServethread::join()
 {
-    wait();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void InstantiateServethread::run()
 {
-    try {
-        connection_.ServeConnection();
-    } catch (...) {
-        // A failed service only ends its own connection.
+    {
+        const QEventLoop dispatcher; // makes this thread's event dispatcher for the waits
+        connection_.moveToThread(QThread::currentThread());
+        try {
+            connection_.ServeConnection();
+        } catch (...) {
+            // A failed service only ends its own connection.
+        }
+        connection_.serviceEnded();
     }
-    connection_.serviceEnded();
     done_.store(true, std::memory_order_release);
     connection_.notifyServer();
 }

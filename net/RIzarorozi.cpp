@@ -117,6 +117,7 @@ RIzarorozi::RIzarorozi(QObject *owner)
 {
     timer_->setEnabled(false);
     timer_->setOnTimer([this](TThreadTimer *) { TimerTriggered(); });
+    // An eventfd, not QAbstractEventDispatcher::wakeUp: a connection thread's dispatcher dies with its thread while Cancel may still come, and the sanitizer sees the fd hand-over.
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // The first socket resets its connection when closed instead of closing it gracefully.
     if (wakeFd_ < 0 || !makeSocket(true)) {
@@ -371,7 +372,6 @@ void RIzarorozi::Cancel()
     report(8, u"Canceling"_s);
     cancel_ = true;
     // Wakes a wait of this instance, also one running on another thread.
-    // Kept as an eventfd, not the thread's QAbstractEventDispatcher::wakeUp: Cancel may come while a connection thread ends and its QThread deletes that dispatcher, and a poll() on the socket can wait on this descriptor too.
     const quint64 one = 1;
     if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) {
         // The counter is full only if nobody waits; the flag alone then suffices.

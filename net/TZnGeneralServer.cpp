@@ -3,7 +3,11 @@
 #include "net/InstantiateServethread.h"
 #include "net/Swallow.h"
 
+#include <QSocketNotifier>
+
 #include <algorithm>
+#include <cerrno>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 struct TZnGeneralServer::Connection {
@@ -38,12 +42,22 @@ TZnGeneralServer::~TZnGeneralServer()
         remaining.swap(connections_);
     }
     remaining.clear(); // waits for each thread, then frees its component
+    if (endedFd_ >= 0)
+        ::close(endedFd_);
 }
 
 void TZnGeneralServer::Loaded()
 {
     if (server_)
         return;
+    if (endedFd_ < 0) {
+        // An eventfd, not a queued QMetaObject::invokeMethod: a Qt event posted across threads (queued call, QFutureWatcher) is freed after a hand-over in Qt's futex locks that the thread sanitizer cannot see: it reported a race in sendPostedEvents.
+        endedFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (endedFd_ < 0)
+            checkError(errno); // no descriptor to spare: the server does not listen
+        endedNotifier_ = new QSocketNotifier(endedFd_, QSocketNotifier::Read, this);
+        connect(endedNotifier_, &QSocketNotifier::activated, this, &TZnGeneralServer::onConnectionEnded);
+    }
     OnAccept = [this](RIzarorozi *) { acceptHandler(); };
     Listen(false);
 }
@@ -143,14 +157,19 @@ void TZnGeneralServer::serviceEnded()
     moveToThread(server_->thread());
 }
 
-// The server is alive here: its destructor waits for this thread before it goes.
 void TZnGeneralServer::notifyServer()
 {
-    QMetaObject::invokeMethod(server_, &TZnGeneralServer::onConnectionEnded, Qt::QueuedConnection);
+    const quint64 one = 1;
+    if (::write(server_->endedFd_, &one, sizeof one) < 0) {
+        // Only a full counter fails, and then a wake-up is pending anyway.
+    }
 }
 
 void TZnGeneralServer::onConnectionEnded()
 {
+    quint64 count = 0;
+    while (::read(endedFd_, &count, sizeof count) > 0) {
+    }
     for (;;) {
         std::unique_ptr<Connection> ended;
         {

@@ -75,4 +75,6 @@ private:
     mutable std::mutex listLock_;
     std::vector<std::unique_ptr<Connection>> connections_;
     TZnGeneralServer *server_ = nullptr;
+    int endedFd_ = -1;              // written by connection threads whose service is over
+    class QSocketNotifier *endedNotifier_ = nullptr;
 };
