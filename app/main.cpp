@@ -35,6 +35,8 @@ int main(int argc, char **argv)
     folders.prepare();
     folders.applyTo(context);
     context.prompts = &prompts;
+    context.dialogs = &prompts;
+    context.fontDialog = &prompts;
     context.reporter = &errorBox;
 
     int result = 1;

@@ -13,7 +13,7 @@ struct BenchPeerBoxes {
 // that answer at once and report errors too.
 class BenchPeer : public BenchPeerBoxes, public HarnessPeer {
 public:
-    explicit BenchPeer(const QString &ip) : HarnessPeer(prompts, prompts, ip) {}
+    explicit BenchPeer(const QString &ip) : HarnessPeer(prompts, prompts, prompts, ip) {}
 
     // The user chooses chat-room mode from the buddy list's menu: the chat-room view opens.
     void enterChatRoom();

@@ -2,6 +2,7 @@
 
 #include "core/ErrorReporter.h"
 #include "core/Prompts.h"
+#include "ui/Dialogs.h"
 
 #include <QFont>
 #include <QString>
@@ -12,7 +13,7 @@
 // and error goes to onShown (so a role can end when its end message comes) and, unless echo is
 // cleared, to standard error. Boxes and errors are counted, not kept: unlike the tests'
 // ScriptedPrompts, a flood of boxes costs no memory, and no box ever waits.
-class BenchPrompts : public Prompts, public ErrorReporter {
+class BenchPrompts : public Prompts, public FileAndFontDialogs, public ErrorReporter {
 public:
     QString openAnswer;
     QString saveAnswer;

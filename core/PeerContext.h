@@ -4,6 +4,8 @@
 
 class Prompts;
 class ErrorReporter;
+class FileDialogs;
+class FontDialog; // ui/Dialogs.h: core only carries the pointer for the windows
 
 // What one running peer is given from outside: where its files live, which address its
 // sockets bind, and how it talks to the user. Two peers in one test process each have
@@ -21,6 +23,9 @@ struct PeerContext {
     // Address the datagram endpoint and the stream listeners bind.
     QString bindAddress = QStringLiteral("0.0.0.0");
     Prompts *prompts = nullptr;
+    // The file dialogs and the font dialog; usually the same object as prompts.
+    FileDialogs *dialogs = nullptr;
+    FontDialog *fontDialog = nullptr;
     ErrorReporter *reporter = nullptr;
 
     // All files in one folder, as in a portable copy; received files relative to the current folder.

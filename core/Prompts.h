@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QFont>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
-// Every modal box, input box, file dialog and font dialog of the messenger goes through
-// this interface. The program shows the real dialogs; tests script the answers.
+// Every modal box and input box of the messenger goes through this interface (the file and
+// font dialogs through FileAndFontDialogs in ui/). The program shows the real dialogs; tests
+// script the answers.
 class Prompts {
 public:
     enum class Answer { Yes, No, NoToAll };
@@ -45,12 +45,6 @@ public:
     // Returns the typed text on OK, nullopt-like empty with accepted=false on Cancel.
     virtual QString input(const QString &title, const QString &prompt, int maxLength,
                           bool *accepted) = 0;
-    // Open-file dialog; empty when cancelled. filter uses Qt's "Description (*.a *.b)" form.
-    virtual QString openFileName(const QString &filter) = 0;
-    // Save-file dialog for a suggested name; empty when cancelled.
-    virtual QString saveFileName(const QString &suggestedName) = 0;
-    // Font dialog starting at initial; *accepted tells whether the user chose a font.
-    virtual QFont chooseFont(const QFont &initial, bool *accepted) = 0;
     // The media system's error report (an error box).
     virtual void error(const QString &text) = 0;
 

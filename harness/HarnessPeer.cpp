@@ -8,12 +8,14 @@
 
 #include <QFile>
 
-HarnessPeer::HarnessPeer(Prompts &prompts, ErrorReporter &reporter, const QString &bindAddress,
-                         const QString &appDir)
+HarnessPeer::HarnessPeer(Prompts &prompts, FileAndFontDialogs &dialogs, ErrorReporter &reporter,
+                         const QString &bindAddress, const QString &appDir)
 {
     context.keepFilesIn(appDir.isEmpty() ? dir.path() : appDir);
     context.bindAddress = bindAddress;
     context.prompts = &prompts;
+    context.dialogs = &dialogs;
+    context.fontDialog = &dialogs;
     context.reporter = &reporter;
     buildWindows();
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 class ErrorReporter;
+class FileAndFontDialogs;
 class FakeMediaPlayer;
 class Prompts;
 class TForm1;
@@ -21,8 +22,8 @@ class TZnUDP;
 // with prompts of its own; the prompts and the reporter must outlive the peer.
 class HarnessPeer {
 public:
-    HarnessPeer(Prompts &prompts, ErrorReporter &reporter, const QString &bindAddress,
-                const QString &appDir = QString());
+    HarnessPeer(Prompts &prompts, FileAndFontDialogs &dialogs, ErrorReporter &reporter,
+                const QString &bindAddress, const QString &appDir = QString());
     ~HarnessPeer();
     HarnessPeer(const HarnessPeer &) = delete;
     HarnessPeer &operator=(const HarnessPeer &) = delete;

@@ -14,6 +14,7 @@ struct HostLookup::Shared {
     std::atomic<bool> done{false};
     quint32 address = 0; // host order; written before done
     QByteArray canonicalName; // written before done
+    // An eventfd, not QPromise with QFutureWatcher: a Qt event posted across threads (queued call, QFutureWatcher) is freed after a hand-over in Qt's futex locks that the thread sanitizer cannot see: it reported a race in sendPostedEvents.
     int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     ~Shared()
     {

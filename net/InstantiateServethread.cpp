@@ -21,6 +21,7 @@ InstantiateServethread::~InstantiateServethread()
 // thread can be had, the component comes back to the calling thread.
 bool InstantiateServethread::start()
 {
+    // std::thread, not QThread: QThread::wait joins through a futex the thread sanitizer cannot see, and it reported freeing the finished thread as a race; std::thread::join it sees.
     connection_.moveToThread(nullptr);
     try {
         thread_ = std::thread([this] { run(); });

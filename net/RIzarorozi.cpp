@@ -117,6 +117,7 @@ RIzarorozi::RIzarorozi(QObject *owner)
 {
     timer_->setEnabled(false);
     timer_->setOnTimer([this](TThreadTimer *) { TimerTriggered(); });
+    // An eventfd, not QAbstractEventDispatcher::wakeUp: a connection thread's dispatcher dies with its thread while Cancel may still come, and the sanitizer sees the fd hand-over.
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // The first socket resets its connection when closed instead of closing it gracefully.
     if (wakeFd_ < 0 || !makeSocket(true)) {
@@ -453,6 +454,7 @@ void RIzarorozi::connectSocket()
     OpScope op(*this);
     eventArrived_ = false;
     succeeded_ = true;
+    bindOutgoing();
     if (::connect(fd_, reinterpret_cast<const sockaddr *>(&remote_), sizeof remote_) == 0) {
         connected_ = true;
         if (OnConnect)
@@ -486,6 +488,18 @@ void RIzarorozi::connectSocket()
     }
     if (!connected_)
         raiseConnectFailure();
+}
+
+// A connection leaves from BindAddress, so that the peer sees the address this instance's
+// datagrams come from. A failed bind leaves the choice to the system, as the wildcard does.
+void RIzarorozi::bindOutgoing()
+{
+    sockaddr_in own{};
+    own.sin_family = AF_INET;
+    const QByteArray address = BindAddress.toLatin1();
+    if (::inet_pton(AF_INET, address.constData(), &own.sin_addr) != 1 || own.sin_addr.s_addr == INADDR_ANY)
+        return;
+    [[maybe_unused]] const int bound = ::bind(fd_, reinterpret_cast<const sockaddr *>(&own), sizeof own);
 }
 
 void RIzarorozi::raiseConnectFailure()

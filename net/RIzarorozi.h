@@ -46,7 +46,9 @@ public:
     int Port = 0;                                   // port to connect to or listen on
     int TimeOut = 0;                                // milliseconds, 0 = no time-out
     int ReportLevel = 0;                            // highest status level passed to OnStatus
-    QString BindAddress = QStringLiteral("0.0.0.0"); // local address that Listen binds
+    // Local address that Listen binds, and that Connect leaves from unless it is the wildcard
+    // 0.0.0.0 (the system then chooses, as it does when the bind fails).
+    QString BindAddress = QStringLiteral("0.0.0.0");
     // Milliseconds that one wait on the socket (connecting, room to send, bytes to read) may
     // last without a byte moving before the operation fails with "Connection timed out";
     // 0 = no limit.
@@ -179,6 +181,7 @@ private:
     void pumpNow(); // handles pending events, unless that was done a moment ago
     void lookUpName();
     void connectSocket();
+    void bindOutgoing();
     void raiseConnectFailure();
     void closeHandle();
 

@@ -51,6 +51,7 @@ void TZnGeneralServer::Loaded()
     if (server_)
         return;
     if (endedFd_ < 0) {
+        // An eventfd, not a queued QMetaObject::invokeMethod: a Qt event posted across threads (queued call, QFutureWatcher) is freed after a hand-over in Qt's futex locks that the thread sanitizer cannot see: it reported a race in sendPostedEvents.
         endedFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (endedFd_ < 0)
             checkError(errno); // no descriptor to spare: the server does not listen

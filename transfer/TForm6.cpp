@@ -5,6 +5,7 @@
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/TZnStrm.h"
+#include "core/FileDialogs.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,10 +15,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <arpa/inet.h>
 #include <limits>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -66,6 +64,9 @@ void TForm6::wireStream()
     fsd->Port = StreamPort;
     fsd->ReportLevel = 0;
     fsd->StallTimeOut = DefaultStallTimeOut;
+    // The stream leaves from the peer's own address, the one its datagrams come from, so that
+    // the receiver knows it for the peer that made the offer.
+    fsd->BindAddress = links_.context.bindAddress;
     fsd->OnConnect = [this](RIzarorozi *) { handle([this] { fsdConnect(); }); };
     fsd->OnConnectionFailed = [this](RIzarorozi *) { handle([this] { fsdConnectionFailed(); }); };
     fsd->OnInvalidHost = [this](bool &Handled) { handle([&] { fsdInvalidHost(Handled); }); };
@@ -92,7 +93,7 @@ QByteArray TForm6::offerPacket(qint64 size, const QString &fileName, const QStri
 void TForm6::Button1Click()
 {
     Button1->setEnabled(false);
-    od = prompts().openFileName(QString());
+    od = links_.context.dialogs->openFileName(QString());
     // Nothing offered (the chooser was cancelled, the file cannot be offered): "发送" stays usable.
     if (od.isEmpty()) {
         Button1->setEnabled(true);
@@ -126,22 +127,7 @@ void TForm6::truesendClick()
     openForReading(file);
     fsjd->setMaximum(barValue(file.size(), std::numeric_limits<int>::max()));
     showCount(fsjd, 0);
-    leaveFromOwnAddress();
     fsd->PostStream(file, reply_);
-}
-
-// The stream leaves from the peer's own address, the one its datagrams come from, so that the
-// receiver knows it for the peer that made the offer. With the wildcard address the system
-// chooses, as it does for the datagrams.
-void TForm6::leaveFromOwnAddress()
-{
-    sockaddr_in own{};
-    own.sin_family = AF_INET;
-    const QByteArray address = links_.context.bindAddress.toLatin1();
-    if (::inet_pton(AF_INET, address.constData(), &own.sin_addr) != 1 || own.sin_addr.s_addr == INADDR_ANY)
-        return;
-    // A failure leaves the choice to the system, as above.
-    ::bind(fsd->Socket(), reinterpret_cast<const sockaddr *>(&own), sizeof own);
 }
 
 void TForm6::fsdConnect() { ztPanel1->setText(u"连接成功"_s); }

@@ -55,7 +55,6 @@ protected:
 
 private:
     void wireStream();
-    void leaveFromOwnAddress();
 
     QByteArray reply_;     // the acknowledgement of the post, as far as it arrived
     bool started_ = false; // the file has been posted (once per window)

@@ -5,6 +5,7 @@
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "transfer/OfferStrmServ.h"
+#include "core/FileDialogs.h"
 
 #include <QApplication>
 #include <QFile>
@@ -105,7 +106,7 @@ void TForm7::Button1Click()
     if (!listening())
         return;
     Button1->setEnabled(false);
-    sd = prompts().saveFileName(links_.context.downloadDir);
+    sd = links_.context.dialogs->saveFileName(links_.context.downloadDir);
     if (sd.isEmpty())
         sd = links_.context.inDownloads(u"received.tmp"_s);
     const QFileInfo target(sd);

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "core/Prompts.h"
+#include "ui/Dialogs.h"
 
 class QWidget;
 
-// The program's prompts: real Qt dialogs with the messenger's titles and buttons. Each box
-// belongs to the window that raised it (its owner), else to the main window: the desktop keeps
-// it above that window and Qt centres it over it. Box texts are shown as plain text, since
-// many carry a peer's bytes.
-class QtPrompts : public Prompts {
+// The program's prompts and file and font dialogs: real Qt dialogs with the messenger's titles
+// and buttons. Each box belongs to the window that raised it (its owner), else to the main
+// window: the desktop keeps it above that window and Qt centres it over it. Box texts are
+// shown as plain text, since many carry a peer's bytes.
+class QtPrompts : public Prompts, public FileAndFontDialogs {
 public:
     explicit QtPrompts(QWidget *mainWindow = nullptr) : mainWindow_(mainWindow) {}
 

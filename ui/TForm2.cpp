@@ -8,6 +8,7 @@
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
+#include "ui/Dialogs.h"
 #include "ui/GbkByteLimitValidator.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
@@ -271,7 +272,7 @@ TForm5 *TForm2::chatRoomView() const { return main_ ? main_->chatRoomView() : nu
 
 void TForm2::Button4Click()
 {
-    const QString path = context_.prompts->openFileName(playlistFilter());
+    const QString path = context_.dialogs->openFileName(playlistFilter());
     if (path.isEmpty())
         return;
     mlist->addItem(path);

@@ -1,13 +1,14 @@
 #include "ui/TForm3.h"
 
+#include "core/ChatLog.h"
 #include "core/LocalTime.h"
 #include "core/Packet.h"
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "ui/ArrowlessScrollStyle.h"
-#include "ui/ChatLog.h"
 #include "ui/ColorBox.h"
+#include "ui/Dialogs.h"
 #include "ui/GbkTextLimit.h"
 #include "ui/GuardedSlot.h"
 #include "ui/MainWindowLinks.h"
@@ -371,7 +372,7 @@ void TForm3::inpuKeyUp() { mess->setPlainText(inpu->toPlainText()); }
 void TForm3::ztChange()
 {
     bool accepted = false;
-    const QFont chosen = main_.context().prompts->chooseFont(FontDialog1, &accepted);
+    const QFont chosen = main_.context().fontDialog->chooseFont(FontDialog1, &accepted);
     if (accepted)
         FontDialog1 = chosen;
     FontDialog1Close();

@@ -1,7 +1,7 @@
 #include "ui/TForm5.h"
 
+#include "core/ChatLog.h"
 #include "core/PeerContext.h"
-#include "ui/ChatLog.h"
 #include "ui/GuardedSlot.h"
 #include "ui/MainWindowLinks.h"
 #include "ui/PaneColors.h"

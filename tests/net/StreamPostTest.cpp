@@ -31,6 +31,7 @@ struct Receiver {
         QByteArray body;
         bool onGuiThread = true;
         bool linkedToServer = false;
+        QString peerAddress; // where the connection came from
     };
 
     TempDir dir;
@@ -49,7 +50,7 @@ struct Receiver {
         server->OnClientContact = [this](RIzarorozi *) { record(u"contact"_s); };
         server->OnMSG = [this](TZnStrmServ *sender, const QByteArray &from, QFile *strm) {
             Message m{from, strm->readAll(), QThread::currentThread() == QCoreApplication::instance()->thread(),
-                      sender != server.get() && sender->Server() == server.get()};
+                      sender != server.get() && sender->Server() == server.get(), sender->RemoteAddress()};
             {
                 std::lock_guard guard(lock);
                 messages << m;
@@ -164,6 +165,28 @@ TEST(StreamPost, BodiesArriveIntactWithEventsInOrder)
         EXPECT_EQ(sender.strm.BytesSent(), body.size());
         EXPECT_EQ(sender.strm.BytesTotal(), body.size());
     }
+}
+
+// The sender leaves from its bind address, on every fresh socket; an address it cannot take
+// leaves the choice to the system and the post still goes through.
+TEST(StreamPost, PostLeavesFromTheBindAddress)
+{
+    Receiver receiver;
+    Sender sender;
+    sender.strm.BindAddress = u"127.0.0.3"_s;
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(sender.post("x"), ack);
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), round, 10000);
+        ASSERT_EQ(receiver.messageCount(), round);
+        EXPECT_EQ(receiver.messages.back().peerAddress, u"127.0.0.3"_s);
+    }
+    sender.strm.BindAddress = u"192.0.2.1"_s; // not an address of this host
+    EXPECT_EQ(sender.post("y"), ack);
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 3, 10000);
+    ASSERT_EQ(receiver.messageCount(), 3);
+    EXPECT_EQ(receiver.messages.back().body, QByteArray("y"));
+    EXPECT_NE(receiver.messages.back().peerAddress, u"192.0.2.1"_s);
 }
 
 TEST(StreamPost, RawClientGetsExactlyTheAcknowledgement)

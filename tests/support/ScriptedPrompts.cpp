@@ -4,14 +4,6 @@
 #include <QTimer>
 #include <algorithm>
 
-template <typename T>
-static std::optional<T> takeFirst(QList<T> &queue)
-{
-    if (queue.isEmpty())
-        return std::nullopt;
-    return queue.takeFirst();
-}
-
 void ScriptedPrompts::record(const QString &kind, const QString &text)
 {
     shown.append({kind, text, owner()});
@@ -68,27 +60,6 @@ QString ScriptedPrompts::input(const QString &title, const QString &, int maxLen
     if (accepted)
         *accepted = answer.has_value();
     return answer.value_or(QString()).left(maxLength);
-}
-
-QString ScriptedPrompts::openFileName(const QString &filter)
-{
-    record(QStringLiteral("open"), filter);
-    return takeFirst(openAnswers).value_or(QString());
-}
-
-QString ScriptedPrompts::saveFileName(const QString &suggestedName)
-{
-    record(QStringLiteral("save"), suggestedName);
-    return takeFirst(saveAnswers).value_or(QString());
-}
-
-QFont ScriptedPrompts::chooseFont(const QFont &initial, bool *accepted)
-{
-    record(QStringLiteral("font"), initial.family());
-    const std::optional<QFont> answer = takeFirst(fontAnswers).value_or(std::nullopt);
-    if (accepted)
-        *accepted = answer.has_value();
-    return answer.value_or(initial);
 }
 
 QStringList ScriptedPrompts::texts(const QString &kind) const

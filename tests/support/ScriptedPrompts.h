@@ -20,7 +20,8 @@ public:
     static constexpr int HoldLimitMs = 60000;
 
     struct Shown {
-        QString kind; // "information", "message", "confirm", "input", "open", "save", "font", "error"
+        QString kind; // "information", "message", "confirm", "input", "error"; ScriptedDialogs adds
+                      // "open", "save", "font"
         QString text;
         const QObject *owner; // the window the box belongs to; null for the main window
     };
@@ -29,9 +30,6 @@ public:
     void message(const QString &text) override;
     Answer confirm(const QString &text, bool offerNoToAll) override;
     QString input(const QString &title, const QString &prompt, int maxLength, bool *accepted) override;
-    QString openFileName(const QString &filter) override;
-    QString saveFileName(const QString &suggestedName) override;
-    QFont chooseFont(const QFont &initial, bool *accepted) override;
     void error(const QString &text) override;
 
     // From now on every box stays open until release() (or holdLimitMs passed).
@@ -51,15 +49,23 @@ public:
     QList<Shown> shown;
     QList<Answer> confirmAnswers;
     QList<std::optional<QString>> inputAnswers; // nullopt = Cancel
-    QStringList openAnswers;
-    QStringList saveAnswers;
-    QList<std::optional<QFont>> fontAnswers;
     // Called while a box stands open, before it is answered: lets a test run the event loop
     // (for example to deliver more datagrams) the way a real modal box would.
     std::function<void(const Shown &)> whileOpen;
 
-private:
+protected:
+    // The first answer of a queue, taken off it; nullopt when the queue is empty.
+    template <typename T>
+    static std::optional<T> takeFirst(QList<T> &queue)
+    {
+        if (queue.isEmpty())
+            return std::nullopt;
+        return queue.takeFirst();
+    }
+    // Notes a box (held open while holdBoxes() is in force) before it is answered.
     void record(const QString &kind, const QString &text);
+
+private:
     void holdOpen();
 
     bool holding_ = false;

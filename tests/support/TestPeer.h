@@ -2,12 +2,12 @@
 
 #include "harness/HarnessPeer.h"
 #include "tests/support/RecordingReporter.h"
-#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/ScriptedDialogs.h"
 
 // The boxes of a test peer: a base of its own, so that they are made before the windows and
 // gone after them.
 struct TestPeerBoxes {
-    ScriptedPrompts prompts;
+    ScriptedDialogs prompts; // the boxes and the file and font dialogs
     RecordingReporter reporter;
 };
 
@@ -19,6 +19,6 @@ public:
     // temporary folder dir.
     explicit TestPeer(const QString &bindAddress = QStringLiteral("127.0.0.2"),
                       const QString &appDir = QString())
-        : HarnessPeer(prompts, reporter, bindAddress, appDir)
+        : HarnessPeer(prompts, prompts, reporter, bindAddress, appDir)
     {}
 };

@@ -63,7 +63,7 @@ struct TourBoxes {
 // A harness peer in the given folder, with real boxes, that an earlier run left with a nickname.
 struct Peer : TourBoxes, HarnessPeer {
     Peer(const QString &address, const QString &folder, const QString &name)
-        : HarnessPeer(prompts, errors, address, made(folder))
+        : HarnessPeer(prompts, prompts, errors, address, made(folder))
     {
         storeNickname(name);
         // Boxes that no window of their own raised belong to the main window.

@@ -1,7 +1,7 @@
+#include "core/ChatLog.h"
 #include "core/Dispatcher.h"
 #include "tests/support/RawUdpPeer.h"
 #include "tests/ui/Conversation.h"
-#include "ui/ChatLog.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "ui/ChatLog.h"
+#include "core/ChatLog.h"
 #include "tests/ui/Conversation.h"
 
 #include <QDir>

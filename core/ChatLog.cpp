@@ -1,4 +1,4 @@
-#include "ui/ChatLog.h"
+#include "core/ChatLog.h"
 
 #include "core/Gbk.h"
 #include "net/Exceptions.h"

@@ -1,0 +1,58 @@
+# talvino_forbid_links(target forbidden...): fails the configuration when target links, directly
+# or through any target it links, one of the forbidden targets (for example Qt6::Gui). The check
+# runs at the end of the configuration, so links added later from any folder count too.
+include_guard(GLOBAL)
+
+# Appends to out_var every target that target links, following links of links.
+function(_talvino_linked_targets target out_var)
+  set(seen "")
+  set(queue ${target})
+  while(queue)
+    list(POP_FRONT queue current)
+    if(NOT TARGET ${current} OR current IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${current})
+    get_target_property(aliased ${current} ALIASED_TARGET)
+    if(aliased)
+      list(APPEND queue ${aliased})
+    endif()
+    set(links "")
+    get_target_property(type ${current} TYPE)
+    get_target_property(imported ${current} IMPORTED)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY" AND NOT imported)
+      get_target_property(own ${current} LINK_LIBRARIES)
+      if(own)
+        list(APPEND links ${own})
+      endif()
+    endif()
+    get_target_property(usage ${current} INTERFACE_LINK_LIBRARIES)
+    if(usage)
+      list(APPEND links ${usage})
+    endif()
+    # Links may hide in generator expressions ($<LINK_ONLY:Qt6::Gui>): every name that is a
+    # target counts, whatever condition surrounds it.
+    string(JOIN ";" text ${links})
+    string(REGEX MATCHALL "[A-Za-z0-9_.+-]+(::[A-Za-z0-9_.+-]+)?" names "${text}")
+    foreach(name IN LISTS names)
+      if(TARGET ${name})
+        list(APPEND queue ${name})
+      endif()
+    endforeach()
+  endwhile()
+  set(${out_var} ${seen} PARENT_SCOPE)
+endfunction()
+
+function(_talvino_check_links target)
+  _talvino_linked_targets(${target} linked)
+  foreach(forbidden IN LISTS ARGN)
+    if(forbidden IN_LIST linked)
+      message(FATAL_ERROR "${target} must not link ${forbidden}; it links: ${linked}")
+    endif()
+  endforeach()
+endfunction()
+
+function(talvino_forbid_links target)
+  cmake_language(EVAL CODE "
+    cmake_language(DEFER DIRECTORY [[${PROJECT_SOURCE_DIR}]] CALL _talvino_check_links [[${target}]] ${ARGN})")
+endfunction()
