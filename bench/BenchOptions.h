@@ -1,13 +1,13 @@
 #pragma once
 
 // Options and small helpers shared by the benchmark's roles (each role is a process of its own).
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-#include <algorithm>
 
 struct BenchOptions {
     // The file sizes of the transfer benchmark, smallest first.
@@ -17,10 +17,10 @@ struct BenchOptions {
     std::string ip = "127.0.0.2";   // the receiver's address
     std::string from = "127.0.0.3"; // the sending peer's own address (file windows)
     int port = 2921;
-    long count = 200000; // datagrams of a flood
-    long runs = 5;       // runs of the start-up benchmark
+    long count = 200000;   // datagrams of a flood
+    long runs = 5;         // runs of the start-up benchmark
     long idleSeconds = 60; // how long the start-up benchmark watches each program idle
-    long rate = 0;       // datagrams per second of a paced sender, 0 for as fast as it can
+    long rate = 0;         // datagrams per second of a paced sender, 0 for as fast as it can
     std::vector<long long> rates{5000, 10000, 20000, 40000, 80000};
     std::string role;
     std::string file;
@@ -31,20 +31,34 @@ struct BenchOptions {
         BenchOptions o;
         for (int i = 1; i + 1 < argc; i += 2) {
             const std::string key = argv[i], value = argv[i + 1];
-            if (key == "--size") o.size = std::atoll(value.c_str());
-            else if (key == "--sizes") o.sizes = numbers(value);
-            else if (key == "--dir") o.dir = value;
-            else if (key == "--ip") o.ip = value;
-            else if (key == "--from") o.from = value;
-            else if (key == "--port") o.port = std::atoi(value.c_str());
-            else if (key == "--count") o.count = std::atol(value.c_str());
-            else if (key == "--runs") o.runs = std::atol(value.c_str());
-            else if (key == "--idle-seconds") o.idleSeconds = std::atol(value.c_str());
-            else if (key == "--view") o.view = value;
-            else if (key == "--rate") o.rate = std::atol(value.c_str());
-            else if (key == "--rates") o.rates = numbers(value);
-            else if (key == "--role") o.role = value;
-            else if (key == "--file") o.file = value;
+            if (key == "--size")
+                o.size = std::atoll(value.c_str());
+            else if (key == "--sizes")
+                o.sizes = numbers(value);
+            else if (key == "--dir")
+                o.dir = value;
+            else if (key == "--ip")
+                o.ip = value;
+            else if (key == "--from")
+                o.from = value;
+            else if (key == "--port")
+                o.port = std::atoi(value.c_str());
+            else if (key == "--count")
+                o.count = std::atol(value.c_str());
+            else if (key == "--runs")
+                o.runs = std::atol(value.c_str());
+            else if (key == "--idle-seconds")
+                o.idleSeconds = std::atol(value.c_str());
+            else if (key == "--view")
+                o.view = value;
+            else if (key == "--rate")
+                o.rate = std::atol(value.c_str());
+            else if (key == "--rates")
+                o.rates = numbers(value);
+            else if (key == "--role")
+                o.role = value;
+            else if (key == "--file")
+                o.file = value;
         }
         return o;
     }

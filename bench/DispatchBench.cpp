@@ -34,8 +34,8 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <ctime>
-#include <optional>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -156,7 +156,8 @@ int sender(const BenchOptions &o)
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
         }
         const QByteArray &packet = packets[size_t(i)];
-        sendto(s, packet.constData(), size_t(packet.size()), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        sendto(s, packet.constData(), size_t(packet.size()), 0, reinterpret_cast<const sockaddr *>(&to),
+               sizeof to);
     }
     timespec end{};
     clock_gettime(CLOCK_MONOTONIC, &end);
@@ -177,7 +178,8 @@ struct Run {
 };
 
 // receiverRole: "plain", or "shown" or "minimised" for the peer with its view so.
-Run run(const std::string &self, const BenchOptions &o, const std::string &receiverRole, long count, long rate)
+Run run(const std::string &self, const BenchOptions &o, const std::string &receiverRole, long count,
+        long rate)
 {
     const std::vector<std::string> common{self, "--ip", o.ip, "--from", o.from};
     std::vector<std::string> receiverArgs = common;
@@ -189,14 +191,16 @@ Run run(const std::string &self, const BenchOptions &o, const std::string &recei
     if (receiver.line() != "ready\n")
         fail("receiver did not start");
     std::vector<std::string> senderArgs = common;
-    senderArgs.insert(senderArgs.end(), {"--role", "send", "--count", std::to_string(count), "--rate", std::to_string(rate)});
+    senderArgs.insert(senderArgs.end(),
+                      {"--role", "send", "--count", std::to_string(count), "--rate", std::to_string(rate)});
     ChildProcess sending(senderArgs);
     Run r;
     r.sent = count;
     r.sendSeconds = std::atof(sending.line().c_str());
     sending.finish();
     const std::string summary = receiver.line();
-    if (!receiver.finish() || std::sscanf(summary.c_str(), "%ld %ld %lf", &r.received, &r.entries, &r.receiveSeconds) != 3)
+    if (!receiver.finish()
+        || std::sscanf(summary.c_str(), "%ld %ld %lf", &r.received, &r.entries, &r.receiveSeconds) != 3)
         fail("receiver failed");
     return r;
 }
@@ -218,7 +222,8 @@ void printTargets(const Run &plain, const Run &shown, const Run &minimised, cons
     const double shownRatio = shown.intake() / plain.intake();
     const double minimisedRatio = minimised.intake() / plain.intake();
     std::printf("Targets:\n\n| target | this run | |\n|---|---|---|\n");
-    std::printf("| flood intake, view shown, >= 0.15 x plain | %.3f | %s |\n", shownRatio, verdict(shownRatio >= 0.15));
+    std::printf("| flood intake, view shown, >= 0.15 x plain | %.3f | %s |\n", shownRatio,
+                verdict(shownRatio >= 0.15));
     if (pacedShown20000)
         std::printf("| none lost at 20000/s paced, view shown | %ld of %ld lost | %s |\n",
                     pacedShown20000->sent - pacedShown20000->received, pacedShown20000->sent,
@@ -234,9 +239,12 @@ void printTargets(const Run &plain, const Run &shown, const Run &minimised, cons
 int main(int argc, char **argv)
 {
     const BenchOptions o = BenchOptions::parse(argc, argv);
-    if (o.role == "plain") return plainReceiver(o);
-    if (o.role == "peer") return peerReceiver(argc, argv, o);
-    if (o.role == "send") return sender(o);
+    if (o.role == "plain")
+        return plainReceiver(o);
+    if (o.role == "peer")
+        return peerReceiver(argc, argv, o);
+    if (o.role == "send")
+        return sender(o);
 
     std::printf("### Dispatch\n\nMessage datagrams from %s to %s:%d over loopback. \"plain\" is a poll and "
                 "recvfrom loop; \"chat-room peer\" is a complete peer in chat-room mode whose dispatcher "

@@ -19,10 +19,14 @@ int main(int argc, char **argv)
     ScaleRun::Options options;
     std::vector<long long> rates{1000, 0};
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--peers")) options.peers = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--friends")) options.friends = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--messages")) options.messagesPerFriend = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--rates")) rates = BenchOptions::numbers(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--peers"))
+            options.peers = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--friends"))
+            options.friends = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--messages"))
+            options.messagesPerFriend = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--rates"))
+            rates = BenchOptions::numbers(argv[i + 1]);
     }
     useOffscreenPlatform();
     QApplication app(argc, argv);
@@ -32,13 +36,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "scale_bench: %s\n", why.toUtf8().constData());
         return 1;
     }
-    std::printf("### Scale\n\n%d complete peers in one process (127.0.0.%d to 127.0.0.%d), each in chat-room mode; "
-                "each befriended %d others through its add-friend dialog and sends each of them %d messages. "
-                "Latency: from the send to the end of the addressee's dispatch (entry appended).\n\n",
-                options.peers, options.firstHost, options.firstHost + options.peers - 1, options.friends,
-                options.messagesPerFriend);
-    std::printf("| senders' pace, datagrams/s in total | sent | lost | misdelivered | entries appended | "
-                "median latency ms | p99 latency ms | max ms | errors |\n|---|---|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "### Scale\n\n%d complete peers in one process (127.0.0.%d to 127.0.0.%d), each in chat-room mode; "
+        "each befriended %d others through its add-friend dialog and sends each of them %d messages. "
+        "Latency: from the send to the end of the addressee's dispatch (entry appended).\n\n",
+        options.peers, options.firstHost, options.firstHost + options.peers - 1, options.friends,
+        options.messagesPerFriend);
+    std::printf(
+        "| senders' pace, datagrams/s in total | sent | lost | misdelivered | entries appended | "
+        "median latency ms | p99 latency ms | max ms | errors |\n|---|---|---|---|---|---|---|---|---|\n");
     int failures = 0;
     for (const long long rate : rates) {
         const ScaleRun::Result r = run.sendMessages(double(rate));

@@ -83,10 +83,12 @@ bool ScaleRun::befriend()
             dialog->dfip->setText(address((i + k) % options_.peers));
             dialog->Button1->click();
         }
-        const bool complete = runEventsUntil([&] {
-            return std::all_of(peers_.begin(), peers_.end(),
-                               [&](const auto &peer) { return peer->form1->userlist->count() == 2 * k; });
-        }, 30000);
+        const bool complete = runEventsUntil(
+            [&] {
+                return std::all_of(peers_.begin(), peers_.end(),
+                                   [&](const auto &peer) { return peer->form1->userlist->count() == 2 * k; });
+            },
+            30000);
         if (!complete)
             return false;
     }
@@ -99,7 +101,8 @@ void ScaleRun::watchDeliveries(int i)
 {
     TZnUDP &endpoint = *peers_[size_t(i)]->form1->lwudp;
     const auto dispatch = endpoint.OnDataReceived;
-    endpoint.OnDataReceived = [this, i, dispatch](TZnUDP *sender, int bytes, const QString &fromIp, int port) {
+    endpoint.OnDataReceived = [this, i, dispatch](TZnUDP *sender, int bytes, const QString &fromIp,
+                                                  int port) {
         dispatch(sender, bytes, fromIp, port);
         char packet[Packet::BufferSize];
         int length = 0;
@@ -128,7 +131,8 @@ void ScaleRun::sendOne(long id)
     Message &m = messages_[size_t(id)];
     BenchPeer &from = *peers_[size_t(m.from)];
     m.sentNs = clock_.nsecsElapsed();
-    Packet::send(*from.form1->lwudp, address(m.to), Packet::message(QString::number(id) + u" 你好，今天的会议改到三点"_s));
+    Packet::send(*from.form1->lwudp, address(m.to),
+                 Packet::message(QString::number(id) + u" 你好，今天的会议改到三点"_s));
 }
 
 ScaleRun::Result ScaleRun::sendMessages(double rate)
@@ -137,7 +141,8 @@ ScaleRun::Result ScaleRun::sendMessages(double rate)
     messages_.assign(size_t(total), Message{});
     for (long id = 0; id < total; ++id) {
         messages_[size_t(id)].from = int(id % options_.peers);
-        messages_[size_t(id)].to = int((id % options_.peers + (id / options_.peers) % options_.friends + 1) % options_.peers);
+        messages_[size_t(id)].to = int((id % options_.peers + (id / options_.peers) % options_.friends + 1)
+                                       % options_.peers);
     }
     misdelivered_ = 0;
     const int errorsBefore = totalErrors();
@@ -158,7 +163,8 @@ ScaleRun::Result ScaleRun::sendMessages(double rate)
     });
     pace.start(1);
     const auto delivered = [&] {
-        return std::count_if(messages_.begin(), messages_.end(), [](const Message &m) { return m.deliveredNs >= 0; });
+        return std::count_if(messages_.begin(), messages_.end(),
+                             [](const Message &m) { return m.deliveredNs >= 0; });
     };
     runEventsUntil([&] { return next == total; }, int(total / std::max(rate, 1.0) * 1000) + 60000);
     // Until everything arrived, or nothing more for two seconds.
@@ -209,7 +215,9 @@ ScaleRun::Result ScaleRun::summarize(const std::vector<Message> &messages, long 
     if (latencies.empty())
         return r;
     std::sort(latencies.begin(), latencies.end());
-    const auto at = [&](double share) { return latencies[std::min(latencies.size() - 1, size_t(share * double(latencies.size())))]; };
+    const auto at = [&](double share) {
+        return latencies[std::min(latencies.size() - 1, size_t(share * double(latencies.size())))];
+    };
     r.medianMs = at(0.5);
     r.p99Ms = at(0.99);
     r.maxMs = latencies.back();

@@ -26,11 +26,11 @@ public:
     struct Result {
         double rate = 0; // asked datagrams per second over all senders, 0 for unpaced
         long sent = 0;
-        long delivered = 0;  // distinct messages dispatched by their addressee, from their sender
+        long delivered = 0;    // distinct messages dispatched by their addressee, from their sender
         long misdelivered = 0; // duplicates, or from or to the wrong peer
-        long appended = 0;   // entries added to the transcripts meanwhile
-        int errors = 0;      // error boxes of all peers meanwhile
-        double seconds = 0;  // from the first send to the last delivery
+        long appended = 0;     // entries added to the transcripts meanwhile
+        int errors = 0;        // error boxes of all peers meanwhile
+        double seconds = 0;    // from the first send to the last delivery
         double medianMs = 0;
         double p99Ms = 0;
         double maxMs = 0;

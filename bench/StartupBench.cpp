@@ -140,7 +140,8 @@ std::string prepareFolder(const BenchOptions &o, const Program &program)
         fs::copy_file(program.path, target);
     fs::create_directory(fs::path(pattern) / "chatdat");
     std::ofstream(fs::path(pattern) / "myinfo.ini", std::ios::binary)
-        << "[MainSection]\r\nName=bench\r\n[UserSection]\r\nCount=1\r\n1=[1]old\r\n[IpSection]\r\n1=10.0.0.9\r\n";
+        << "[MainSection]\r\nName=bench\r\n[UserSection]\r\nCount=1\r\n1=[1]old\r\n[IpSection]\r\n1=10.0.0."
+           "9\r\n";
     return pattern;
 }
 
@@ -241,22 +242,26 @@ int main(int argc, char **argv)
     const double baseWakeUps = idleWakeUps(o, baseline);
     const double ourWakeUps = idleWakeUps(o, messenger);
 
-    std::printf("### Start-up\n\nThe real program and a minimal Qt Widgets program that shows one window, "
-                "each from a fresh folder on the offscreen platform; medians of %ld runs after a warm-up run. "
-                "Idle wake-ups: the main thread's voluntary context switches over %ld s once settled, in one "
-                "more run.\n\n",
-                o.runs, o.idleSeconds);
+    std::printf(
+        "### Start-up\n\nThe real program and a minimal Qt Widgets program that shows one window, "
+        "each from a fresh folder on the offscreen platform; medians of %ld runs after a warm-up run. "
+        "Idle wake-ups: the main thread's voluntary context switches over %ld s once settled, in one "
+        "more run.\n\n",
+        o.runs, o.idleSeconds);
     std::printf("| program | to window shown ms | to settled ms | idle RSS MiB | idle wake-ups per s |\n"
                 "|---|---|---|---|---|\n");
     for (const auto &[name, s, wakeUps] :
          {std::tuple{baseline.name, base, baseWakeUps}, std::tuple{messenger.name, ours, ourWakeUps}})
-        std::printf("| %s | %.1f | %.1f | %.1f | %.2f |\n", name.c_str(), s.shownMs, s.settledMs, s.rssMiB, wakeUps);
+        std::printf("| %s | %.1f | %.1f | %.1f | %.2f |\n", name.c_str(), s.shownMs, s.settledMs, s.rssMiB,
+                    wakeUps);
     const double shownRatio = ours.shownMs / base.shownMs;
     const double rssRatio = ours.rssMiB / base.rssMiB;
-    std::printf("| ratio | %.2f | %.2f | %.2f | |\n\n", shownRatio, ours.settledMs / base.settledMs, rssRatio);
+    std::printf("| ratio | %.2f | %.2f | %.2f | |\n\n", shownRatio, ours.settledMs / base.settledMs,
+                rssRatio);
     const auto verdict = [](bool met) { return met ? "met" : "**missed**"; };
     std::printf("Targets:\n\n| target | this run | |\n|---|---|---|\n");
-    std::printf("| to window shown <= 2.5 x minimal window | %.2f | %s |\n", shownRatio, verdict(shownRatio <= 2.5));
+    std::printf("| to window shown <= 2.5 x minimal window | %.2f | %s |\n", shownRatio,
+                verdict(shownRatio <= 2.5));
     std::printf("| idle RSS <= 1.5 x minimal window | %.2f | %s |\n", rssRatio, verdict(rssRatio <= 1.5));
     std::printf("| no wake-up while idle | %.2f per s (%.0f in %ld s) | %s |\n\n", ourWakeUps,
                 ourWakeUps * double(o.idleSeconds), o.idleSeconds, verdict(ourWakeUps == 0));

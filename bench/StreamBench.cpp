@@ -18,8 +18,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -98,8 +98,7 @@ int plainSender(const BenchOptions &o)
     }
     shutdown(s, SHUT_WR);
     char end = 0;
-    while (recv(s, &end, 1, 0) > 0) {
-    }
+    while (recv(s, &end, 1, 0) > 0) {}
     std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
     close(s);
     close(in);
@@ -173,8 +172,10 @@ bool sameContent(const std::string &a, const std::string &b)
         if (na == 0)
             break;
     }
-    if (fa) std::fclose(fa);
-    if (fb) std::fclose(fb);
+    if (fa)
+        std::fclose(fa);
+    if (fb)
+        std::fclose(fb);
     return same;
 }
 
@@ -182,11 +183,22 @@ bool sameContent(const std::string &a, const std::string &b)
 // stays free of the window libraries and its own roles' memory figures are theirs alone.
 Result run(const std::string &self, const BenchOptions &o, const std::string &kind)
 {
-    const std::string program = kind == "windows" ? self.substr(0, self.rfind('/') + 1) + "window_bench" : self;
+    const std::string program = kind == "windows" ? self.substr(0, self.rfind('/') + 1) + "window_bench"
+                                                  : self;
     const auto args = [&](const std::string &role) {
-        return std::vector<std::string>{program, "--role", kind + role, "--dir", o.dir, "--ip", o.ip,
-                                        "--from", o.from, "--port", std::to_string(o.port),
-                                        "--file", o.dir + "/source.bin"};
+        return std::vector<std::string>{program,
+                                        "--role",
+                                        kind + role,
+                                        "--dir",
+                                        o.dir,
+                                        "--ip",
+                                        o.ip,
+                                        "--from",
+                                        o.from,
+                                        "--port",
+                                        std::to_string(o.port),
+                                        "--file",
+                                        o.dir + "/source.bin"};
     };
     ::sync(); // the previous run's writes go to disk now, not during this run
     ChildProcess receiver(args("-recv"));
@@ -207,7 +219,8 @@ Result run(const std::string &self, const BenchOptions &o, const std::string &ki
 
 Result medianRun(std::vector<Result> runs)
 {
-    std::sort(runs.begin(), runs.end(), [](const Result &a, const Result &b) { return a.elapsed < b.elapsed; });
+    std::sort(runs.begin(), runs.end(),
+              [](const Result &a, const Result &b) { return a.elapsed < b.elapsed; });
     return runs[runs.size() / 2];
 }
 
@@ -255,17 +268,22 @@ void row(const char *name, long long size, const Result &r, const Result &plain)
 int main(int argc, char **argv)
 {
     BenchOptions o = BenchOptions::parse(argc, argv);
-    if (o.role == "plain-recv") return plainReceiver(o);
-    if (o.role == "plain-send") return plainSender(o);
-    if (o.role == "ours-recv") return oursReceiver(argc, argv, o);
-    if (o.role == "ours-send") return oursSender(argc, argv, o);
+    if (o.role == "plain-recv")
+        return plainReceiver(o);
+    if (o.role == "plain-send")
+        return plainSender(o);
+    if (o.role == "ours-recv")
+        return oursReceiver(argc, argv, o);
+    if (o.role == "ours-send")
+        return oursSender(argc, argv, o);
 
     std::printf("### File transfer\n\nLoopback %s:%d, file to file, each side a process of its own; "
                 "ratios are against the plain TCP copy of the same size in the same run "
                 "(throughput: ours / plain; CPU: ours / plain). CPU seconds include each process's start. "
                 "Each copy ran %d times, the kinds taking turns; the run of median time is shown.\n\n",
                 o.ip.c_str(), o.port, Repeats);
-    std::printf("| size | copy | MiB/s | throughput ratio | sender CPU s | receiver CPU s | CPU ratio | receiver peak MiB |\n");
+    std::printf("| size | copy | MiB/s | throughput ratio | sender CPU s | receiver CPU s | CPU ratio | "
+                "receiver peak MiB |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
     for (const long long size : o.sizes) {
         o.size = size;

@@ -45,8 +45,7 @@ bool listed(const IniFile::Contents &contents, const QString &countSection, cons
 
 ContactStore::ContactStore(const QString &appDir, Prompts &prompts)
     : ini_(QDir(appDir).filePath(u"myinfo.ini"_s)), prompts_(prompts)
-{
-}
+{}
 
 QString ContactStore::openAndReset()
 {
@@ -58,7 +57,10 @@ QString ContactStore::openAndReset()
 
 QString ContactStore::nickname() const { return Gbk::decode(ini_.readString(MainSection, u"Name"_s)); }
 
-void ContactStore::setNickname(const QString &name) { ini_.writeString(MainSection, u"Name"_s, Gbk::encode(name)); }
+void ContactStore::setNickname(const QString &name)
+{
+    ini_.writeString(MainSection, u"Name"_s, Gbk::encode(name));
+}
 
 QString ContactStore::senderLookup(const QString &ip) const
 {
@@ -130,9 +132,15 @@ QString ContactStore::entryNumber(const QString &itemText)
     return close < 0 ? rest : rest.left(close);
 }
 
-QString ContactStore::buddyIp(const QString &key) const { return Gbk::decode(ini_.readString(IpSection, key)); }
+QString ContactStore::buddyIp(const QString &key) const
+{
+    return Gbk::decode(ini_.readString(IpSection, key));
+}
 
-QString ContactStore::buddyEntry(const QString &key) const { return Gbk::decode(ini_.readString(UserSection, key)); }
+QString ContactStore::buddyEntry(const QString &key) const
+{
+    return Gbk::decode(ini_.readString(UserSection, key));
+}
 
 bool ContactStore::deleteSelected(const std::optional<QString> &selectedItemText)
 {

@@ -29,8 +29,7 @@ const QByteArray AutoReplyMarker = QByteArrayLiteral("\xD7\xD4\xB6\xAF\xBB\xD8\x
 Dispatcher::Dispatcher(TZnUDP &lwudp, ContactStore &store, DispatcherWindows &windows, Prompts &prompts,
                        ErrorReporter &reporter)
     : lwudp_(lwudp), store_(store), windows_(windows), prompts_(prompts), reporter_(reporter)
-{
-}
+{}
 
 void Dispatcher::lwudpDataReceived(TZnUDP *, int, const QString &FromIP, int)
 {
@@ -109,9 +108,9 @@ void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp,
             windows_.showMessageWindow(autoReply ? u"对方自动回复"_s : u"接收消息"_s, fromIp,
                                        name.isEmpty() ? u"陌生人"_s : name, text, !autoReply);
     } else {
-        windows_.appendChatRoomEntry(
-            chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(), name.isEmpty() ? u"陌生人"_s : name,
-                          lwudp_.ReceiveTime(), text));
+        windows_.appendChatRoomEntry(chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(),
+                                                   name.isEmpty() ? u"陌生人"_s : name, lwudp_.ReceiveTime(),
+                                                   text));
     }
     if (!autoReply)
         sendAutoReply(payload, fromIp);
@@ -204,11 +203,11 @@ QString Dispatcher::chatRoomEntry(const QString &prefix, const QString &name, co
                                   const QString &text)
 {
     return prefix + name + u":["_s + LocalTime::longTime(time) + u"]\r\n"_s + text + u"\r\n"_s
-           + QString(51, u'-');
+        + QString(51, u'-');
 }
 
 QString Dispatcher::friendRequestQuestion(const QString &ip)
 {
     return ip + u"申请将您加入好友,并与您连接,如果允许请选择"_s + u"\r\r"_s
-           + u"[Yes 表示允许]   [No 表示拒绝]   [NoToAll 表示不在显示该IP的申请]"_s + u"\r\r"_s;
+        + u"[Yes 表示允许]   [No 表示拒绝]   [NoToAll 表示不在显示该IP的申请]"_s + u"\r\r"_s;
 }

@@ -28,7 +28,8 @@ public:
     // Types 1 and 6 in auto-pop-up mode: a new message window. answerable is false for type 6
     // (its send button and input field are disabled).
     virtual void showMessageWindow(const QString &caption, const QString &ip, const QString &nc,
-                                   const QString &mess, bool answerable) = 0;
+                                   const QString &mess, bool answerable)
+        = 0;
     // Types 1 and 6 in chat-room mode: one entry appended to the chat-room transcript.
     virtual void appendChatRoomEntry(const QString &entry) = 0;
     // The buddy list must show these entries, in this order (after a buddy was added).

@@ -15,8 +15,7 @@ public:
 
 // Runs one event handler and hands any exception to the reporter, so that no exception
 // crosses the Qt event loop. Returns false when the handler raised.
-template <typename Handler>
-bool guarded(ErrorReporter &reporter, Handler &&handler)
+template <typename Handler> bool guarded(ErrorReporter &reporter, Handler &&handler)
 {
     try {
         handler();

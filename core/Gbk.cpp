@@ -44,10 +44,7 @@ QStringDecoder &threadDecoder()
 
 } // namespace
 
-QByteArray encode(const QString &text)
-{
-    return threadEncoder().encode(withoutUnpairedSurrogates(text));
-}
+QByteArray encode(const QString &text) { return threadEncoder().encode(withoutUnpairedSurrogates(text)); }
 
 QString decode(const QByteArray &bytes)
 {
@@ -61,10 +58,7 @@ QString decode(const QByteArray &bytes)
     return text;
 }
 
-int byteLength(const QString &text)
-{
-    return static_cast<int>(encode(text).size());
-}
+int byteLength(const QString &text) { return static_cast<int>(encode(text).size()); }
 
 QString truncateToBytes(const QString &text, int maxBytes)
 {
@@ -80,7 +74,8 @@ QString truncateToBytes(const QString &text, int maxBytes)
     qsizetype i = 0;
     while (i < clean.size()) {
         const qsizetype width = widthAt(clean, i);
-        const auto bytes = static_cast<int>(QByteArray(encoder.encode(QStringView(clean).mid(i, width))).size());
+        const auto bytes = static_cast<int>(
+            QByteArray(encoder.encode(QStringView(clean).mid(i, width))).size());
         if (used + bytes > maxBytes)
             break;
         used += bytes;

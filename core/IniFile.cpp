@@ -145,7 +145,7 @@ int IniFile::Contents::integer(const QString &section, const QString &key, int d
 }
 
 QList<std::pair<qint64, QByteArray>> IniFile::Contents::numberedValues(const QString &section,
-                                                                      qint64 upTo) const
+                                                                       qint64 upTo) const
 {
     QList<std::pair<qint64, QByteArray>> result;
     const qsizetype header = findSection(nameBytes(section));
@@ -172,8 +172,7 @@ QList<std::pair<qint64, QByteArray>> IniFile::Contents::numberedValues(const QSt
 
 IniFile::IniFile(const QString &path)
     : path_(QFileInfo(path).absoluteFilePath()), nativePath_(QFile::encodeName(path_))
-{
-}
+{}
 
 std::optional<IniFile::Version> IniFile::versionOf(const struct stat &info)
 {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-NearbyTable::Result NearbyTable::observe(const PresenceDatagram &datagram, const QString &fromIp, qint64 nowMs)
+NearbyTable::Result NearbyTable::observe(const PresenceDatagram &datagram, const QString &fromIp,
+                                         qint64 nowMs)
 {
     Result result;
     auto it = peers_.find(datagram.id);
@@ -61,7 +62,8 @@ void NearbyTable::hear(Entry &entry, const QString &fromIp, qint64 nowMs)
     if (entry.heard.size() >= MaxAddressesPerPeer) {
         auto oldest = entry.heard.end();
         for (auto it = entry.heard.begin(); it != entry.heard.end(); ++it)
-            if (it->address != entry.peer.address && (oldest == entry.heard.end() || it->lastHeardMs < oldest->lastHeardMs))
+            if (it->address != entry.peer.address
+                && (oldest == entry.heard.end() || it->lastHeardMs < oldest->lastHeardMs))
                 oldest = it;
         entry.heard.erase(oldest);
     }
@@ -96,7 +98,8 @@ bool NearbyTable::choose(Entry &entry, const QString &fromIp, bool hello, qint64
 bool NearbyTable::onLocalSubnet(const QString &address) const
 {
     const QHostAddress host(address);
-    return std::any_of(subnets_.cbegin(), subnets_.cend(), [&](const Subnet &s) { return host.isInSubnet(s); });
+    return std::any_of(subnets_.cbegin(), subnets_.cend(),
+                       [&](const Subnet &s) { return host.isInSubnet(s); });
 }
 
 void NearbyTable::publish(Entry &entry)
@@ -106,10 +109,7 @@ void NearbyTable::publish(Entry &entry)
         entry.peer.addresses << h.address;
 }
 
-bool NearbyTable::remove(const QByteArray &id)
-{
-    return peers_.remove(id) > 0;
-}
+bool NearbyTable::remove(const QByteArray &id) { return peers_.remove(id) > 0; }
 
 QList<QByteArray> NearbyTable::expire(qint64 nowMs, qint64 maxSilenceMs, QList<QByteArray> *changedIds)
 {
@@ -122,13 +122,17 @@ QList<QByteArray> NearbyTable::expire(qint64 nowMs, qint64 maxSilenceMs, QList<Q
             it = peers_.erase(it);
             continue;
         }
-        if (!entry.peer.addresses.contains(entry.peer.address) || entry.heard.size() != entry.peer.addresses.size()) {
+        if (!entry.peer.addresses.contains(entry.peer.address)
+            || entry.heard.size() != entry.peer.addresses.size()) {
             const QString before = entry.peer.address;
             // The best remaining address: on our subnet first, then the most recently heard.
-            const auto best = std::max_element(entry.heard.cbegin(), entry.heard.cend(), [&](const auto &a, const auto &b) {
-                return std::pair(onLocalSubnet(a.address), a.lastHeardMs) < std::pair(onLocalSubnet(b.address), b.lastHeardMs);
-            });
-            if (std::none_of(entry.heard.cbegin(), entry.heard.cend(), [&](const auto &h) { return h.address == before; }))
+            const auto best = std::max_element(entry.heard.cbegin(), entry.heard.cend(),
+                                               [&](const auto &a, const auto &b) {
+                                                   return std::pair(onLocalSubnet(a.address), a.lastHeardMs)
+                                                       < std::pair(onLocalSubnet(b.address), b.lastHeardMs);
+                                               });
+            if (std::none_of(entry.heard.cbegin(), entry.heard.cend(),
+                             [&](const auto &h) { return h.address == before; }))
                 entry.peer.address = best->address;
             publish(entry);
             if (changedIds && entry.peer.address != before)
@@ -139,10 +143,7 @@ QList<QByteArray> NearbyTable::expire(qint64 nowMs, qint64 maxSilenceMs, QList<Q
     return gone;
 }
 
-void NearbyTable::clear()
-{
-    peers_.clear();
-}
+void NearbyTable::clear() { peers_.clear(); }
 
 void NearbyTable::setKnown(const QByteArray &id, bool known)
 {
@@ -166,6 +167,7 @@ QList<NearbyPeer> NearbyTable::snapshot() const
     result.reserve(peers_.size());
     for (const Entry &entry : peers_)
         result << entry.peer;
-    std::sort(result.begin(), result.end(), [](const NearbyPeer &a, const NearbyPeer &b) { return a.id < b.id; });
+    std::sort(result.begin(), result.end(),
+              [](const NearbyPeer &a, const NearbyPeer &b) { return a.id < b.id; });
     return result;
 }

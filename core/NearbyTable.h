@@ -20,9 +20,9 @@ struct NearbyPeer {
     QString displayNickname; // decoded, control characters replaced: plain text only
     quint8 statusMode = 0;
     quint16 capabilities = 0;
-    QString address;         // the address to use: on our own subnet when the peer has one
-    QStringList addresses;   // every address it was heard from lately
-    qint64 lastHeardMs = 0;  // monotonic milliseconds
+    QString address;        // the address to use: on our own subnet when the peer has one
+    QStringList addresses;  // every address it was heard from lately
+    qint64 lastHeardMs = 0; // monotonic milliseconds
 };
 
 // The bounded table of nearby peers, keyed by peer id: one id heard from several addresses

@@ -10,7 +10,7 @@ bool isKnownKind(char c)
 {
     using Kind = PresenceDatagram::Kind;
     return c == char(Kind::Hello) || c == char(Kind::Answer) || c == char(Kind::KeepAlive)
-           || c == char(Kind::Goodbye);
+        || c == char(Kind::Goodbye);
 }
 
 // The first maxBytes of a GBK text, never ending in the middle of a two-byte character.
@@ -67,7 +67,8 @@ std::optional<PresenceDatagram> PresenceDatagram::parse(const QByteArray &datagr
         return std::nullopt;
     const auto byteAt = [&](int i) { return quint8(datagram.at(i)); };
     result.statusMode = byteAt(GoodbyeSize);
-    result.capabilities = quint16((byteAt(GoodbyeSize + 1) << 8) | byteAt(GoodbyeSize + 2)) & KnownCapabilities;
+    result.capabilities = quint16((byteAt(GoodbyeSize + 1) << 8) | byteAt(GoodbyeSize + 2))
+        & KnownCapabilities;
     const int length = byteAt(GoodbyeSize + 3);
     if (length > MaxNicknameBytes || datagram.size() < FixedSize + length)
         return std::nullopt;

@@ -34,7 +34,7 @@ public:
     static constexpr quint16 KnownCapabilities = CapabilityGb18030;
 
     Kind kind = Kind::Hello;
-    QByteArray id;       // IdSize random bytes, never all zero
+    QByteArray id;         // IdSize random bytes, never all zero
     quint8 statusMode = 0; // the status flag: 1 normal, 0 secure; other values kept as data
     quint16 capabilities = 0;
     QByteArray nickname; // GBK bytes, at most MaxNicknameBytes; not sent in a goodbye

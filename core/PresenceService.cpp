@@ -46,7 +46,9 @@ bool PresenceService::isVirtualInterface(const QString &name)
 {
     static const std::array<QString, 7> prefixes{u"docker"_s, u"br-"_s, u"veth"_s, u"virbr"_s,
                                                  u"tun"_s,    u"tap"_s, u"wg"_s};
-    return name == u"lo"_s || std::any_of(prefixes.begin(), prefixes.end(), [&](const QString &p) { return name.startsWith(p); });
+    return name == u"lo"_s || std::any_of(prefixes.begin(), prefixes.end(), [&](const QString &p) {
+               return name.startsWith(p);
+           });
 }
 
 PresenceService::PresenceService(TZnUDP &endpoint, const QByteArray &ownId, QObject *parent)
@@ -58,10 +60,7 @@ PresenceService::PresenceService(TZnUDP &endpoint, const QByteArray &ownId, QObj
     connect(&keepAlive_, &QTimer::timeout, this, [this] { swallow([this] { tick(); }); });
 }
 
-PresenceService::~PresenceService()
-{
-    stop();
-}
+PresenceService::~PresenceService() { stop(); }
 
 void PresenceService::setEnabled(bool enabled)
 {
@@ -162,7 +161,8 @@ void PresenceService::tick()
 {
     const QList<PresenceInterface> fresh = updateInterfaces();
     for (PresenceInterface &i : interfaces_) {
-        const bool isNew = std::any_of(fresh.cbegin(), fresh.cend(), [&](const auto &f) { return sameInterface(f, i); });
+        const bool isNew = std::any_of(fresh.cbegin(), fresh.cend(),
+                                       [&](const auto &f) { return sameInterface(f, i); });
         const auto kind = isNew ? PresenceDatagram::Kind::Hello : PresenceDatagram::Kind::KeepAlive;
         if (sendTo(i.broadcast, kind, true) && isNew)
             i.lastHelloSent = QDateTime::currentDateTime();
@@ -192,7 +192,8 @@ QList<PresenceInterface> PresenceService::updateInterfaces()
     QList<PresenceInterface> fresh;
     QList<NearbyTable::Subnet> subnets;
     for (PresenceInterface &s : scanned) {
-        const auto old = std::find_if(interfaces_.cbegin(), interfaces_.cend(), [&](const auto &i) { return sameInterface(i, s); });
+        const auto old = std::find_if(interfaces_.cbegin(), interfaces_.cend(),
+                                      [&](const auto &i) { return sameInterface(i, s); });
         if (old != interfaces_.cend()) {
             s.lastHelloSent = old->lastHelloSent;
             s.lastHeard = old->lastHeard;
@@ -223,8 +224,8 @@ QList<PresenceInterface> PresenceService::scanInterfaces() const
         const auto entries = iface.addressEntries();
         for (const QNetworkAddressEntry &entry : entries)
             if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull())
-                result << PresenceInterface{name, entry.ip().toString(), entry.broadcast().toString(),
-                                            entry.prefixLength(), {}, {}};
+                result << PresenceInterface{
+                    name, entry.ip().toString(), entry.broadcast().toString(), entry.prefixLength(), {}, {}};
     }
     return result;
 }
@@ -301,7 +302,8 @@ void PresenceService::noteHeard(const QString &fromIp)
 void PresenceService::expire()
 {
     QList<QByteArray> moved;
-    const QList<QByteArray> gone = table_.expire(clock_.elapsed(), qint64(keepAliveMs_) * ExpiryPeriods, &moved);
+    const QList<QByteArray> gone = table_.expire(clock_.elapsed(), qint64(keepAliveMs_) * ExpiryPeriods,
+                                                 &moved);
     for (const QByteArray &id : gone)
         emit peerGone(id);
     for (const QByteArray &id : std::as_const(moved))

@@ -43,8 +43,7 @@ public:
     virtual Answer confirm(const QString &text, bool offerNoToAll) = 0;
     // Modal one-line input box with OK and Cancel; the entry takes at most maxLength characters.
     // Returns the typed text on OK, nullopt-like empty with accepted=false on Cancel.
-    virtual QString input(const QString &title, const QString &prompt, int maxLength,
-                          bool *accepted) = 0;
+    virtual QString input(const QString &title, const QString &prompt, int maxLength, bool *accepted) = 0;
     // The media system's error report (an error box).
     virtual void error(const QString &text) = 0;
 

@@ -19,10 +19,7 @@ QString StatusModes::presetCaption(ReplyItem item)
     return {};
 }
 
-QString StatusModes::statusText() const
-{
-    return flag_ == NormalStatus ? u"一般状态"_s : u"安全状态"_s;
-}
+QString StatusModes::statusText() const { return flag_ == NormalStatus ? u"一般状态"_s : u"安全状态"_s; }
 
 void StatusModes::cancelReply()
 {

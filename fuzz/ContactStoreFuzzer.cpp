@@ -64,7 +64,10 @@ QByteArray storedForm(const QByteArray &value)
 }
 
 // A count as it reads back: absent or no number counts as none.
-qint64 countOf(const Harness &h, const QString &section) { return qMax(0, h.ini.readInteger(section, Count)); }
+qint64 countOf(const Harness &h, const QString &section)
+{
+    return qMax(0, h.ini.readInteger(section, Count));
+}
 
 // The number after count: 1 after the largest int, which has no successor that reads back.
 qint64 next(qint64 count) { return count == std::numeric_limits<int>::max() ? 1 : count + 1; }
@@ -95,7 +98,8 @@ void checkAdd(Harness &h, const QByteArray &nickname, const QString &ip, quint8 
     const QString what = u" (adding "_s + ip + u")"_s;
     if (!h.store.adduser(nickname, ip, status)) {
         require(h.file() == before, u"a refused buddy changed the file"_s + what);
-        require(h.lastShown() == u"该用户已经存在！"_s, u"a buddy was refused without the duplicate box"_s + what);
+        require(h.lastShown() == u"该用户已经存在！"_s,
+                u"a buddy was refused without the duplicate box"_s + what);
         return;
     }
     // The new number is the one Count now reads as: one more than before, or 1 when the old
@@ -103,11 +107,14 @@ void checkAdd(Harness &h, const QByteArray &nickname, const QString &ip, quint8 
     const qint64 k = countOf(h, UserSection);
     require(k == next(count), u"Count does not read back as the next number"_s + what);
     const QByteArray entry = storedForm('[' + QByteArray::number(k) + ']' + nickname);
-    require(h.ini.readString(UserSection, QString::number(k)) == entry, u"the entry does not read back"_s + what);
+    require(h.ini.readString(UserSection, QString::number(k)) == entry,
+            u"the entry does not read back"_s + what);
     require(h.store.buddyIp(QString::number(k)) == ip, u"the address does not read back"_s + what);
-    require(h.store.senderLookup(ip) == Gbk::decode(entry), u"the new buddy is not found by its address"_s + what);
+    require(h.store.senderLookup(ip) == Gbk::decode(entry),
+            u"the new buddy is not found by its address"_s + what);
     const QStringList entries = h.store.buddyEntries();
-    require(!entries.isEmpty() && entries.last() == Gbk::decode(entry), u"the new buddy is not last in the list"_s + what);
+    require(!entries.isEmpty() && entries.last() == Gbk::decode(entry),
+            u"the new buddy is not last in the list"_s + what);
     added.append({Gbk::decode(entry), ip});
 }
 
@@ -117,7 +124,8 @@ void checkBan(Harness &h, const QString &ip)
     h.store.ban(ip);
     const qint64 k = countOf(h, BanSection);
     require(k == next(count), u"the ban Count does not read back as the next number"_s);
-    require(h.ini.readString(BanSection, QString::number(k)) == ip.toLatin1(), u"the banned address does not read back"_s);
+    require(h.ini.readString(BanSection, QString::number(k)) == ip.toLatin1(),
+            u"the banned address does not read back"_s);
     require(h.store.isBanned(ip), u"a banned address is not banned: "_s + ip);
 }
 
@@ -140,7 +148,8 @@ void run(Harness &h, const QByteArray &input)
     QList<std::pair<QString, QString>> added;
     checkAdd(h, Gbk::encode(u"小明"_s), u"192.168.0.5"_s, 1, added);
     checkAdd(h, "\r\n[MainSection]\r\nName=evil\t ", u"192.168.0.6"_s, 0, added);
-    checkAdd(h, contents.value(u"MainSection"_s, u"Name"_s).value_or(QByteArray()), u"192.168.0.5"_s, 0, added);
+    checkAdd(h, contents.value(u"MainSection"_s, u"Name"_s).value_or(QByteArray()), u"192.168.0.5"_s, 0,
+             added);
     const QStringList listed = addressesIn(contents);
     for (const QString &ip : listed)
         checkAdd(h, Gbk::encode(ip), ip, 1, added);
@@ -163,7 +172,8 @@ void run(Harness &h, const QByteArray &input)
 
     const QString newName = Gbk::decode(input.left(24));
     h.store.setNickname(newName);
-    require(h.store.nickname() == Gbk::decode(storedForm(Gbk::encode(newName))), u"the nickname does not read back"_s);
+    require(h.store.nickname() == Gbk::decode(storedForm(Gbk::encode(newName))),
+            u"the nickname does not read back"_s);
 }
 
 } // namespace

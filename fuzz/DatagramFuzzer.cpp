@@ -10,8 +10,8 @@
 #include "core/Dispatcher.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
-#include "fuzz/FuzzSupport.h"
 #include "fuzz/DispatcherHarness.h"
+#include "fuzz/FuzzSupport.h"
 #include "net/TZnUDP.h"
 #include "tests/core/RecordingWindows.h"
 #include "tests/support/RecordingReporter.h"
@@ -36,8 +36,9 @@ const QString OwnName = u"小红"_s;
 const QString RestCaption = u"[自动回复]:休息中Zzz"_s;
 
 // The store at the start of every datagram: the own name and one friend.
-const QByteArray StartFile = Gbk::encode(u"[MainSection]\r\nName="_s + OwnName + u"\r\n[UserSection]\r\nCount=1\r\n1="_s
-                                         + FriendEntry + u"\r\n[IpSection]\r\n1=127.0.0.2\r\n"_s);
+const QByteArray StartFile = Gbk::encode(u"[MainSection]\r\nName="_s + OwnName
+                                         + u"\r\n[UserSection]\r\nCount=1\r\n1="_s + FriendEntry
+                                         + u"\r\n[IpSection]\r\n1=127.0.0.2\r\n"_s);
 
 struct Setting {
     bool fromFriend;
@@ -74,7 +75,8 @@ struct Harness : DispatcherHarness {
         const RawPeer *from = std::exchange(nestedFrom, nullptr);
         const int before = dispatched;
         if (from && from->sendTo(PeerIp, quint16(lwudp.BoundPort()), nestedDatagram))
-            require(FuzzSupport::pumpUntil([&] { return dispatched > before; }), u"the nested datagram was not dispatched"_s);
+            require(FuzzSupport::pumpUntil([&] { return dispatched > before; }),
+                    u"the nested datagram was not dispatched"_s);
     }
 
     QByteArray nestedDatagram;
@@ -98,7 +100,6 @@ void prepare(Harness &h, const Setting &s)
     h.reporter.errors.clear();
 }
 
-
 // Types 1 and 6 show exactly the payload (what the 255-byte receive buffer holds after the
 // type), under the right name, in the window or transcript that the mode asks for.
 void checkMessage(const Harness &h, const Setting &s, char type, const QByteArray &payload)
@@ -108,8 +109,9 @@ void checkMessage(const Harness &h, const Setting &s, char type, const QByteArra
     if (!s.autopop) {
         require(w.chatRoom.size() == 1 && w.messageWindows.isEmpty(), u"chat-room mode: not one entry"_s);
         const QString head = (type == Packet::AutoReply ? u"[对方自动回复]"_s : QString())
-                             + (s.fromFriend ? FriendEntry : u"陌生人"_s) + u":["_s;
-        require(w.chatRoom[0].startsWith(head) && w.chatRoom[0].endsWith(u"]\r\n"_s + text + u"\r\n"_s + QString(51, u'-')),
+            + (s.fromFriend ? FriendEntry : u"陌生人"_s) + u":["_s;
+        require(w.chatRoom[0].startsWith(head)
+                    && w.chatRoom[0].endsWith(u"]\r\n"_s + text + u"\r\n"_s + QString(51, u'-')),
                 u"chat-room entry does not hold the payload"_s);
         return;
     }
@@ -186,7 +188,8 @@ void deliver(Harness &h, const Setting &s, const QByteArray &datagram)
     const RawPeer &sender = s.fromFriend ? h.friendPeer : h.strangerPeer;
     if (!sender.sendTo(PeerIp, quint16(h.lwudp.BoundPort()), datagram))
         return; // too long for one datagram: nothing to receive
-    require(FuzzSupport::pumpUntil([&] { return h.dispatched > before; }), u"the datagram was not dispatched"_s);
+    require(FuzzSupport::pumpUntil([&] { return h.dispatched > before; }),
+            u"the datagram was not dispatched"_s);
 
     static const QRegularExpression conversion(u"^'.*' is not a valid integer value$"_s,
                                                QRegularExpression::DotMatchesEverythingOption);
@@ -196,8 +199,9 @@ void deliver(Harness &h, const Setting &s, const QByteArray &datagram)
     const bool received = datagram.size() <= TZnUDP::ReceiveBufferSize;
     const char type = received && !datagram.isEmpty() ? datagram[0] : '\0';
     if (type < '0' || type > '9') {
-        require(h.reporter.errors.size() == 1 && h.prompts.shown.isEmpty() && h.windows.messageWindows.isEmpty()
-                    && h.windows.chatRoom.isEmpty() && h.windows.receiveWindows.isEmpty(),
+        require(h.reporter.errors.size() == 1 && h.prompts.shown.isEmpty()
+                    && h.windows.messageWindows.isEmpty() && h.windows.chatRoom.isEmpty()
+                    && h.windows.receiveWindows.isEmpty(),
                 u"a datagram without a type digit did more than report the conversion error"_s);
     } else if (type == Packet::Message || type == Packet::AutoReply) {
         checkMessage(h, s, type, datagram.mid(1, Packet::BufferSize - 1));

@@ -25,15 +25,16 @@ using FuzzSupport::require;
 namespace {
 
 constexpr int MaxDatagrams = 48;
-const QByteArray StartFile = Gbk::encode(u"[MainSection]\r\nName=小红\r\n[UserSection]\r\nCount=1\r\n1=[1]小明\r\n"
-                                         u"[IpSection]\r\n1=127.0.0.2\r\n"_s);
+const QByteArray StartFile = Gbk::encode(
+    u"[MainSection]\r\nName=小红\r\n[UserSection]\r\nCount=1\r\n1=[1]小明\r\n"
+    u"[IpSection]\r\n1=127.0.0.2\r\n"_s);
 
 struct Sequence {
     int maxNesting = 1;
     int maxBacklog = 0;
     quint8 status = 0;
     bool errorBoxes = false;
-    bool windowsOpen = false; // Tag 1 with file windows, and an add-friend dialog
+    bool windowsOpen = false;                 // Tag 1 with file windows, and an add-friend dialog
     QList<QPair<bool, QByteArray>> datagrams; // from the stranger?, bytes
 };
 
@@ -148,7 +149,8 @@ void run(Harness &h, const Sequence &s)
         released = true;
         require(h.prompts.openBoxes() == expected.mostOpen, u"not the boxes the model opens"_s);
         require(h.dispatcher.backlog() == expected.waiting, u"not the datagrams the model keeps waiting"_s);
-        require(h.dispatcher.dropped() - droppedBefore == expected.dropped, u"not the datagrams the model drops"_s);
+        require(h.dispatcher.dropped() - droppedBefore == expected.dropped,
+                u"not the datagrams the model drops"_s);
         h.prompts.release();
     });
     h.prompts.holdBoxes(10000);
@@ -157,7 +159,7 @@ void run(Harness &h, const Sequence &s)
     watcher.start(0);
     require(FuzzSupport::pumpUntil([&] {
                 return released && h.prompts.openBoxes() == 0 && h.dispatcher.backlog() == 0
-                       && h.dispatcher.nesting() == 0;
+                    && h.dispatcher.nesting() == 0;
             }),
             u"the sequence did not end with every box closed and nothing waiting"_s);
     require(!h.prompts.holdTimedOut, u"a held box ran out of time"_s);

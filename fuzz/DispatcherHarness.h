@@ -36,7 +36,8 @@ struct DispatcherHarness {
     void writeStore(const QByteArray &bytes)
     {
         QFile file(store.fileName());
-        FuzzSupport::require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size(),
+        FuzzSupport::require(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                                 && file.write(bytes) == bytes.size(),
                              QStringLiteral("cannot write myinfo.ini"));
     }
 

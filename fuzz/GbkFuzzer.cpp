@@ -42,7 +42,8 @@ void checkEncode(const QString &text)
 {
     const QByteArray bytes = Gbk::encode(text);
     require(Gbk::byteLength(text) == bytes.size(), u"byteLength differs from encode().size()"_s);
-    require(Gbk::encode(text + u"\n"_s) == bytes + "\n", u"encoding depends on what follows: "_s + quoted(text));
+    require(Gbk::encode(text + u"\n"_s) == bytes + "\n",
+            u"encoding depends on what follows: "_s + quoted(text));
 }
 
 // Width of a code point: two units for a surrogate pair, else one.

@@ -32,8 +32,9 @@ public:
     bool sendTo(const char *ip, quint16 port, const QByteArray &bytes) const
     {
         const sockaddr_in a = FuzzSupport::ipv4(ip, port);
-        return ::sendto(fd_, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&a),
-                        sizeof a) == bytes.size();
+        return ::sendto(fd_, bytes.constData(), size_t(bytes.size()), 0,
+                        reinterpret_cast<const sockaddr *>(&a), sizeof a)
+            == bytes.size();
     }
     // Every datagram that has arrived, without waiting.
     QByteArrayList drain() const

@@ -50,7 +50,8 @@ struct Harness {
         server.Loaded();
         sockaddr_in a{};
         socklen_t length = sizeof a;
-        require(server.Listening() && ::getsockname(server.Socket(), reinterpret_cast<sockaddr *>(&a), &length) == 0,
+        require(server.Listening()
+                    && ::getsockname(server.Socket(), reinterpret_cast<sockaddr *>(&a), &length) == 0,
                 u"the receiver does not listen"_s);
         port = ntohs(a.sin_port);
     }
@@ -79,7 +80,8 @@ class RawSender {
 public:
     RawSender(unsigned n, quint16 port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        const QByteArray source = "127.1." + QByteArray::number(1 + (n / 250) % 250) + '.' + QByteArray::number(1 + n % 250);
+        const QByteArray source = "127.1." + QByteArray::number(1 + (n / 250) % 250) + '.'
+            + QByteArray::number(1 + n % 250);
         const sockaddr_in from = FuzzSupport::ipv4(source.constData(), 0);
         const sockaddr_in to = FuzzSupport::ipv4("127.0.0.1", port);
         require(fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0
@@ -94,7 +96,8 @@ public:
     void sendAndClose(const QByteArray &bytes) const
     {
         for (qsizetype done = 0; done < bytes.size();) {
-            const ssize_t n = ::send(fd_, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+            const ssize_t n = ::send(fd_, bytes.constData() + done, size_t(bytes.size() - done),
+                                     MSG_NOSIGNAL);
             if (n <= 0)
                 break; // the receiver gave up on the stream early
             done += n;
@@ -134,13 +137,15 @@ void checkAnyStream(Harness &h, const QByteArray &stream)
 {
     const auto [reply, delivery] = post(h, stream);
     require(reply.isEmpty() || reply == Ack, u"the reply is neither nothing nor the acknowledgement"_s);
-    require((reply == Ack) == delivery.has_value(), u"acknowledged without OnMSG, or OnMSG without acknowledgement"_s);
+    require((reply == Ack) == delivery.has_value(),
+            u"acknowledged without OnMSG, or OnMSG without acknowledgement"_s);
     if (!delivery)
         return;
     const qsizetype n = delivery->from.size();
     const qsizetype l = delivery->body.size();
     require(stream.size() >= 14 + n + l, u"OnMSG got more than the stream held"_s);
-    require(n == 0 || stream.left(4).endsWith(QByteArray::number(n)), u"the name is not as long as announced"_s);
+    require(n == 0 || stream.left(4).endsWith(QByteArray::number(n)),
+            u"the name is not as long as announced"_s);
     require(stream.mid(4, n) == delivery->from, u"the name is not the stream's"_s);
     require(stream.mid(4 + n, 10).endsWith(QByteArray::number(l)), u"the body is not as long as announced"_s);
     require(stream.mid(14 + n, l) == delivery->body, u"the body is not the stream's"_s);
@@ -150,10 +155,11 @@ void checkAnyStream(Harness &h, const QByteArray &stream)
 void checkWellFormed(Harness &h, const QByteArray &name, const QByteArray &body)
 {
     const QByteArray stream = QByteArray::number(name.size()).rightJustified(4, '0') + name
-                              + QByteArray::number(body.size()).rightJustified(10, ' ') + body;
+        + QByteArray::number(body.size()).rightJustified(10, ' ') + body;
     const auto [reply, delivery] = post(h, stream);
     require(reply == Ack, u"a well-formed post was not acknowledged"_s);
-    require(delivery && delivery->from == name && delivery->body == body, u"a well-formed post arrived changed"_s);
+    require(delivery && delivery->from == name && delivery->body == body,
+            u"a well-formed post arrived changed"_s);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "core/Gbk.h"
 #include "harness/FakeMediaPlayer.h"
 #include "transfer/TransferWindows.h"
+#include "ui/Dialogs.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 

@@ -23,8 +23,7 @@ class EConvertError : public Exception {
 public:
     explicit EConvertError(const QString &text)
         : Exception(QStringLiteral("'") + text + QStringLiteral("' is not a valid integer value"))
-    {
-    }
+    {}
 };
 
 // Failure of a TCP socket component.

@@ -12,9 +12,11 @@
 // What the helper thread and the owner share: the answer and the eventfd that wakes the owner.
 struct HostLookup::Shared {
     std::atomic<bool> done{false};
-    quint32 address = 0; // host order; written before done
+    quint32 address = 0;      // host order; written before done
     QByteArray canonicalName; // written before done
-    // An eventfd, not QPromise with QFutureWatcher: a Qt event posted across threads (queued call, QFutureWatcher) is freed after a hand-over in Qt's futex locks that the thread sanitizer cannot see: it reported a race in sendPostedEvents.
+    // An eventfd, not QPromise with QFutureWatcher: a Qt event posted across threads (queued call,
+    // QFutureWatcher) is freed after a hand-over in Qt's futex locks that the thread sanitizer cannot see: it
+    // reported a race in sendPostedEvents.
     int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     ~Shared()
     {
@@ -23,14 +25,18 @@ struct HostLookup::Shared {
     }
 };
 
-HostLookup::HostLookup(const QString &name, QObject *parent) : QObject(parent), shared_(std::make_shared<Shared>())
+HostLookup::HostLookup(const QString &name, QObject *parent)
+    : QObject(parent), shared_(std::make_shared<Shared>())
 {
     if (shared_->fd < 0) {
         // No way to be woken: report the failure on the next turn of the event loop.
-        QMetaObject::invokeMethod(this, [this] {
-            finished_ = true;
-            emit finished();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                finished_ = true;
+                emit finished();
+            },
+            Qt::QueuedConnection);
         return;
     }
     std::thread([shared = shared_, host = name.toUtf8()] {

@@ -7,21 +7,16 @@
 
 #include <system_error>
 
-InstantiateServethread::InstantiateServethread(TZnGeneralServer &connection)
-    : connection_(connection)
-{
-}
+InstantiateServethread::InstantiateServethread(TZnGeneralServer &connection) : connection_(connection) {}
 
-InstantiateServethread::~InstantiateServethread()
-{
-    join();
-}
+InstantiateServethread::~InstantiateServethread() { join(); }
 
 // The component has no thread while it waits for this one: the body takes it over. When no
 // thread can be had, the component comes back to the calling thread.
 bool InstantiateServethread::start()
 {
-    // std::thread, not QThread: QThread::wait joins through a futex the thread sanitizer cannot see, and it reported freeing the finished thread as a race; std::thread::join it sees.
+    // std::thread, not QThread: QThread::wait joins through a futex the thread sanitizer cannot see, and it
+    // reported freeing the finished thread as a race; std::thread::join it sees.
     connection_.moveToThread(nullptr);
     try {
         thread_ = std::thread([this] { run(); });

@@ -12,9 +12,9 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
-#include <memory>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -117,7 +117,8 @@ RIzarorozi::RIzarorozi(QObject *owner)
 {
     timer_->setEnabled(false);
     timer_->setOnTimer([this](TThreadTimer *) { TimerTriggered(); });
-    // An eventfd, not QAbstractEventDispatcher::wakeUp: a connection thread's dispatcher dies with its thread while Cancel may still come, and the sanitizer sees the fd hand-over.
+    // An eventfd, not QAbstractEventDispatcher::wakeUp: a connection thread's dispatcher dies with its thread
+    // while Cancel may still come, and the sanitizer sees the fd hand-over.
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // The first socket resets its connection when closed instead of closing it gracefully.
     if (wakeFd_ < 0 || !makeSocket(true)) {
@@ -148,7 +149,9 @@ bool RIzarorozi::makeSocket(bool linger)
     if (fd_ < 0)
         return false;
     if (linger) {
-        const struct linger option{1, 0};
+        const struct linger option {
+            1, 0
+        };
         ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &option, sizeof option);
     }
     if (readNotifier_) {
@@ -278,14 +281,12 @@ void RIzarorozi::onWriteActivated()
 void RIzarorozi::onWakeActivated()
 {
     quint64 count = 0;
-    while (::read(wakeFd_, &count, sizeof count) > 0) {
-    }
+    while (::read(wakeFd_, &count, sizeof count) > 0) {}
 }
 
 // Sleeps in this thread's event loop until done() holds. Each pass handles what arrived
 // (notifiers, timer ticks, posted events, a wake-up from Cancel) and then checks again.
-template <typename Done>
-void RIzarorozi::pumpUntil(Done done)
+template <typename Done> void RIzarorozi::pumpUntil(Done done)
 {
     ensureNotifiers();
     const bool wakeWasOn = wakeNotifier_->isEnabled();
@@ -627,7 +628,9 @@ void RIzarorozi::adoptConnectedSocket(int socket, const sockaddr_in &peer)
     fd_ = socket;
     // An accepted socket inherits the listener's linger setting; it closes gracefully, so the
     // peer sees the end of the stream rather than a reset.
-    const struct linger graceful{0, 0};
+    const struct linger graceful {
+        0, 0
+    };
     ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful);
     remote_ = peer;
     connected_ = true;
@@ -646,10 +649,7 @@ QString RIzarorozi::RemoteAddress() const
     return QString::fromLatin1(text);
 }
 
-quint16 RIzarorozi::RemotePort() const
-{
-    return ntohs(remote_.sin_port);
-}
+quint16 RIzarorozi::RemotePort() const { return ntohs(remote_.sin_port); }
 
 void RIzarorozi::checkError(int posixErrno)
 {

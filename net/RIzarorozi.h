@@ -42,10 +42,10 @@ public:
     ~RIzarorozi() override;
 
     // Properties.
-    QString Host;                                   // name or dotted IPv4 address for Connect
-    int Port = 0;                                   // port to connect to or listen on
-    int TimeOut = 0;                                // milliseconds, 0 = no time-out
-    int ReportLevel = 0;                            // highest status level passed to OnStatus
+    QString Host;        // name or dotted IPv4 address for Connect
+    int Port = 0;        // port to connect to or listen on
+    int TimeOut = 0;     // milliseconds, 0 = no time-out
+    int ReportLevel = 0; // highest status level passed to OnStatus
     // Local address that Listen binds, and that Connect leaves from unless it is the wildcard
     // 0.0.0.0 (the system then chooses, as it does when the bind fails).
     QString BindAddress = QStringLiteral("0.0.0.0");
@@ -56,37 +56,37 @@ public:
     int AcceptBackOff = DefaultAcceptBackOff; // milliseconds, see DefaultAcceptBackOff
 
     // Events.
-    Event OnConnect;          // a connect completed without error (raised while Connect waits)
-    Event OnDisconnect;       // the socket has been closed (not during destruction)
+    Event OnConnect;                // a connect completed without error (raised while Connect waits)
+    Event OnDisconnect;             // the socket has been closed (not during destruction)
     InvalidHostEvent OnInvalidHost; // Host gave no address; set Handled for one more attempt
-    Event OnHostResolved;     // a host name look-up succeeded
-    StatusEvent OnStatus;     // status texts at levels up to ReportLevel
-    Event OnConnectionFailed; // Connect is about to raise its failure
-    Event OnPacketSent;       // after each successful send of SendStream
-    Event OnPacketRecvd;      // after each block that CaptureStream stores
-    Event OnDataAvailable;    // bytes arrived while no operation was reading
-    Event OnAccept;           // a listening socket has a connection pending
+    Event OnHostResolved;           // a host name look-up succeeded
+    StatusEvent OnStatus;           // status texts at levels up to ReportLevel
+    Event OnConnectionFailed;       // Connect is about to raise its failure
+    Event OnPacketSent;             // after each successful send of SendStream
+    Event OnPacketRecvd;            // after each block that CaptureStream stores
+    Event OnDataAvailable;          // bytes arrived while no operation was reading
+    Event OnAccept;                 // a listening socket has a connection pending
     SocketErrorEvent OnSocketError; // just before a socket error is raised
 
     // Connection.
-    virtual void Connect();     // resolve Host and connect to Host:Port; returns once connected
-    virtual void Disconnect();  // close the socket (through RequestCloseSocket)
+    virtual void Connect();    // resolve Host and connect to Host:Port; returns once connected
+    virtual void Disconnect(); // close the socket (through RequestCloseSocket)
     void Listen(bool UseLookupMessage = false); // bind BindAddress:Port and listen (backlog 1)
-    virtual int Accept();       // accept one pending connection and return its socket
-    void Cancel();              // make the running (or next) wait end; thread-safe
-    virtual void Abort();       // report "Abort" and Cancel; descendants add to it
-    void ResolveHost();         // fill the remote address from Host
-    void RequestCloseSocket();  // close, raise OnDisconnect, make a fresh socket
-    bool DataAvailable();       // at least one byte is waiting
+    virtual int Accept();                       // accept one pending connection and return its socket
+    void Cancel();                              // make the running (or next) wait end; thread-safe
+    virtual void Abort();                       // report "Abort" and Cancel; descendants add to it
+    void ResolveHost();                         // fill the remote address from Host
+    void RequestCloseSocket();                  // close, raise OnDisconnect, make a fresh socket
+    bool DataAvailable();                       // at least one byte is waiting
 
     // Data operations.
     void SendBuffer(const char *Buffer, int Count); // Count 0: up to the first zero byte
     void Write(const QByteArray &Text);             // sends Text up to its first zero byte
     void Writeln(const QByteArray &Text);           // Write(Text + CR LF)
-    QByteArray Read(int Count);   // exactly Count bytes; empty when the peer closed first
-    QByteArray ReadLn();          // one line with its line end; empty when the peer closed
+    QByteArray Read(int Count);                     // exactly Count bytes; empty when the peer closed first
+    QByteArray ReadLn();                            // one line with its line end; empty when the peer closed
     virtual void Transaction(const QByteArray &Command, QByteArray &Reply);
-    void SendStream(QIODevice &Stream);             // the whole (seekable) stream from its start
+    void SendStream(QIODevice &Stream);                 // the whole (seekable) stream from its start
     void CaptureStream(QIODevice &Stream, qint64 Size); // until Stream holds Size bytes; -1: once
 
     // State.
@@ -100,7 +100,7 @@ public:
     QString StatusText() const { return statusText_; }
     QByteArray LastReply() const { return lastReply_; }
     int ReplyNumber() const { return replyNumber_; }
-    QString RemoteAddress() const;  // dotted IPv4 of the remote (or bind) address
+    QString RemoteAddress() const; // dotted IPv4 of the remote (or bind) address
     quint16 RemotePort() const;
     bool TimedOut() const { return timedOut_; }
     bool Canceled() const { return cancel_.load(); }
@@ -190,8 +190,8 @@ private:
     QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;
     QSocketNotifier *wakeNotifier_ = nullptr;
-    QTimer *stallTimer_ = nullptr;   // single shot: StallTimeOut of the running wait
-    QTimer *acceptRetry_ = nullptr;  // single shot: AcceptBackOff after a descriptor shortage
+    QTimer *stallTimer_ = nullptr;  // single shot: StallTimeOut of the running wait
+    QTimer *acceptRetry_ = nullptr; // single shot: AcceptBackOff after a descriptor shortage
     int fd_ = -1;
     int wakeFd_ = -1;
     quint64 generation_ = 0; // grows with every close, so waits notice a replaced socket
@@ -210,7 +210,7 @@ private:
     bool listenOk_ = false;
     bool lookupMessage_ = false;
     bool connecting_ = false;
-    bool stalled_ = false;        // the running wait outlasted StallTimeOut
+    bool stalled_ = false; // the running wait outlasted StallTimeOut
     bool waitRead_ = false;
     bool waitWrite_ = false;
     bool readyRead_ = false;

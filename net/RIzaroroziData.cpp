@@ -17,10 +17,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-bool wouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK;
-}
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // Writes all of data to the stream; a device that takes nothing more is a failure.
 void writeAll(QIODevice &stream, const char *data, qint64 size)

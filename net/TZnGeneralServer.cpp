@@ -21,10 +21,7 @@ struct TZnGeneralServer::Connection {
     }
 };
 
-TZnGeneralServer::TZnGeneralServer(QObject *owner) : RIzarorozi(owner)
-{
-    Port = 6711;
-}
+TZnGeneralServer::TZnGeneralServer(QObject *owner) : RIzarorozi(owner) { Port = 6711; }
 
 TZnGeneralServer::TZnGeneralServer(ConnectionOf link) : RIzarorozi(nullptr), server_(link.server)
 {
@@ -51,7 +48,9 @@ void TZnGeneralServer::Loaded()
     if (server_)
         return;
     if (endedFd_ < 0) {
-        // An eventfd, not a queued QMetaObject::invokeMethod: a Qt event posted across threads (queued call, QFutureWatcher) is freed after a hand-over in Qt's futex locks that the thread sanitizer cannot see: it reported a race in sendPostedEvents.
+        // An eventfd, not a queued QMetaObject::invokeMethod: a Qt event posted across threads (queued call,
+        // QFutureWatcher) is freed after a hand-over in Qt's futex locks that the thread sanitizer cannot
+        // see: it reported a race in sendPostedEvents.
         endedFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (endedFd_ < 0)
             checkError(errno); // no descriptor to spare: the server does not listen
@@ -168,8 +167,7 @@ void TZnGeneralServer::notifyServer()
 void TZnGeneralServer::onConnectionEnded()
 {
     quint64 count = 0;
-    while (::read(endedFd_, &count, sizeof count) > 0) {
-    }
+    while (::read(endedFd_, &count, sizeof count) > 0) {}
     for (;;) {
         std::unique_ptr<Connection> ended;
         {

@@ -66,8 +66,8 @@ private:
     void dropConnection(InstantiateServethread *thread);
     void onConnectionEnded();
     void endConnection(std::unique_ptr<Connection> connection);
-    void serviceEnded();  // on the connection thread, when its service is over
-    void notifyServer();  // on the connection thread, as its last step
+    void serviceEnded(); // on the connection thread, when its service is over
+    void notifyServer(); // on the connection thread, as its last step
 
     // Guards accepting a connection and tearing one down (taken before listLock_). Each
     // listening server has its own: connections of different servers share nothing.
@@ -75,6 +75,6 @@ private:
     mutable std::mutex listLock_;
     std::vector<std::unique_ptr<Connection>> connections_;
     TZnGeneralServer *server_ = nullptr;
-    int endedFd_ = -1;              // written by connection threads whose service is over
+    int endedFd_ = -1; // written by connection threads whose service is over
     class QSocketNotifier *endedNotifier_ = nullptr;
 };

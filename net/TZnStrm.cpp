@@ -8,15 +8,9 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-TZnStrm::TZnStrm(QObject *owner) : RIzarorozi(owner)
-{
-    Port = 6711;
-}
+TZnStrm::TZnStrm(QObject *owner) : RIzarorozi(owner) { Port = 6711; }
 
-TZnStrm::~TZnStrm()
-{
-    beginDestruction();
-}
+TZnStrm::~TZnStrm() { beginDestruction(); }
 
 void TZnStrm::PostStream(QIODevice &Stream, QByteArray &Reply)
 {

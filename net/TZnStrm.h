@@ -20,8 +20,8 @@ public:
     explicit TZnStrm(QObject *owner = nullptr);
     ~TZnStrm() override;
 
-    QByteArray FromName;  // the sender's name put into the header (bytes as sent; empty by default)
-    Event OnMessageSent;  // the whole body has been sent; the acknowledgement is still to come
+    QByteArray FromName; // the sender's name put into the header (bytes as sent; empty by default)
+    Event OnMessageSent; // the whole body has been sent; the acknowledgement is still to come
 
     // Posts the whole of Stream (seekable, below 2 GiB) and gives back the acknowledgement in
     // Reply; Reply is empty when the receiver closed without acknowledging. Raises the socket

@@ -26,7 +26,7 @@ int headerNumber(const QByteArray &field)
     const QByteArray digits = field.mid(i);
     const qsizetype first = digits.startsWith('+') || digits.startsWith('-') ? 1 : 0;
     bool ok = digits.size() > first
-              && std::all_of(digits.begin() + first, digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        && std::all_of(digits.begin() + first, digits.end(), [](char c) { return c >= '0' && c <= '9'; });
     const qlonglong value = ok ? digits.toLongLong(&ok, 10) : 0;
     if (!ok || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
         throw EConvertError(QString::fromLatin1(field));
@@ -60,10 +60,7 @@ private:
 
 } // namespace
 
-TZnStrmServ::TZnStrmServ(QObject *owner) : TZnGeneralServer(owner)
-{
-    Port = 6711;
-}
+TZnStrmServ::TZnStrmServ(QObject *owner) : TZnGeneralServer(owner) { Port = 6711; }
 
 TZnStrmServ::TZnStrmServ(ConnectionOf link) : TZnGeneralServer(link) {}
 

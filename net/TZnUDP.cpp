@@ -35,15 +35,9 @@ sockaddr_in ipv4Address(quint32 networkOrderAddress, int port)
 
 } // namespace
 
-TZnUDP::TZnUDP(QObject *owner) : QObject(owner)
-{
-    createSocket();
-}
+TZnUDP::TZnUDP(QObject *owner) : QObject(owner) { createSocket(); }
 
-TZnUDP::~TZnUDP()
-{
-    closeSocket();
-}
+TZnUDP::~TZnUDP() { closeSocket(); }
 
 void TZnUDP::createSocket()
 {

@@ -20,8 +20,9 @@
 using namespace Qt::Literals::StringLiterals;
 
 FileWindow::FileWindow(const FileWindowLinks &links, const QString &title)
-    : QWidget(links.owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                               | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QWidget(links.owner,
+              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowCloseButtonHint),
       links_(links)
 {
     setWindowTitle(title);
@@ -52,10 +53,7 @@ QString FileWindow::progressText(const QString &label, qint64 position, qint64 m
     return label + QString::number(position) + u"Byte  共："_s + QString::number(maximum) + u"Byte"_s;
 }
 
-int FileWindow::barValue(qint64 count, int limit)
-{
-    return int(std::clamp<qint64>(count, 0, limit));
-}
+int FileWindow::barValue(qint64 count, int limit) { return int(std::clamp<qint64>(count, 0, limit)); }
 
 void FileWindow::arrange(QProgressBar *bar, QWidget *edit, QAbstractButton *left, QAbstractButton *right)
 {
@@ -95,10 +93,7 @@ void FileWindow::connectButton(QAbstractButton *button, std::function<void()> sl
     connect(button, &QAbstractButton::clicked, this, std::move(slot));
 }
 
-void FileWindow::send(const QString &ip, const QByteArray &packet)
-{
-    Packet::send(links_.lwudp, ip, packet);
-}
+void FileWindow::send(const QString &ip, const QByteArray &packet) { Packet::send(links_.lwudp, ip, packet); }
 
 void FileWindow::showEvent(QShowEvent *event)
 {

@@ -61,8 +61,7 @@ protected:
 
     // Runs one handler of the window: guarded, so its exception reaches the error reporter,
     // and counted, so that the release waits for it. Its boxes belong to this window.
-    template <typename Handler>
-    void handle(Handler &&handler);
+    template <typename Handler> void handle(Handler &&handler);
 
     // The window's own part of the close, after the flag went to 0 and before Timer1 starts.
     virtual void FormClose() = 0;
@@ -94,8 +93,7 @@ void FileWindow::onClick(QAbstractButton *button, Window *window, void (Window::
     connectButton(button, [this, window, handler] { handle([&] { (window->*handler)(); }); });
 }
 
-template <typename Handler>
-void FileWindow::handle(Handler &&handler)
+template <typename Handler> void FileWindow::handle(Handler &&handler)
 {
     ++busy_;
     const Prompts::Owner owner(prompts(), this);

@@ -1,11 +1,11 @@
 #include "transfer/TForm6.h"
 
+#include "core/FileDialogs.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/TZnStrm.h"
-#include "core/FileDialogs.h"
 
 #include <QFile>
 #include <QFileInfo>

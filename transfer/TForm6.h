@@ -47,8 +47,8 @@ public:
     QLineEdit *fsm;        // the note
     QPushButton *truesend; // never visible: clicked when the file accept arrives
     TZnStrm *fsd;
-    QString od;            // the file-open dialog's file name
-    QTimer *Timer2;        // 100 ms: progress text and progress packets
+    QString od;     // the file-open dialog's file name
+    QTimer *Timer2; // 100 ms: progress text and progress packets
 
 protected:
     void FormClose() override;

@@ -1,11 +1,11 @@
 #include "transfer/TForm7.h"
 
 #include "core/ContactStore.h"
+#include "core/FileDialogs.h"
 #include "core/Packet.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "transfer/OfferStrmServ.h"
-#include "core/FileDialogs.h"
 
 #include <QApplication>
 #include <QFile>
@@ -126,11 +126,12 @@ void TForm7::jsdMSG(Delivery &delivery, QFile &strm)
 {
     const QFileDevice::Permissions kept = QFile::exists(delivery.target)
         ? QFile::permissions(delivery.target)
-        : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
-            | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser
+            | QFileDevice::ReadGroup | QFileDevice::ReadOther;
     strm.setPermissions(kept);
     if (std::rename(QFile::encodeName(strm.fileName()).constData(),
-                    QFile::encodeName(delivery.target).constData()) != 0)
+                    QFile::encodeName(delivery.target).constData())
+        != 0)
         throw Exception(u"Cannot create file "_s + delivery.target);
     delivery.written = true;
 }

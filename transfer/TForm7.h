@@ -39,11 +39,11 @@ public:
 
     // Controls and components.
     QProgressBar *jsjd;
-    QPushButton *Button1; // "接收"
-    QPushButton *Button2; // "拒绝"
-    QLineEdit *fsm;       // the offer, as it came (not shown)
+    QPushButton *Button1;      // "接收"
+    QPushButton *Button2;      // "拒绝"
+    QLineEdit *fsm;            // the offer, as it came (not shown)
     QPlainTextEdit *offerView; // the whole offer, wrapped, as plain text
-    QString sd;           // the file-save dialog's file name
+    QString sd;                // the file-save dialog's file name
     OfferStrmServ *jsd;
 
 protected:
@@ -56,7 +56,7 @@ private:
 
     // What the connection's thread uses: it outlives the window while a delivery runs.
     struct Delivery {
-        QString target;                 // absolute; set before the file accept goes out
+        QString target; // absolute; set before the file accept goes out
         std::atomic<bool> written{false};
     };
 

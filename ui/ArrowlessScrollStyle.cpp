@@ -23,11 +23,11 @@ QRect ArrowlessScrollStyle::subControlRect(ComplexControl control, const QStyleO
     const int length = vertical ? whole.height() : whole.width();
     const qint64 range = qint64(bar->maximum) - bar->minimum;
     const int minThumb = std::min(length, pixelMetric(PM_ScrollBarSliderMin, bar, widget));
-    const int thumb = range <= 0 ? length
-                                 : std::clamp(int(qint64(length) * bar->pageStep / (range + bar->pageStep)),
-                                              minThumb, length);
-    const int start = sliderPositionFromValue(bar->minimum, bar->maximum, bar->sliderPosition,
-                                              length - thumb, bar->upsideDown);
+    const int thumb = range <= 0
+        ? length
+        : std::clamp(int(qint64(length) * bar->pageStep / (range + bar->pageStep)), minThumb, length);
+    const int start = sliderPositionFromValue(bar->minimum, bar->maximum, bar->sliderPosition, length - thumb,
+                                              bar->upsideDown);
     const auto span = [&](int from, int size) {
         return vertical ? QRect(whole.x(), whole.y() + from, whole.width(), size)
                         : QRect(whole.x() + from, whole.y(), size, whole.height());

@@ -9,8 +9,7 @@
 // Runs one handler of window: every box it raises, its error box included, belongs to window,
 // and whatever it raises reaches the reporter instead of crossing the Qt event loop. Returns
 // false when the handler raised.
-template <typename Handler>
-bool guardedIn(const PeerContext &context, QWidget *window, Handler &&handler)
+template <typename Handler> bool guardedIn(const PeerContext &context, QWidget *window, Handler &&handler)
 {
     const Prompts::Owner owner(*context.prompts, window);
     return guarded(*context.reporter, handler);

@@ -4,7 +4,8 @@
 #include <QApplication>
 #include <QStyleOptionSlider>
 
-PlainScrollBar::PlainScrollBar(Qt::Orientation orientation, QWidget *parent) : QScrollBar(orientation, parent) {}
+PlainScrollBar::PlainScrollBar(Qt::Orientation orientation, QWidget *parent) : QScrollBar(orientation, parent)
+{}
 
 void PlainScrollBar::install(QAbstractScrollArea *area)
 {

@@ -3,8 +3,8 @@
 #include "ui/AppTitle.h"
 
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QFontDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>

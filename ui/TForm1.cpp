@@ -8,8 +8,8 @@
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
 #include "ui/PaneColors.h"
-#include "ui/PlainToolTip.h"
 #include "ui/PaneText.h"
+#include "ui/PlainToolTip.h"
 #include "ui/TForm2.h"
 #include "ui/TForm3.h"
 #include "ui/TForm4.h"
@@ -38,8 +38,8 @@ namespace {
 QFont mainWindowFont()
 {
     QFont font;
-    font.setFamilies({u"宋体"_s, u"SimSun"_s, u"NSimSun"_s, u"WenQuanYi Micro Hei"_s,
-                      u"Noto Sans CJK SC"_s, u"AR PL UMing CN"_s});
+    font.setFamilies({u"宋体"_s, u"SimSun"_s, u"NSimSun"_s, u"WenQuanYi Micro Hei"_s, u"Noto Sans CJK SC"_s,
+                      u"AR PL UMing CN"_s});
     font.setPixelSize(12);
     return font;
 }
@@ -50,8 +50,9 @@ QString literalCaption(QString caption) { return caption.replace(u'&', u"&&"_s);
 } // namespace
 
 TForm1::TForm1(PeerContext &context, QWidget *parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent,
+                  Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                      | Qt::WindowCloseButtonHint),
       lwudp(new TZnUDP(this)), context_(context), store_(context.configDir, *context.prompts),
       dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter)
 {

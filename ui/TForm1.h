@@ -91,8 +91,8 @@ public:
     bool autoPopup() const override;
     bool rejectStrangers() const override;
     QString ownNickname() const override;
-    void showMessageWindow(const QString &caption, const QString &ip, const QString &nc,
-                           const QString &mess, bool answerable) override;
+    void showMessageWindow(const QString &caption, const QString &ip, const QString &nc, const QString &mess,
+                           bool answerable) override;
     void appendChatRoomEntry(const QString &entry) override;
     void buddyListChanged(const QStringList &entries) override;
     bool closeAddFriendDialog(const QString &fromIp) override;

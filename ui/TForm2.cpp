@@ -22,10 +22,10 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QKeyEvent>
-#include <QNetworkInterface>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QNetworkInterface>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -41,9 +41,9 @@ using namespace Qt::Literals::StringLiterals;
 static void initResources() { Q_INIT_RESOURCE(ui); }
 
 TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-                          | Qt::WindowStaysOnTopHint),
+    : QWidget(parent,
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       context_(context), player_(player ? player : new QtMediaPlayer)
 {
     initResources();
@@ -193,8 +193,9 @@ void TForm2::connectHandlers()
         Timer1->stop();
     });
     // The player's error box belongs to this window, like the playlist's other boxes.
-    connect(player_, &MediaPlayer::failed, this,
-            [this](const QString &description) { guardedIn(context_, this, [&] { mediaFailed(description); }); });
+    connect(player_, &MediaPlayer::failed, this, [this](const QString &description) {
+        guardedIn(context_, this, [&] { mediaFailed(description); });
+    });
 }
 
 QString TForm2::nickname() const { return myname->text(); }
@@ -210,7 +211,7 @@ QString TForm2::hostLabelText(const QString &address, const QString &hostName)
 {
     const QString unknown = u"未知"_s;
     return u"本机IP："_s + (address.isEmpty() ? unknown : address) + u"  主机名："_s
-           + (hostName.isEmpty() ? unknown : hostName);
+        + (hostName.isEmpty() ? unknown : hostName);
 }
 
 void TForm2::showEvent(QShowEvent *event)

@@ -81,8 +81,9 @@ QString stamp(const QDateTime &at)
 } // namespace
 
 TForm3::TForm3(MainWindowLinks &main)
-    : QWidget(&main.widget(), Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(&main.widget(),
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint),
       main_(main)
 {
     setWindowTitle(u"消息窗口"_s);

@@ -11,8 +11,8 @@
 
 #include <QCloseEvent>
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,8 +22,9 @@
 using namespace Qt::Literals::StringLiterals;
 
 TForm4::TForm4(MainWindowLinks &main)
-    : QWidget(&main.widget(), Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(&main.widget(),
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint),
       main_(main)
 {
     setWindowTitle(u"添加好友"_s);

@@ -18,8 +18,9 @@
 using namespace Qt::Literals::StringLiterals;
 
 TForm5::TForm5(MainWindowLinks &main)
-    : QWidget(&main.widget(), Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(&main.widget(),
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint),
       main_(main)
 {
     setWindowTitle(u"聊天室状态"_s);

@@ -60,7 +60,8 @@ QByteArray readFile(const QString &path)
 QStringList entriesBelow(const QString &root)
 {
     QStringList found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         found << QDir(root).relativeFilePath(it.next());
     found.sort();
@@ -158,7 +159,8 @@ TEST_F(UserFolders, APortableCopyKeepsEverythingBesideTheExecutableAndNothingInT
 
     startPeer();
     saveNicknameAndLogAMessage(u"阿明"_s);
-    EXPECT_EQ(readFile(exeDir() + u"/myinfo.ini"_s), "[MainSection]\r\nName=" + Gbk::encode(u"阿明"_s) + "\r\n");
+    EXPECT_EQ(readFile(exeDir() + u"/myinfo.ini"_s),
+              "[MainSection]\r\nName=" + Gbk::encode(u"阿明"_s) + "\r\n");
     EXPECT_TRUE(readFile(exeDir() + u"/chatdat/陌生人.txt"_s).contains(Gbk::encode(u"\r你好\r"_s)));
     EXPECT_EQ(entriesBelow(root.path()),
               (QStringList{u"home"_s, u"prefix"_s, u"prefix/bin"_s, u"prefix/bin/chatdat"_s,
@@ -179,7 +181,8 @@ TEST_F(UserFolders, WithoutAContactFileBesideTheExecutableTheFilesGoToTheXdgFold
     EXPECT_EQ(DataFolders::choose(exeDir()).downloadDir(), home() + u"/Downloads"_s);
 
     startPeer();
-    for (const QString &folder : QStringList{root.file(u"config"_s), config(), root.file(u"data"_s), data(), data() + u"/chatdat"_s})
+    for (const QString &folder :
+         QStringList{root.file(u"config"_s), config(), root.file(u"data"_s), data(), data() + u"/chatdat"_s})
         EXPECT_EQ(mode(folder), 0700u) << qPrintable(folder);
     EXPECT_EQ(prompts.texts(u"information"_s).value(0), u"第一次使用本程序,请先为自己起一个昵称!"_s);
 

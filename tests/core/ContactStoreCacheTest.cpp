@@ -9,10 +9,10 @@
 #include <QSaveFile>
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -72,10 +72,7 @@ void replaceFile(const QString &path, const QByteArray &bytes)
 
 class ContactStoreCache : public ::testing::Test {
 protected:
-    ContactStoreCache()
-    {
-        dir.write(u"myinfo.ini"_s, "[MainSection]\r\nName=me\r\n");
-    }
+    ContactStoreCache() { dir.write(u"myinfo.ini"_s, "[MainSection]\r\nName=me\r\n"); }
     QString path() const { return dir.file(u"myinfo.ini"_s); }
     static QByteArray friendFile(const char *ip)
     {

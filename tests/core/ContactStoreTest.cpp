@@ -28,8 +28,9 @@ QByteArray gbk(const QString &text) { return Gbk::encode(text); }
 
 TEST_F(ContactStoreTest, RestartErasesTheListsButKeepsTheName)
 {
-    dir.write(u"myinfo.ini"_s, gbk(u"[MainSection]\r\nName=小明\r\n[UserSection]\r\nCount=1\r\n1=[1]Bob\r\n"
-                                   u"[IpSection]\r\n1=10.0.0.1\r\n[BanSection]\r\nCount=1\r\n1=10.0.0.2\r\n"_s));
+    dir.write(u"myinfo.ini"_s,
+              gbk(u"[MainSection]\r\nName=小明\r\n[UserSection]\r\nCount=1\r\n1=[1]Bob\r\n"
+                  u"[IpSection]\r\n1=10.0.0.1\r\n[BanSection]\r\nCount=1\r\n1=10.0.0.2\r\n"_s));
     EXPECT_EQ(store.openAndReset(), u"小明"_s);
     EXPECT_EQ(file(), gbk(u"[MainSection]\r\nName=小明\r\n"_s));
     EXPECT_TRUE(store.buddyEntries().isEmpty());
@@ -70,8 +71,9 @@ TEST_F(ContactStoreTest, NumbersAreNeverReusedAndTheListKeepsTheirOrder)
     EXPECT_FALSE(store.deleteSelected(std::nullopt));
     EXPECT_EQ(prompts.texts().last(), u"拜托，删人也要先选择一下啦！"_s);
     EXPECT_TRUE(store.deleteSelected(u"[2]b"_s));
-    EXPECT_EQ(file(), QByteArray("[UserSection]\r\nCount=3\r\n1=[1]a\r\n3=[3]c\r\n"
-                                 "[IpSection]\r\n1=10.0.0.1\r\n3=10.0.0.3\r\n"));
+    EXPECT_EQ(file(),
+              QByteArray("[UserSection]\r\nCount=3\r\n1=[1]a\r\n3=[3]c\r\n"
+                         "[IpSection]\r\n1=10.0.0.1\r\n3=10.0.0.3\r\n"));
     add(u"d"_s, u"10.0.0.2"_s);
     EXPECT_EQ(store.buddyEntries(), (QStringList{u"[1]a"_s, u"[3]c"_s, u"[4]d"_s}));
     EXPECT_EQ(store.buddyIp(u"4"_s), u"10.0.0.2"_s);
@@ -99,7 +101,8 @@ TEST_F(ContactStoreTest, TheSameIpAddedWhileTheBoxIsOpenIsStoredOnce)
         }
     };
     EXPECT_FALSE(add(u"outer"_s, u"10.0.0.7"_s));
-    EXPECT_EQ(prompts.texts(), (QStringList{u"添加好友成功！"_s, u"添加好友成功！"_s, u"该用户已经存在！"_s}));
+    EXPECT_EQ(prompts.texts(),
+              (QStringList{u"添加好友成功！"_s, u"添加好友成功！"_s, u"该用户已经存在！"_s}));
     EXPECT_EQ(file(), QByteArray("[UserSection]\r\nCount=1\r\n1=[1]inner\r\n[IpSection]\r\n1=10.0.0.7\r\n"));
 }
 

@@ -26,8 +26,9 @@ TEST_F(DamagedContactFileTest, ADeletedBuddyWhoseKeysStoodTwiceIsGone)
 {
     // Found by the fuzzer: only the first of two equal keys was deleted, so the second one
     // read again and the deleted buddy was still found by its address.
-    dir.write(u"myinfo.ini"_s, "[UserSection]\r\nCount=2\r\n2=[2]a\r\n2=[2]b\r\n"
-                               "[IpSection]\r\n2=10.0.0.5\r\nx=1\r\n2=10.0.0.5\r\n[Other]\r\n2=kept\r\n");
+    dir.write(u"myinfo.ini"_s,
+              "[UserSection]\r\nCount=2\r\n2=[2]a\r\n2=[2]b\r\n"
+              "[IpSection]\r\n2=10.0.0.5\r\nx=1\r\n2=10.0.0.5\r\n[Other]\r\n2=kept\r\n");
     ASSERT_EQ(store.senderLookup(u"10.0.0.5"_s), u"[2]a"_s);
     ASSERT_TRUE(store.deleteSelected(u"[2]a"_s));
     EXPECT_TRUE(store.buddyEntry(u"2"_s).isEmpty());

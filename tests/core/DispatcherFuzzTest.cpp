@@ -35,9 +35,15 @@ public:
             return QByteArray(2040 + pick(60), char(pick(256))); // longer than 2048, or nearly
         switch (pick(4)) {
         case 0: datagram += randomBytes(pick(300)); break;
-        case 1: datagram += QByteArray::number(quint64(random_()) * quint64(random_())).left(1 + pick(25)) + "Byte x"; break;
+        case 1:
+            datagram += QByteArray::number(quint64(random_()) * quint64(random_())).left(1 + pick(25))
+                + "Byte x";
+            break;
         case 2: datagram += QByteArray(1 + pick(40), char('0' + pick(10))); break;
-        default: datagram += pickFrom({"\r\n[MainSection]\r\nName=evil", "]x[", "\xD7", "\0\0"_ba, "=;", "\xFF\xFE\x81"}); break;
+        default:
+            datagram += pickFrom(
+                {"\r\n[MainSection]\r\nName=evil", "]x[", "\xD7", "\0\0"_ba, "=;", "\xFF\xFE\x81"});
+            break;
         }
         return datagram;
     }
@@ -51,7 +57,10 @@ private:
             c = char(pick(256));
         return bytes;
     }
-    QByteArray pickFrom(std::initializer_list<QByteArray> choices) { return *(choices.begin() + pick(int(choices.size()))); }
+    QByteArray pickFrom(std::initializer_list<QByteArray> choices)
+    {
+        return *(choices.begin() + pick(int(choices.size())));
+    }
 
     std::mt19937 random_;
 };
@@ -93,7 +102,7 @@ TEST(DispatcherFuzz, ThousandsOfRandomDatagramsLeaveTheStoreIntact)
         b.prompts.confirmAnswers = {Prompts::Answer(generator.pick(3))};
         const QByteArray datagram = generator.next();
         senders[size_t(generator.pick(int(senders.size())))]->writeDatagram(datagram, QHostAddress(b.address),
-                                                                           DispatcherPeer::Port);
+                                                                            DispatcherPeer::Port);
         ASSERT_TRUE(b.waitForDatagrams(i + 1)) << "datagram " << i << " did not arrive";
     }
 
@@ -112,7 +121,9 @@ TEST(DispatcherFuzz, ThousandsOfRandomDatagramsLeaveTheStoreIntact)
         const QByteArray text = line.chopped(line.endsWith('\r') ? 1 : 0);
         EXPECT_TRUE(text.isEmpty() || text == "[MainSection]" || text == "[UserSection]"
                     || text == "[IpSection]" || text == "[BanSection]"
-                    || QRegularExpression(u"^(Name|Count|[1-9][0-9]*)=[^\\r\\n]*$"_s).match(Gbk::decode(text)).hasMatch())
+                    || QRegularExpression(u"^(Name|Count|[1-9][0-9]*)=[^\\r\\n]*$"_s)
+                           .match(Gbk::decode(text))
+                           .hasMatch())
             << text.toStdString();
     }
     IniFile ini(b.store.fileName());

@@ -59,8 +59,9 @@ TEST_F(DispatcherNesting, DatagramsPastTheBoundWaitInOrderAndPastTheBacklogAreDr
     });
     EXPECT_EQ(b.prompts.mostOpenBoxes, 2);
     // The waiting ones came in their order once the boxes closed; f and g are gone.
-    EXPECT_EQ(b.reporter.errors, (QStringList{conversionError('a'), conversionError('b'), conversionError('c'),
-                                              conversionError('d'), conversionError('e')}));
+    EXPECT_EQ(b.reporter.errors,
+              (QStringList{conversionError('a'), conversionError('b'), conversionError('c'),
+                           conversionError('d'), conversionError('e')}));
     EXPECT_EQ(b.dispatcher.backlog(), 0);
     EXPECT_EQ(b.dispatcher.nesting(), 0);
 

@@ -10,12 +10,12 @@
 
 #include <QByteArrayList>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <array>
+#include <gtest/gtest.h>
 
 // One complete peer for dispatcher tests: its own folder, store, prompts, reporter, windows
-// recorder (for the main window and the file windows) and a real endpoint bound to address:2928 whose datagrams go through the
-// dispatcher. Every datagram is also logged before it is dispatched.
+// recorder (for the main window and the file windows) and a real endpoint bound to address:2928 whose
+// datagrams go through the dispatcher. Every datagram is also logged before it is dispatched.
 class DispatcherPeer {
 public:
     static constexpr int Port = 2928;
@@ -45,7 +45,10 @@ public:
         lwudp.SendDatagram(bytes, int(bytes.size()));
     }
     // Waits (bounded, event-driven) until count datagrams have arrived here.
-    bool waitForDatagrams(qsizetype count) { return QTest::qWaitFor([&] { return received.size() >= count; }, 5000); }
+    bool waitForDatagrams(qsizetype count)
+    {
+        return QTest::qWaitFor([&] { return received.size() >= count; }, 5000);
+    }
     // Sends bytes to peer and waits until peer has received (and so dispatched) them.
     bool deliver(DispatcherPeer &peer, const QByteArray &bytes)
     {

@@ -65,7 +65,7 @@ TEST_F(DispatcherTest, AMessageThatBeginsLikeAnAutomaticReplyIsNotAnswered)
     const qsizetype start = a.received.size();
     a.deliver(b, "1" + gbk(u"[自动回复]:hello"_s));
     a.deliver(b, "1Z" + gbk(u"自动回复"_s));
-    a.deliver(b, "1"); // empty: shown, never answered
+    a.deliver(b, "1");                     // empty: shown, never answered
     a.deliver(b, "1Z" + gbk(u"自动回"_s)); // too short for the marker: answered
     EXPECT_EQ(a.receivedUntilProbeFrom(b, start), QByteArrayList{"6" + gbk(RestCaption)});
     ASSERT_EQ(b.windows.messageWindows.size(), 4);
@@ -74,7 +74,8 @@ TEST_F(DispatcherTest, AMessageThatBeginsLikeAnAutomaticReplyIsNotAnswered)
 
 TEST_F(DispatcherTest, FriendsAreNamedByTheirEntryAndChatRoomModeAppendsEntries)
 {
-    b.dir.write(u"myinfo.ini"_s, gbk(u"[UserSection]\r\nCount=3\r\n3=[3]小明\r\n[IpSection]\r\n3=127.0.0.2\r\n"_s));
+    b.dir.write(u"myinfo.ini"_s,
+                gbk(u"[UserSection]\r\nCount=3\r\n3=[3]小明\r\n[IpSection]\r\n3=127.0.0.2\r\n"_s));
     a.deliver(b, Packet::message(u"你好"_s));
     ASSERT_EQ(b.windows.messageWindows.size(), 1);
     EXPECT_EQ(b.windows.messageWindows[0].nc, u"[3]小明"_s);
@@ -83,7 +84,8 @@ TEST_F(DispatcherTest, FriendsAreNamedByTheirEntryAndChatRoomModeAppendsEntries)
     a.deliver(b, Packet::message(u"你好"_s));
     ASSERT_EQ(b.windows.chatRoom.size(), 1);
     EXPECT_TRUE(QRegularExpression(u"^\\[3\\]小明:\\[\\d\\d?:\\d\\d:\\d\\d[^\\]]*\\]\r\n你好\r\n-{51}$"_s)
-                    .match(b.windows.chatRoom[0]).hasMatch())
+                    .match(b.windows.chatRoom[0])
+                    .hasMatch())
         << b.windows.chatRoom[0].toStdString();
     a.deliver(b, "6" + gbk(RestCaption));
     EXPECT_TRUE(b.windows.chatRoom[1].startsWith(u"[对方自动回复][3]小明:["_s));
@@ -100,7 +102,8 @@ TEST_F(DispatcherTest, StrangersAreRejectedOnlyInPopUpModeAndStillGetTheAutomati
     b.windows.autopop = false;
     a.deliver(b, Packet::message(u"hello"_s));
     ASSERT_EQ(b.windows.chatRoom.size(), 1);
-    EXPECT_TRUE(b.windows.chatRoom[0].startsWith(u"陌生人:["_s)) << "a stranger is named as in a message window";
+    EXPECT_TRUE(b.windows.chatRoom[0].startsWith(u"陌生人:["_s))
+        << "a stranger is named as in a message window";
     EXPECT_EQ(a.receivedUntilProbeFrom(b, start).size(), 2);
 }
 
@@ -114,7 +117,8 @@ TEST_F(DispatcherTest, InNormalStatusAFriendRequestIsAcceptedAndBothSidesAddEach
     EXPECT_EQ(a.received.at(start), "4" + gbk(u"小红"_s));
 
     EXPECT_TRUE(b.prompts.texts(u"confirm"_s).isEmpty());
-    EXPECT_EQ(b.prompts.texts(u"information"_s), QStringList{u"127.0.0.2将您添加为好友，系统自动将其加入好友列表！"_s});
+    EXPECT_EQ(b.prompts.texts(u"information"_s),
+              QStringList{u"127.0.0.2将您添加为好友，系统自动将其加入好友列表！"_s});
     EXPECT_EQ(b.ini(), gbk(u"[UserSection]\r\nCount=1\r\n1=[1]小明\r\n[IpSection]\r\n1=127.0.0.2\r\n"_s));
     EXPECT_EQ(b.windows.buddyList, QStringList{u"[1]小明"_s});
 
@@ -156,7 +160,8 @@ TEST_F(DispatcherTest, InSecureStatusTheUserDecidesAndNoToAllBans)
     c.deliver(b, Packet::friendRequest(QString()));
     ASSERT_TRUE(c.waitForDatagrams(1));
     EXPECT_EQ(c.received.at(0), "4" + gbk(u"小红"_s));
-    EXPECT_EQ(b.store.senderLookup(u"127.0.0.4"_s), u"[1]127.0.0.4"_s) << "an empty nickname is stored as the IP";
+    EXPECT_EQ(b.store.senderLookup(u"127.0.0.4"_s), u"[1]127.0.0.4"_s)
+        << "an empty nickname is stored as the IP";
     EXPECT_EQ(b.prompts.texts(u"information"_s).last(), u"添加好友成功！"_s);
     EXPECT_TRUE(b.reporter.errors.isEmpty());
 }
@@ -179,8 +184,9 @@ TEST_F(DispatcherTest, ASecondRequestWhileTheFirstQuestionIsOpenGetsItsOwnNumber
     a.deliver(b, Packet::friendRequest(u"甲"_s));
     ASSERT_TRUE(a.waitForDatagrams(1));
     ASSERT_TRUE(c.waitForDatagrams(1));
-    EXPECT_EQ(b.ini(), gbk(u"[UserSection]\r\nCount=2\r\n1=[1]丙\r\n2=[2]甲\r\n"
-                           u"[IpSection]\r\n1=127.0.0.4\r\n2=127.0.0.2\r\n"_s));
+    EXPECT_EQ(b.ini(),
+              gbk(u"[UserSection]\r\nCount=2\r\n1=[1]丙\r\n2=[2]甲\r\n"
+                  u"[IpSection]\r\n1=127.0.0.4\r\n2=127.0.0.2\r\n"_s));
     EXPECT_EQ(b.windows.buddyList, (QStringList{u"[1]丙"_s, u"[2]甲"_s}));
 }
 
@@ -210,12 +216,11 @@ TEST_F(DispatcherTest, MalformedDatagramsGiveTheConversionErrorAndNothingElse)
     a.deliver(b, "5abcByte a.txt [" + gbk(u"备注：]"_s));
     a.deliver(b, "5" + QByteArray(20, '9') + "Byte a.txt");
     a.deliver(b, "5-1Byte a.txt");
-    EXPECT_EQ(b.reporter.errors, (QStringList{u"'' is not a valid integer value"_s,
-                                              u"'x' is not a valid integer value"_s,
-                                              u"'' is not a valid integer value"_s,
-                                              u"'abc' is not a valid integer value"_s,
-                                              u"'99999999999999999999' is not a valid integer value"_s,
-                                              u"'-1' is not a valid integer value"_s}));
+    EXPECT_EQ(b.reporter.errors,
+              (QStringList{u"'' is not a valid integer value"_s, u"'x' is not a valid integer value"_s,
+                           u"'' is not a valid integer value"_s, u"'abc' is not a valid integer value"_s,
+                           u"'99999999999999999999' is not a valid integer value"_s,
+                           u"'-1' is not a valid integer value"_s}));
     EXPECT_TRUE(b.windows.receiveWindows.isEmpty());
     EXPECT_TRUE(b.windows.messageWindows.isEmpty());
     EXPECT_TRUE(a.receivedUntilProbeFrom(b, 0).isEmpty());

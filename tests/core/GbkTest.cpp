@@ -24,7 +24,10 @@ TEST(Gbk, RoundTripsAndSurvivesInvalidBytes)
     const QString text = u"你好, world：小明"_s;
     EXPECT_EQ(Gbk::decode(Gbk::encode(text)), text);
     // A lone lead byte and bytes GBK does not define decode to something, never crash.
-    const QString broken = Gbk::decode(QByteArray("\x81\xFF\x80" "abc" "\xD7", 7));
+    const QString broken = Gbk::decode(QByteArray("\x81\xFF\x80"
+                                                  "abc"
+                                                  "\xD7",
+                                                  7));
     EXPECT_TRUE(broken.endsWith(QChar::ReplacementCharacter) || broken.contains(u"abc"_s));
     EXPECT_TRUE(broken.contains(u"abc"_s));
 }

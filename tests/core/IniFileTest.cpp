@@ -5,8 +5,8 @@
 #include <QDir>
 
 #include <csignal>
-#include <sys/resource.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -40,7 +40,8 @@ TEST_F(IniFileTest, MatchesSectionAndKeyNamesWithoutRegardToCaseAndAcceptsLf)
     EXPECT_EQ(ini.readString(u"MainSection"_s, u"Name"_s), QByteArray("Bob"));
     ini.writeString(u"MAINSECTION"_s, u"name"_s, "Carl");
     ini.writeString(u"mainSection"_s, u"Age"_s, "7");
-    EXPECT_EQ(file(), QByteArray("; kept comment\r\n[mainsection]\r\nname=Carl\r\nAge=7\r\n\r\n[Other]\r\nx=1\r\n"));
+    EXPECT_EQ(file(),
+              QByteArray("; kept comment\r\n[mainsection]\r\nname=Carl\r\nAge=7\r\n\r\n[Other]\r\nx=1\r\n"));
 }
 
 TEST_F(IniFileTest, KeepsGbkBytesExactly)

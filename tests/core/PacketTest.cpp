@@ -1,5 +1,5 @@
-#include "core/Gbk.h"
 #include "core/Packet.h"
+#include "core/Gbk.h"
 #include "net/TZnUDP.h"
 
 #include <QHostAddress>
@@ -64,7 +64,7 @@ TEST(Packet, SendPutsExactlyThePacketOnTheWire)
     });
     Packet::send(lwudp, u"127.0.0.43"_s, Packet::fileAccept());
     Packet::send(lwudp, u"127.0.0.43"_s, Packet::friendRequest(QString()));
-    Packet::send(lwudp, u"127.0.0.43"_s, QByteArray(300, 'x'));   // cut to the 255-byte buffer
+    Packet::send(lwudp, u"127.0.0.43"_s, QByteArray(300, 'x'));       // cut to the 255-byte buffer
     Packet::send(lwudp, u"127.0.0.43"_s, "4" + QByteArray(300, 'y')); // cut to 127
     ASSERT_TRUE(QTest::qWaitFor([&] { return arrived.size() == 4; }, 5000));
     EXPECT_EQ(arrived[0], QByteArray("3"));

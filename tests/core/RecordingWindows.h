@@ -25,13 +25,17 @@ public:
     bool rejectStrangers() const override { return jjmsrxx; }
     QString ownNickname() const override { return myname; }
 
-    void showMessageWindow(const QString &caption_, const QString &ip, const QString &nc,
-                           const QString &mess, bool answerable) override
+    void showMessageWindow(const QString &caption_, const QString &ip, const QString &nc, const QString &mess,
+                           bool answerable) override
     {
         messageWindows.append({caption_, ip, nc, mess, answerable});
     }
     void appendChatRoomEntry(const QString &entry) override { chatRoom << entry; }
-    void buddyListChanged(const QStringList &entries) override { buddyList = entries; ++buddyListRebuilds; }
+    void buddyListChanged(const QStringList &entries) override
+    {
+        buddyList = entries;
+        ++buddyListRebuilds;
+    }
     bool closeAddFriendDialog(const QString &fromIp) override
     {
         if (!addFriendDialogExists)

@@ -1,6 +1,6 @@
+#include "net/DescriptorLimit.h"
 #include "RawTcp.h"
 #include "harness/TempDir.h"
-#include "net/DescriptorLimit.h"
 #include "net/TZnStrmServ.h"
 
 #include <QElapsedTimer>

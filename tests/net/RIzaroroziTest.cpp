@@ -1,6 +1,6 @@
+#include "net/RIzarorozi.h"
 #include "RawTcp.h"
 #include "net/Exceptions.h"
-#include "net/RIzarorozi.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

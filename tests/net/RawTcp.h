@@ -71,7 +71,8 @@ inline Socket listenOn(const char *ip, quint16 port, int backlog = 4)
     const int one = 1;
     ::setsockopt(s.fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     const sockaddr_in a = address(ip, port);
-    if (::bind(s.fd(), reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 || ::listen(s.fd(), backlog) != 0)
+    if (::bind(s.fd(), reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0
+        || ::listen(s.fd(), backlog) != 0)
         s.reset();
     return s;
 }
@@ -136,8 +137,7 @@ inline QByteArray receiveExactly(const Socket &s, qsizetype count)
 
 // Runs work on a helper thread and pumps this thread's event loop until it is done (at most
 // 30 s). Returns the work's result.
-template <typename Work>
-auto runAside(Work work)
+template <typename Work> auto runAside(Work work)
 {
     auto result = std::async(std::launch::async, std::move(work));
     const bool done = QTest::qWaitFor(

@@ -7,8 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <atomic>
+#include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -47,13 +47,36 @@ TEST(StreamHeader, FieldsWithZeroBytesOrSignsInsideAreNoNumbers)
     // Found by the fuzzer: the conversion stopped at the zero byte, so "31", NUL and more
     // digits was read as a body of 31 bytes.
     const QByteArray body(40, 'x');
-    EXPECT_EQ(exchange(QByteArray("0000" "31\0" "2147483", 14) + body), QByteArray());
-    EXPECT_EQ(exchange(QByteArray("00\0" "1" "a" "         5" "hello", 20)), QByteArray());
-    EXPECT_EQ(exchange("0000" "       1+2" "abc"), QByteArray());
-    EXPECT_EQ(exchange("0000" "        --" "abc"), QByteArray());
-    EXPECT_EQ(exchange("0000" "         +"), QByteArray());
+    EXPECT_EQ(exchange(QByteArray("0000"
+                                  "31\0"
+                                  "2147483",
+                                  14)
+                       + body),
+              QByteArray());
+    EXPECT_EQ(exchange(QByteArray("00\0"
+                                  "1"
+                                  "a"
+                                  "         5"
+                                  "hello",
+                                  20)),
+              QByteArray());
+    EXPECT_EQ(exchange("0000"
+                       "       1+2"
+                       "abc"),
+              QByteArray());
+    EXPECT_EQ(exchange("0000"
+                       "        --"
+                       "abc"),
+              QByteArray());
+    EXPECT_EQ(exchange("0000"
+                       "         +"),
+              QByteArray());
     // Still numbers: leading spaces and one sign.
-    EXPECT_EQ(exchange("+002" "ab" "        +3" "abc"), ack);
+    EXPECT_EQ(exchange("+002"
+                       "ab"
+                       "        +3"
+                       "abc"),
+              ack);
     QTRY_COMPARE_WITH_TIMEOUT(ended.load(), 6, 10000);
     EXPECT_EQ(messages.load(), 1);
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());

@@ -49,7 +49,8 @@ struct Receiver {
         server->TempFolder = dir.path();
         server->OnClientContact = [this](RIzarorozi *) { record(u"contact"_s); };
         server->OnMSG = [this](TZnStrmServ *sender, const QByteArray &from, QFile *strm) {
-            Message m{from, strm->readAll(), QThread::currentThread() == QCoreApplication::instance()->thread(),
+            Message m{from, strm->readAll(),
+                      QThread::currentThread() == QCoreApplication::instance()->thread(),
                       sender != server.get() && sender->Server() == server.get(), sender->RemoteAddress()};
             {
                 std::lock_guard guard(lock);
@@ -219,8 +220,15 @@ TEST(StreamPost, RawListenerSeesTheHeaderThenTheBody)
 TEST(StreamPost, HeaderVariants)
 {
     Receiver receiver;
-    EXPECT_EQ(rawExchange("  12" "abcdefghijkl" "         5" "hello"), ack);
-    EXPECT_EQ(rawExchange("-001" "         5" "world"), ack);
+    EXPECT_EQ(rawExchange("  12"
+                          "abcdefghijkl"
+                          "         5"
+                          "hello"),
+              ack);
+    EXPECT_EQ(rawExchange("-001"
+                          "         5"
+                          "world"),
+              ack);
     QTRY_COMPARE_WITH_TIMEOUT(receiver.messageCount(), 2, 10000);
     EXPECT_EQ(receiver.messages[0].from, "abcdefghijkl");
     EXPECT_EQ(receiver.messages[0].body, "hello");
@@ -228,9 +236,16 @@ TEST(StreamPost, HeaderVariants)
     EXPECT_EQ(receiver.messages[1].body, "world");
 
     // Letters, a negative length and a header cut short: no acknowledgement, no message.
-    EXPECT_EQ(rawExchange("abcd" "         5" "hello"), QByteArray());
-    EXPECT_EQ(rawExchange("0000" "        -5"), QByteArray());
-    EXPECT_EQ(rawExchange("0010" "abc"), QByteArray());
+    EXPECT_EQ(rawExchange("abcd"
+                          "         5"
+                          "hello"),
+              QByteArray());
+    EXPECT_EQ(rawExchange("0000"
+                          "        -5"),
+              QByteArray());
+    EXPECT_EQ(rawExchange("0010"
+                          "abc"),
+              QByteArray());
     QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 5, 10000);
     EXPECT_EQ(receiver.messageCount(), 2);
 }

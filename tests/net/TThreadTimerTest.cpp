@@ -1,5 +1,5 @@
-#include "net/Exceptions.h"
 #include "net/TThreadTimer.h"
+#include "net/Exceptions.h"
 
 #include <QStringList>
 #include <QTest>

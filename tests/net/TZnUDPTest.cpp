@@ -1,5 +1,5 @@
-#include "net/Exceptions.h"
 #include "net/TZnUDP.h"
+#include "net/Exceptions.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <functional>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -49,10 +49,7 @@ protected:
             received.append(r);
         };
     }
-    void sendFromPeer(const QByteArray &bytes)
-    {
-        peer.writeDatagram(bytes, QHostAddress(EndpointIp), Port);
-    }
+    void sendFromPeer(const QByteArray &bytes) { peer.writeDatagram(bytes, QHostAddress(EndpointIp), Port); }
     bool waitReceived(qsizetype count)
     {
         return QTest::qWaitFor([&] { return received.size() >= count; }, 5000);
@@ -60,11 +57,13 @@ protected:
     QByteArrayList peerDatagrams(qsizetype count)
     {
         QByteArrayList result;
-        const bool complete = QTest::qWaitFor([&] {
-            while (peer.hasPendingDatagrams())
-                result << peer.receiveDatagram().data();
-            return result.size() >= count;
-        }, 5000);
+        const bool complete = QTest::qWaitFor(
+            [&] {
+                while (peer.hasPendingDatagrams())
+                    result << peer.receiveDatagram().data();
+                return result.size() >= count;
+            },
+            5000);
         EXPECT_TRUE(complete) << "only " << result.size() << " of " << count << " datagrams";
         return result;
     }

@@ -25,7 +25,7 @@ public:
         // A veth pair, whose other end eth1 has no address: dummy links need a kernel module.
         made_ = ip({u"link"_s, u"add"_s, u"eth0"_s, u"type"_s, u"veth"_s, u"peer"_s, u"name"_s, u"eth1"_s});
         made_ = made_ && ip({u"addr"_s, u"add"_s, u"10.77.0.1/24"_s, u"brd"_s, u"+"_s, u"dev"_s, u"eth0"_s})
-                && ip({u"link"_s, u"set"_s, u"eth1"_s, u"up"_s}) && ip({u"link"_s, u"set"_s, u"eth0"_s, u"up"_s});
+            && ip({u"link"_s, u"set"_s, u"eth1"_s, u"up"_s}) && ip({u"link"_s, u"set"_s, u"eth0"_s, u"up"_s});
     }
     ~DummyInterface()
     {
@@ -39,7 +39,8 @@ private:
     {
         QProcess process;
         process.start(u"ip"_s, arguments);
-        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
     }
     bool made_ = false;
 };

@@ -1,5 +1,5 @@
-#include "core/Gbk.h"
 #include "core/PresenceDatagram.h"
+#include "core/Gbk.h"
 #include "core/PresenceId.h"
 #include "harness/TempDir.h"
 
@@ -86,7 +86,8 @@ TEST(PresenceDatagram, TruncatedOverlongAndZeroIdAreRejected)
     EXPECT_TRUE(PresenceDatagram::parse(padded)) << "255 bytes in all";
     EXPECT_FALSE(PresenceDatagram::parse(padded + 'x')) << "256 bytes";
     QByteArray zero = hello;
-    zero.replace(PresenceDatagram::HeaderSize, PresenceDatagram::IdSize, QByteArray(PresenceDatagram::IdSize, '\0'));
+    zero.replace(PresenceDatagram::HeaderSize, PresenceDatagram::IdSize,
+                 QByteArray(PresenceDatagram::IdSize, '\0'));
     EXPECT_FALSE(PresenceDatagram::parse(zero));
     PresenceDatagram noId = example(Kind::Hello);
     noId.id = QByteArray(8, 'x');
@@ -125,8 +126,7 @@ TEST(PresenceDatagram, RandomInputNeverBreaksTheParser)
         QByteArray bytes(int(random.bounded(0, 300)), '\0');
         for (char &c : bytes)
             c = char(random.bounded(256));
-        if (bytes.size() >= 3 && round % 2 == 0)
-            {
+        if (bytes.size() >= 3 && round % 2 == 0) {
             bytes[0] = '8';
             bytes[1] = 1;
             bytes[2] = "HAKG"[round % 4];

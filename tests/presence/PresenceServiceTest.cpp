@@ -1,7 +1,7 @@
+#include "core/PresenceService.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
 #include "core/PresenceId.h"
-#include "core/PresenceService.h"
 #include "tests/core/DispatcherPeer.h"
 #include "tests/support/RawUdpPeer.h"
 

@@ -31,6 +31,7 @@ TEST(Scale, TenPeersLoseNothingAtAThousandDatagramsPerSecond)
 
     // Message 0 went from peer 0 to peer 1, whose transcript names peer 0 by its buddy entry.
     const QString transcript = run.peer(1).form2->chatRoomView()->transcript();
-    EXPECT_TRUE(transcript.contains(QRegularExpression(u"(^|\\n)\\[\\d+\\]用户0:\\["_s))) << transcript.left(200).toStdString();
+    EXPECT_TRUE(transcript.contains(QRegularExpression(u"(^|\\n)\\[\\d+\\]用户0:\\["_s)))
+        << transcript.left(200).toStdString();
     EXPECT_TRUE(transcript.contains(u"\r\n0 你好，今天的会议改到三点\r\n"_s));
 }

@@ -10,9 +10,9 @@
 #include <QPlainTextEdit>
 
 #include <algorithm>
-#include <malloc.h>
 #include <cstdio>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <vector>
 
@@ -56,7 +56,10 @@ double residentMiB()
     return 0;
 }
 
-int openDescriptors() { return int(QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()); }
+int openDescriptors()
+{
+    return int(QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
 
 double medianOf(std::vector<Sample>::const_iterator from, std::vector<Sample>::const_iterator to,
                 double Sample::*field)
@@ -140,7 +143,8 @@ protected:
         view->Timer2->setInterval(10);
         for (int i = 0; i < ChatRoomMessages; ++i)
             write(a, u"聊天室消息 %1"_s.arg(i));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return view->transcript().count(QString(51, u'-')) == ChatRoomMessages; }, Wait));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return view->transcript().count(QString(51, u'-')) == ChatRoomMessages; }, Wait));
         b.form1->N7->trigger(); // back to auto-pop-up mode: the view closes and is released
     }
 
@@ -152,10 +156,12 @@ protected:
         ASSERT_NE(received, nullptr);
         const QString target = files.file(u"received.bin"_s);
         accept(received, target);
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            return a.prompts.texts(u"message"_s).contains(u"发送完毕！"_s)
-                && b.prompts.texts(u"message"_s).contains(u"接收完毕！"_s);
-        }, Wait));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return a.prompts.texts(u"message"_s).contains(u"发送完毕！"_s)
+                    && b.prompts.texts(u"message"_s).contains(u"接收完毕！"_s);
+            },
+            Wait));
         QFile copy(target);
         EXPECT_TRUE(copy.open(QIODevice::ReadOnly));
         EXPECT_EQ(copy.readAll(), files.read(u"source.bin"_s));
@@ -167,8 +173,10 @@ protected:
     bool allReleased() const
     {
         for (const TestPeer *peer : {&a, &b}) {
-            if (!peer->form1->findChildren<TForm3 *>().isEmpty() || !peer->form1->findChildren<TForm5 *>().isEmpty()
-                || !peer->form1->findChildren<TForm6 *>().isEmpty() || !peer->form1->findChildren<TForm7 *>().isEmpty())
+            if (!peer->form1->findChildren<TForm3 *>().isEmpty()
+                || !peer->form1->findChildren<TForm5 *>().isEmpty()
+                || !peer->form1->findChildren<TForm6 *>().isEmpty()
+                || !peer->form1->findChildren<TForm7 *>().isEmpty())
                 return false;
         }
         return true;
@@ -205,9 +213,10 @@ TEST_F(SoakTest, MemoryAndDescriptorsDoNotGrowWhileTwoPeersKeepTalking)
         if (s.seconds >= warmUp)
             samples.push_back(s);
         if (s.seconds - lastPrinted >= 30) {
-            std::printf("soak %6.0f s  cycles %5d  rss %7.2f MiB  heap in use %6.2f MiB  fds %d  widgets %lld\n",
-                        s.seconds, cycles, s.rssMiB, s.heapMiB, s.fds,
-                        static_cast<long long>(QApplication::allWidgets().size()));
+            std::printf(
+                "soak %6.0f s  cycles %5d  rss %7.2f MiB  heap in use %6.2f MiB  fds %d  widgets %lld\n",
+                s.seconds, cycles, s.rssMiB, s.heapMiB, s.fds,
+                static_cast<long long>(QApplication::allWidgets().size()));
             std::fflush(stdout);
             lastPrinted = s.seconds;
         }
@@ -219,11 +228,15 @@ TEST_F(SoakTest, MemoryAndDescriptorsDoNotGrowWhileTwoPeersKeepTalking)
     const double heapStart = medianOf(first, first + Compared, &Sample::heapMiB);
     const double heapEnd = medianOf(last - Compared, last, &Sample::heapMiB);
     const int fdStart = samples.front().fds;
-    const int fdMax = std::max_element(first, last, [](const Sample &x, const Sample &y) { return x.fds < y.fds; })->fds;
-    std::printf("soak: %d cycles (%d messages, %d files) in %.0f s; after the %.0f s warm-up: rss %.2f -> %.2f MiB "
-                "(%+.2f), heap in use %.2f -> %.2f MiB (%+.2f), fds %d -> %d (max %d)\n",
-                cycles, cycles * (2 * MessagesEachWay + ChatRoomMessages), cycles, double(clock.elapsed()) / 1000,
-                warmUp, rssStart, rssEnd, rssEnd - rssStart, heapStart, heapEnd, heapEnd - heapStart, fdStart, samples.back().fds, fdMax);
+    const int fdMax = std::max_element(first, last, [](const Sample &x, const Sample &y) {
+                          return x.fds < y.fds;
+                      })->fds;
+    std::printf(
+        "soak: %d cycles (%d messages, %d files) in %.0f s; after the %.0f s warm-up: rss %.2f -> %.2f MiB "
+        "(%+.2f), heap in use %.2f -> %.2f MiB (%+.2f), fds %d -> %d (max %d)\n",
+        cycles, cycles * (2 * MessagesEachWay + ChatRoomMessages), cycles, double(clock.elapsed()) / 1000,
+        warmUp, rssStart, rssEnd, rssEnd - rssStart, heapStart, heapEnd, heapEnd - heapStart, fdStart,
+        samples.back().fds, fdMax);
     EXPECT_LE(rssEnd - rssStart, RssToleranceMiB);
     EXPECT_LE(heapEnd - heapStart, HeapToleranceMiB);
     EXPECT_LE(fdMax - fdStart, FdTolerance);

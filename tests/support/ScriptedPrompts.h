@@ -55,8 +55,7 @@ public:
 
 protected:
     // The first answer of a queue, taken off it; nullopt when the queue is empty.
-    template <typename T>
-    static std::optional<T> takeFirst(QList<T> &queue)
+    template <typename T> static std::optional<T> takeFirst(QList<T> &queue)
     {
         if (queue.isEmpty())
             return std::nullopt;

@@ -72,7 +72,8 @@ TEST_F(FileTransfer, EmptyFileGoesToReceivedTmpInTheCurrentFolderWhenNoNameIsCho
     receiving->Timer1->setInterval(60000);
     accept(receiving, QString());
     const bool ended = QTest::qWaitFor(
-        [&] { return a.prompts.texts(u"message"_s).size() + b.prompts.texts(u"message"_s).size() == 2; }, Wait);
+        [&] { return a.prompts.texts(u"message"_s).size() + b.prompts.texts(u"message"_s).size() == 2; },
+        Wait);
     QDir::setCurrent(previous);
     ASSERT_TRUE(ended);
 

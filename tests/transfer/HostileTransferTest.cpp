@@ -124,7 +124,8 @@ TEST_F(HostileTransfer, SenderThatStallsEndsTheTransferAsInterrupted)
 
         ASSERT_TRUE(released(window));
         EXPECT_EQ(b.prompts.texts(u"message"_s).mid(before), QStringList{Interrupted});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return stalled.state() == QAbstractSocket::UnconnectedState; }, Wait));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return stalled.state() == QAbstractSocket::UnconnectedState; }, Wait));
         EXPECT_TRUE(reply.isEmpty());
     }
     expectOnlyFiles({});

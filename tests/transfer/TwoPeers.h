@@ -121,8 +121,7 @@ protected:
     }
 
     // Until the window has been released.
-    template <typename Window>
-    static bool released(const QPointer<Window> &window)
+    template <typename Window> static bool released(const QPointer<Window> &window)
     {
         return QTest::qWaitFor([&] { return window.isNull(); }, Wait);
     }

@@ -18,7 +18,10 @@ protected:
     }
 
     // One save, as its timer runs it: an error goes to the reporter.
-    void save() { guarded(peer.reporter, [this] { view->bcTimer(); }); }
+    void save()
+    {
+        guarded(peer.reporter, [this] { view->bcTimer(); });
+    }
 
     QByteArray saved() const { return peer.dir.read(u"chatdat/聊天室.txt"_s); }
 
@@ -36,7 +39,7 @@ TEST_F(ChatRoomView, StaysDockedToTheMainWindowsRightEdge)
     const auto docked = [&] {
         const QRect main = peer.form1->frameGeometry();
         return view->pos() == QPoint(main.x() + main.width(), main.y())
-               && view->height() == peer.form1->height();
+            && view->height() == peer.form1->height();
     };
     EXPECT_TRUE(docked());
     peer.form1->move(30, 40);

@@ -86,7 +86,8 @@ protected:
 
     // Whether stamp is a time in the long time format (after the date in the short date
     // format, when withDate) of some second between from and to.
-    static bool isStampBetween(const QString &stamp, const QDateTime &from, const QDateTime &to, bool withDate)
+    static bool isStampBetween(const QString &stamp, const QDateTime &from, const QDateTime &to,
+                               bool withDate)
     {
         for (QDateTime t = from.addMSecs(-from.time().msec()); t <= to; t = t.addSecs(1)) {
             const QString time = LocalTime::longTime(t.time());

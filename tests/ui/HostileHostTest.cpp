@@ -43,7 +43,7 @@ protected:
         QTimer watcher;
         QObject::connect(&watcher, &QTimer::timeout, [&] {
             const qint64 taken = dispatchedNow() - dispatchedBefore + dispatcher.backlog()
-                                 + qint64(dispatcher.dropped());
+                + qint64(dispatcher.dropped());
             if (noted || sent < total || taken < total)
                 return;
             noted = true;
@@ -105,7 +105,8 @@ TEST_F(HostileHost, AFloodOfFriendRequestsInSecureStatusNeverStacksMoreBoxesThan
     EXPECT_EQ(state.dropped, quint64(total - Dispatcher::MaxNesting - Dispatcher::MaxBacklog));
     // Each request that got its turn was asked, and answered No once the boxes closed.
     EXPECT_EQ(b.prompts.texts(u"confirm"_s),
-              QStringList(Dispatcher::MaxNesting + Dispatcher::MaxBacklog, Dispatcher::friendRequestQuestion(AttackerIp)));
+              QStringList(Dispatcher::MaxNesting + Dispatcher::MaxBacklog,
+                          Dispatcher::friendRequestQuestion(AttackerIp)));
     EXPECT_EQ(b.form1->userlist->count(), 0);
     expectFriendRequestAnswered();
     EXPECT_EQ(b.form1->userlist->count(), 1);

@@ -143,13 +143,14 @@ TEST(MainWindowStart, LayoutAndMenus)
     EXPECT_EQ(w.userlist->palette().color(QPalette::Base), QColor(231, 242, 185));
     EXPECT_EQ(w.userlist->selectionMode(), QAbstractItemView::SingleSelection);
 
-    EXPECT_EQ(captions(w.ulmenu), (QStringList{u"发送消息"_s, u"传送文件"_s, u"-"_s, u"语音聊天"_s, u"-"_s,
-                                                u"添加好友"_s, u"删除好友"_s, u"-"_s, u"聊天模式"_s}));
+    EXPECT_EQ(captions(w.ulmenu),
+              (QStringList{u"发送消息"_s, u"传送文件"_s, u"-"_s, u"语音聊天"_s, u"-"_s, u"添加好友"_s,
+                           u"删除好友"_s, u"-"_s, u"聊天模式"_s}));
     EXPECT_EQ(captions(w.statusMenu), (QStringList{u"一般状态"_s, u"安全状态"_s, u"-"_s, u"退出"_s}));
     EXPECT_EQ(captions(w.settingsMenu), (QStringList{u"自动回复"_s, u"设置面板"_s}));
-    EXPECT_EQ(captions(w.N11), (QStringList{u"工作中，请勿打扰"_s, u"请稍等，我马上回来"_s, u"我去吃东西了"_s,
-                                             u"休息中Zzz"_s, u"-"_s, u"自定义自动回复"_s, u"-"_s,
-                                             u"取消自动回复"_s}));
+    EXPECT_EQ(captions(w.N11),
+              (QStringList{u"工作中，请勿打扰"_s, u"请稍等，我马上回来"_s, u"我去吃东西了"_s, u"休息中Zzz"_s,
+                           u"-"_s, u"自定义自动回复"_s, u"-"_s, u"取消自动回复"_s}));
     const QList<QAction *> top = w.menuBar()->actions();
     ASSERT_EQ(top.size(), 2);
     EXPECT_EQ(top[0]->text(), u"状态"_s);
@@ -159,7 +160,8 @@ TEST(MainWindowStart, LayoutAndMenus)
     w.show();
     w.buddyListChanged({u"[1]小明"_s});
     // The list lays its items out once the event loop runs.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.userlist->visualItemRect(w.userlist->item(0)).height() == 12; }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return w.userlist->visualItemRect(w.userlist->item(0)).height() == 12; }));
     EXPECT_EQ(w.width(), 150);
     EXPECT_GE(w.height(), 278);
 }

@@ -22,7 +22,8 @@ protected:
     static QStringList atStamp(const QString &text)
     {
         const QRegularExpressionMatch m = QRegularExpression(u"^(.*?:)\\[(.*?)\\](.*)$"_s,
-            QRegularExpression::DotMatchesEverythingOption).match(text);
+                                                             QRegularExpression::DotMatchesEverythingOption)
+                                              .match(text);
         return m.hasMatch() ? QStringList{m.captured(1), m.captured(2), m.captured(3)} : QStringList();
     }
 };
@@ -116,9 +117,9 @@ TEST_F(MessageExchange, TheLogHoldsTheReceivedAndTheSentEntryInOrder)
     const QDateTime end = QDateTime::currentDateTime();
 
     // Entries: name, ":[", date, " ", time, "]", CR, text (its own CR LF kept), CR; then CR LF.
-    const QRegularExpressionMatch log = QRegularExpression(
-        u"^\\[1\\]阿明:\\[(.+?)\\]\r第一行\r\n第二行\r\r\n阿红:\\[(.+?)\\]\rok\r\r\n$"_s)
-        .match(Gbk::decode(b.dir.read(u"chatdat/[1]阿明.txt"_s)));
+    const QRegularExpressionMatch log
+        = QRegularExpression(u"^\\[1\\]阿明:\\[(.+?)\\]\r第一行\r\n第二行\r\r\n阿红:\\[(.+?)\\]\rok\r\r\n$"_s)
+              .match(Gbk::decode(b.dir.read(u"chatdat/[1]阿明.txt"_s)));
     ASSERT_TRUE(log.hasMatch()) << b.dir.read(u"chatdat/[1]阿明.txt"_s).toStdString();
     EXPECT_TRUE(isStampBetween(log.captured(1), start, end, true)) << log.captured(1).toStdString();
     EXPECT_TRUE(isStampBetween(log.captured(2), start, end, true)) << log.captured(2).toStdString();

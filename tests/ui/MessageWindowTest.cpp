@@ -99,7 +99,7 @@ TEST_F(MessageWindow, TheInputTakesAtMost200BytesTypedOrPasted)
     paste(w->inpu, u"bc"_s);
     EXPECT_EQ(w->inpu->toPlainText(), Han.repeated(100));
     QTest::keyClick(w->inpu, Qt::Key_Backspace);
-    paste(w->inpu, u"b中c"_s); // 199 bytes with the "b": the rest is cut
+    paste(w->inpu, u"b中c"_s);                // 199 bytes with the "b": the rest is cut
     QTest::keyClick(w->inpu, Qt::Key_Return); // a line break is CR LF, two bytes
     typeKeys(w->inpu, u"z"_s);
     EXPECT_EQ(w->inpu->toPlainText(), Han.repeated(99) + u"bz"_s);

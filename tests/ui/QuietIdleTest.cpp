@@ -58,7 +58,9 @@ protected:
 TEST_F(QuietIdle, AStartedPeerRunsNoTimerWhileNothingHappens)
 {
     // Widgets' one-off timers (a list's delayed layout) fire once the loop has run.
-    const auto quiet = [&] { return (objectsWithTimers(peer.form1.get()) + objectsWithTimers(&w)).isEmpty(); };
+    const auto quiet = [&] {
+        return (objectsWithTimers(peer.form1.get()) + objectsWithTimers(&w)).isEmpty();
+    };
     EXPECT_TRUE(QTest::qWaitFor(quiet, 5000))
         << (objectsWithTimers(peer.form1.get()) + objectsWithTimers(&w)).join(u", "_s).toStdString();
     // After a chat-room period the closed view waits only to be released.

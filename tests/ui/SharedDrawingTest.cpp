@@ -49,8 +49,8 @@ protected:
 
     TForm3 *openMessageWindow()
     {
-        peer.form1->showMessageWindow(u"接收消息"_s, u"127.0.0.9"_s, u"陌生人"_s,
-                                      u"一行\n"_s.repeated(30), true);
+        peer.form1->showMessageWindow(u"接收消息"_s, u"127.0.0.9"_s, u"陌生人"_s, u"一行\n"_s.repeated(30),
+                                      true);
         return peer.form1->findChildren<TForm3 *>().last();
     }
 
@@ -91,7 +91,8 @@ TEST(ColorBoxSwatches, EveryEntryAndTheClosedBoxShowTheColourChosen)
     ASSERT_EQ(box.count(), 16);
     for (int index = 0; index < box.count(); ++index) {
         const QImage swatch = box.itemIcon(index).pixmap(box.iconSize()).toImage();
-        EXPECT_EQ(swatch.pixelColor(swatch.width() / 2, swatch.height() / 2), box.itemData(index).value<QColor>())
+        EXPECT_EQ(swatch.pixelColor(swatch.width() / 2, swatch.height() / 2),
+                  box.itemData(index).value<QColor>())
             << box.itemText(index).toStdString();
     }
     box.setCurrentIndex(12); // Blue

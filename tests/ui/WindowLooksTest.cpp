@@ -25,8 +25,11 @@ namespace {
 
 double luminance(const QColor &color)
 {
-    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
-    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
+    const auto channel = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF())
+        + 0.0722 * channel(color.blueF());
 }
 
 // The contrast ratio of text on a background, 1 to 21; 4.5 reads as normal text.
@@ -107,9 +110,12 @@ TEST_F(Windows, EveryPaneWithAColourOfOurOwnReadsUnderADarkPalette)
 {
     const QPalette light = QApplication::palette();
     QPalette dark;
-    for (auto [role, color] : {std::pair{QPalette::Window, QColor(45, 45, 45)}, {QPalette::WindowText, Qt::white},
-                               {QPalette::Base, QColor(30, 30, 30)}, {QPalette::Text, QColor(240, 240, 240)},
-                               {QPalette::Button, QColor(53, 53, 53)}, {QPalette::ButtonText, Qt::white}})
+    for (auto [role, color] : {std::pair{QPalette::Window, QColor(45, 45, 45)},
+                               {QPalette::WindowText, Qt::white},
+                               {QPalette::Base, QColor(30, 30, 30)},
+                               {QPalette::Text, QColor(240, 240, 240)},
+                               {QPalette::Button, QColor(53, 53, 53)},
+                               {QPalette::ButtonText, Qt::white}})
         dark.setColor(role, color);
     QApplication::setPalette(dark);
     {
@@ -148,7 +154,9 @@ TEST_F(Windows, TheMessageWindowHasNoEmptyBandsAndItsToolbarShowsTheStyle)
     const QRect font = w->zt->lineEdit()->geometry();
     EXPECT_GE(font.width(), w->zt->lineEdit()->fontMetrics().horizontalAdvance(u"Microsoft Sans Serif"_s));
 
-    const auto below = [w](QWidget *control) { return w->height() - control->mapTo(w, QPoint(0, control->height())).y(); };
+    const auto below = [w](QWidget *control) {
+        return w->height() - control->mapTo(w, QPoint(0, control->height())).y();
+    };
     EXPECT_LE(below(w->fs), 6) << "under the buttons";
     w->Button1->click();
     EXPECT_LE(w->Panel2->mapTo(w, QPoint(0, 0)).y() - w->fs->mapTo(w, QPoint(0, w->fs->height())).y(), 4)
@@ -173,8 +181,10 @@ TEST_F(Windows, TheInputBoxScrollsWithAThumbAndTellsOfACutPasteOnce)
     option.maximum = bar->maximum();
     option.pageStep = bar->pageStep();
     option.sliderPosition = option.sliderValue = bar->value();
-    const QRect thumb = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
-    const int least = std::min(bar->height(), bar->style()->pixelMetric(QStyle::PM_ScrollBarSliderMin, &option, bar));
+    const QRect thumb = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                     QStyle::SC_ScrollBarSlider, bar);
+    const int least = std::min(bar->height(),
+                               bar->style()->pixelMetric(QStyle::PM_ScrollBarSliderMin, &option, bar));
     EXPECT_GE(thumb.height(), least);
     EXPECT_TRUE(bar->rect().contains(thumb));
 }
@@ -207,7 +217,7 @@ TEST_F(Windows, TheFileWindowsGiveTheirLongestTextsRoom)
     EXPECT_TRUE(receiving->ztPanel0->text().contains(name)) << receiving->ztPanel0->text().toStdString();
     const auto fits = [](QLabel *label) {
         return label->textFormat() == Qt::PlainText
-               && label->width() >= label->fontMetrics().horizontalAdvance(label->text());
+            && label->width() >= label->fontMetrics().horizontalAdvance(label->text());
     };
     EXPECT_TRUE(fits(receiving->ztPanel0));
     receiving->showProgress(20000000);
@@ -246,7 +256,8 @@ TEST_F(Windows, TheAboutTabShowsTheAddressesOfTheLanInterfaces)
     if (!added.isEmpty()
         && !(ip({u"link"_s, u"add"_s, u"tlv0"_s, u"type"_s, u"veth"_s, u"peer"_s, u"name"_s, u"tlv1"_s})
              && ip({u"addr"_s, u"add"_s, added + u"/24"_s, u"dev"_s, u"tlv0"_s})
-             && ip({u"link"_s, u"set"_s, u"tlv1"_s, u"up"_s}) && ip({u"link"_s, u"set"_s, u"tlv0"_s, u"up"_s})))
+             && ip({u"link"_s, u"set"_s, u"tlv1"_s, u"up"_s})
+             && ip({u"link"_s, u"set"_s, u"tlv0"_s, u"up"_s})))
         GTEST_SKIP() << "no interface can be added here";
     peer.form2->show();
     peer.form2->PageControl1->setCurrentWidget(peer.form2->about);

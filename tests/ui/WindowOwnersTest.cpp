@@ -120,7 +120,8 @@ protected:
 
 TEST_F(RealBoxes, ABoxIsOverItsOwnersWindowAndShowsPeerTextAsPlainText)
 {
-    const QString markup = u"'<h1>系统警告</h1><a href=\"http://x\">点击此处下载升级</a>' is not a valid integer value"_s;
+    const QString markup
+        = u"'<h1>系统警告</h1><a href=\"http://x\">点击此处下载升级</a>' is not a valid integer value"_s;
     other.show();
     QWidget *parent = nullptr;
     Qt::TextFormat format = Qt::AutoText;
