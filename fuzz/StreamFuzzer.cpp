@@ -74,14 +74,16 @@ struct Harness {
 };
 
 // A plain TCP sender (not our code). Each stream comes from a source address of its own in
-// 127.1.0.0/16, so that the closed connections waiting out their time on the receiver's side
-// never use up the ports of one address.
+// 127.1.1.1 to 127.250.250.250, so that the closed connections waiting out their time on either
+// side never meet a new connection with the same addresses and ports: the addresses come round
+// again only after 15 million streams (a 127.1.0.0/16 range came round within a minute at 1100
+// streams a second, and a run failed to connect just when it did).
 class RawSender {
 public:
     RawSender(unsigned n, quint16 port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        const QByteArray source = "127.1." + QByteArray::number(1 + (n / 250) % 250) + '.'
-            + QByteArray::number(1 + n % 250);
+        const QByteArray source = "127." + QByteArray::number(1 + (n / 62500) % 250) + '.'
+            + QByteArray::number(1 + (n / 250) % 250) + '.' + QByteArray::number(1 + n % 250);
         const sockaddr_in from = FuzzSupport::ipv4(source.constData(), 0);
         const sockaddr_in to = FuzzSupport::ipv4("127.0.0.1", port);
         require(fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0
