@@ -8,10 +8,4 @@ set -euo pipefail
 
 PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian debootstrap xvfb xauth xdotool)
 
-installed=$(dpkg-query -W -f='${Status}\n' "${PACKAGES[@]}" 2>/dev/null | grep -c "install ok installed" || true)
-[ "$installed" -eq ${#PACKAGES[@]} ] && exit 0
-
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-$SUDO apt-get update -qq
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}"
+"$(dirname "$0")/apt-install.sh" "${PACKAGES[@]}"

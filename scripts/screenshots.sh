@@ -13,15 +13,7 @@ BUILD_DIR="$(realpath "${1:-build}")"
 OUT_DIR="$(realpath -m "${2:-docs/screenshots}")"
 DISPLAY_NUMBER="${3:-:53}"
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-missing=()
-for p in xvfb xauth x11-utils xdotool imagemagick openbox; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/apt-install.sh xvfb xauth x11-utils xdotool imagemagick openbox
 
 WORK_DIR="$(mktemp -d)"
 trap 'rm -rf "$WORK_DIR"' EXIT
