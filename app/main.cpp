@@ -2,6 +2,7 @@
 // the hidden settings window and the file windows, and runs the event loop until the main
 // window closes.
 #include "app/GuardedApplication.h"
+#include "app/QuietIdle.h"
 #include "core/DataFolders.h"
 #include "core/PeerContext.h"
 #include "net/DescriptorLimit.h"
@@ -51,6 +52,7 @@ int main(int argc, char **argv)
         form1.dispatcher().setFileWindows(&fileWindows);
         QObject::connect(&form1, &TForm1::closed, &app, &QCoreApplication::quit);
         // The main window is shown once the loop runs, so its start-up boxes run inside it.
+        QuietIdle quietIdle(&form1);
         QTimer::singleShot(0, &form1, &QWidget::show);
         result = QApplication::exec();
         prompts.setMainWindow(nullptr);
