@@ -15,9 +15,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <optional>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,9 +88,11 @@ public:
             + QByteArray::number(1 + (n / 250) % 250) + '.' + QByteArray::number(1 + n % 250);
         const sockaddr_in from = FuzzSupport::ipv4(source.constData(), 0);
         const sockaddr_in to = FuzzSupport::ipv4("127.0.0.1", port);
-        require(fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0
-                    && ::connect(fd_, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0,
-                u"cannot connect to the receiver"_s);
+        const bool connected = fd_ >= 0
+            && ::bind(fd_, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0 && connectTo(to);
+        require(connected,
+                u"cannot connect to the receiver from %1: %2"_s.arg(
+                    QString::fromLatin1(source), QString::fromLocal8Bit(std::strerror(errno))));
     }
     ~RawSender() { ::close(fd_); }
     RawSender(const RawSender &) = delete;
@@ -100,6 +104,8 @@ public:
         for (qsizetype done = 0; done < bytes.size();) {
             const ssize_t n = ::send(fd_, bytes.constData() + done, size_t(bytes.size() - done),
                                      MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue; // libFuzzer's timer signal
             if (n <= 0)
                 break; // the receiver gave up on the stream early
             done += n;
@@ -117,6 +123,27 @@ public:
     }
 
 private:
+    // A blocking connect that a signal interrupts (libFuzzer's timer) goes on in the
+    // background: wait for it to finish and take its result.
+    bool connectTo(const sockaddr_in &to) const
+    {
+        if (::connect(fd_, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+        pollfd writable{fd_, POLLOUT, 0};
+        while (::poll(&writable, 1, -1) < 0) {
+            if (errno != EINTR)
+                return false;
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            return false;
+        errno = error;
+        return error == 0;
+    }
+
     int fd_;
 };
 
