@@ -210,3 +210,59 @@ TEST_F(DesktopTest, MarkupInANicknameOrMessageIsShownLiterally)
     EXPECT_TRUE(message.contains(u"&lt;b&gt;粗&lt;/b&gt;&amp;"_s)) << message.toStdString();
     EXPECT_FALSE(message.contains(u"<i>"_s) || message.contains(u"<u>"_s)) << message.toStdString();
 }
+
+// The program itself, started at login with the autostart entry's flag: its start-up steps
+// run (the friend list of the last run is erased) and its icon sits in the tray, but no window
+// shows until the icon is clicked.
+TEST(DesktopProgramTest, StartedWithTheTrayFlagItStartsHiddenInTheTray)
+{
+    const QString program = qEnvironmentVariable("TALVINO_PROGRAM");
+    if (program.isEmpty())
+        GTEST_SKIP() << "TALVINO_PROGRAM names no program";
+    ASSERT_TRUE(QTest::qWaitFor([] { return TrayIcon::available(); }, 10000)) << "no tray host";
+    QTemporaryDir home;
+    const QString config = home.filePath(u"config/talvino"_s);
+    ASSERT_TRUE(QDir().mkpath(config));
+    QFile ini(config + u"/myinfo.ini"_s);
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[MainSection]\r\nName=" + Gbk::encode(u"阿明"_s) + "\r\n[UserSection]\r\nCount=1\r\n1=[1]x\r\n");
+    ini.close();
+
+    QProcess talvino;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, home.path());
+    environment.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
+    environment.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
+    talvino.setProcessEnvironment(environment);
+    talvino.start(program, {u"--tray"_s});
+    ASSERT_TRUE(talvino.waitForStarted(10000));
+    const QString pid = QString::number(talvino.processId());
+    const auto visibleWindows = [&] {
+        return QString::fromLatin1(tool(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--pid"_s, pid}))
+            .split(u'\n', Qt::SkipEmptyParts);
+    };
+    const auto fileHolds = [&](const QByteArray &bytes) {
+        QFile file(ini.fileName());
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains(bytes);
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fileHolds("UserSection"); }, 10000)) << "the start-up steps ran";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindows().size() == 1; }, 10000)) << "the tray icon";
+    // The icon is small; the main window is 150 pixels wide.
+    const auto mainWindowShown = [&] {
+        for (const QString &window : visibleWindows()) {
+            const QByteArray shell = tool(u"xdotool"_s, {u"getwindowgeometry"_s, u"--shell"_s, window});
+            const qsizetype at = shell.indexOf("WIDTH=");
+            if (at >= 0 && shell.mid(at + 6).split('\n').first().toInt() >= 100)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_FALSE(mainWindowShown()) << "the main window stays hidden";
+    const QString icon = visibleWindows().first();
+    tool(u"xdotool"_s, {u"mousemove"_s, u"--window"_s, icon, u"5"_s, u"5"_s, u"click"_s, u"1"_s});
+    EXPECT_TRUE(QTest::qWaitFor(mainWindowShown, 10000)) << "a click on the icon shows the main window";
+    talvino.terminate();
+    if (!talvino.waitForFinished(5000))
+        talvino.kill();
+    talvino.waitForFinished(5000);
+}
