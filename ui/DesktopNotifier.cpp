@@ -9,6 +9,8 @@
 #include <QVariantMap>
 #include <QWidget>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

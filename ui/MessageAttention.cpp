@@ -27,16 +27,13 @@ void MessageAttention::messageShown(const ArrivedMessage &message)
 
 void MessageAttention::watch(QWidget *window, const QString &ip)
 {
-    auto it = senders_.find(window);
-    if (it == senders_.end()) {
-        it = senders_.insert(window, {});
+    if (!senders_.contains(window)) {
         window->installEventFilter(this);
-        connect(window, &QObject::destroyed, this, [this](QObject *gone) { seen(gone); });
+        connect(window, &QObject::destroyed, this, &MessageAttention::seen, Qt::UniqueConnection);
     }
-    it->insert(ip);
+    senders_[window].insert(ip);
 }
 
-// The person has the window in front of them (or closed it): its senders' messages are seen.
 void MessageAttention::seen(QObject *window)
 {
     const QSet<QString> ips = senders_.take(window);

@@ -47,9 +47,12 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
+private slots:
+    // The person has the window in front of them (or closed it): its senders' messages are seen.
+    void seen(QObject *window);
+
 private:
     void watch(QWidget *window, const QString &ip);
-    void seen(QObject *window);
 
     UnreadCounts &unread_;
     Settings settings_;

@@ -99,7 +99,7 @@ protected:
     // The one notice B raised, once the daemon shows it and it was closed into the history.
     QJsonObject onlyNotice(QSignalSpy &shown, int before)
     {
-        EXPECT_TRUE(shown.wait(10000) || !shown.isEmpty());
+        EXPECT_TRUE(!shown.isEmpty() || shown.wait(10000));
         EXPECT_TRUE(QTest::qWaitFor([&] { return allNotices() == before + 1; }, 10000));
         QTest::qWait(300); // a second notice would be on its way by now
         EXPECT_EQ(shown.size(), 1);
@@ -137,8 +137,14 @@ TEST_F(DesktopTest, TheTrayIconAppearsItsMenuWorksAndClosingHidesTheMainWindowTh
     befriend(); // B ends in normal status
     b.form1->N19->trigger();
 
-    click(centreOf(tray.icon->geometry()), 3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tray.menu->isVisible(); }, 5000)) << "right click opens the menu";
+    // The tray host may still be moving the icon into place: click again where it is now.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            click(centreOf(tray.icon->geometry()), 3);
+            return QTest::qWaitFor([&] { return tray.menu->isVisible(); }, 1000);
+        },
+        10000))
+        << "right click opens the menu";
     const QRect menuRect(tray.menu->mapToGlobal(QPoint(0, 0)), tray.menu->size());
     screenshot(u"tray-menu.png"_s, menuRect.united(tray.icon->geometry()).adjusted(-60, -12, 60, 40));
     // "一般状态" chosen in the tray's menu: the main window shows it.
@@ -148,19 +154,37 @@ TEST_F(DesktopTest, TheTrayIconAppearsItsMenuWorksAndClosingHidesTheMainWindowTh
 
     // Closed by the window manager (Alt+F4): hidden into the tray, with the box once.
     const QString id = QString::number(b.form1->winId());
-    tool(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, id});
-    tool(u"xdotool"_s, {u"key"_s, u"--window"_s, id, u"alt+F4"_s});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.form1->isVisible(); }, 5000));
+    // Focused as a person does it, by a click on its title bar (the window manager may refuse
+    // an activation request while the menu's grab ends).
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            tool(u"xdotool"_s, {u"windowactivate"_s, id});
+            click(b.form1->frameGeometry().topLeft() + QPoint(30, (b.form1->geometry().top() - b.form1->frameGeometry().top()) / 2), 1);
+            return QTest::qWaitFor([&] { return b.form1->isActiveWindow(); }, 1000);
+        },
+        10000))
+        << tool(u"xdotool"_s, {u"getactivewindow"_s}).toStdString() << " is active, not " << id.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (b.form1->isActiveWindow())
+                tool(u"xdotool"_s, {u"key"_s, u"alt+F4"_s});
+            return QTest::qWaitFor([&] { return !b.form1->isVisible(); }, 1000);
+        },
+        10000));
     EXPECT_EQ(trayBoxes(), 1);
 
     // A click on the icon brings it back; "退出" in the menu ends the program.
     click(centreOf(tray.icon->geometry()), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.form1->isVisible(); }, 5000));
     QSignalSpy closed(b.form1.get(), &TForm1::closed);
-    click(centreOf(tray.icon->geometry()), 3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tray.menu->isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            click(centreOf(tray.icon->geometry()), 3);
+            return QTest::qWaitFor([&] { return tray.menu->isVisible(); }, 1000);
+        },
+        10000));
     click(tray.menu->mapToGlobal(centreOf(tray.menu->actionGeometry(tray.quitItem))), 1);
-    ASSERT_TRUE(closed.wait(5000) || !closed.isEmpty());
+    ASSERT_TRUE(!closed.isEmpty() || closed.wait(5000));
     EXPECT_TRUE(b.reporter.errors.isEmpty());
 }
 
@@ -177,7 +201,7 @@ TEST_F(DesktopTest, AMessageRaisesExactlyOneNoticeWhoseActionOpensItsWindowAndCl
     in->showMinimized();
     ASSERT_TRUE(QTest::qWaitFor([&] { return in->isMinimized(); }, 5000));
 
-    ASSERT_TRUE(shown.wait(10000) || !shown.isEmpty());
+    ASSERT_TRUE(!shown.isEmpty() || shown.wait(10000));
     ASSERT_TRUE(QTest::qWaitFor([] { return dunstCount(u"displayed"_s) == 1; }, 10000));
     tool(u"dunstctl"_s, {u"action"_s, u"0"_s});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !in->isMinimized() && in->isActiveWindow(); }, 10000))
