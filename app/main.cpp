@@ -1,6 +1,7 @@
 // The messenger's entry: starts the GUI with the application title, creates the main window,
-// the hidden settings window and the file windows, and runs the event loop until the main
-// window closes.
+// the hidden settings window, the file windows and the desktop presence (tray icon, unread
+// marks, notifications), and runs the event loop until the program quits. With the flag
+// --tray (a start at login) the main window starts hidden in the tray, where there is one.
 #include "app/GuardedApplication.h"
 #include "app/QuietIdle.h"
 #include "core/DataFolders.h"
@@ -8,11 +9,14 @@
 #include "net/DescriptorLimit.h"
 #include "transfer/TransferWindows.h"
 #include "ui/AppTitle.h"
+#include "ui/AutostartEntry.h"
+#include "ui/DesktopPresence.h"
 #include "ui/ErrorBox.h"
 #include "ui/QtPrompts.h"
 #include "ui/QtTranslation.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
+#include "ui/TrayIcon.h"
 
 #include <QTimer>
 
@@ -50,10 +54,17 @@ int main(int argc, char **argv)
         TransferWindows fileWindows({*form1.lwudp, form1.Tag, context, &form1});
         form1.setFileWindows(&fileWindows);
         form1.dispatcher().setFileWindows(&fileWindows);
+        const bool withTray = TrayIcon::available();
+        DesktopPresence desktop(form1, form2, withTray, QDBusConnection::sessionBus(),
+                                AutostartEntry::forThisProgram());
         QObject::connect(&form1, &TForm1::closed, &app, &QCoreApplication::quit);
         // The main window is shown once the loop runs, so its start-up boxes run inside it.
         QuietIdle quietIdle(&form1);
-        QTimer::singleShot(0, &form1, &QWidget::show);
+        const bool hidden = withTray && QCoreApplication::arguments().contains(AutostartEntry::hiddenFlag());
+        if (hidden)
+            QTimer::singleShot(0, &form1, &TForm1::startHidden);
+        else
+            QTimer::singleShot(0, &form1, &QWidget::show);
         result = QApplication::exec();
         prompts.setMainWindow(nullptr);
     });

@@ -102,15 +102,18 @@ void Dispatcher::dispatch(const Datagram &datagram)
 void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply)
 {
     const QString name = store_.senderLookup(fromIp);
+    const QString shownName = name.isEmpty() ? u"陌生人"_s : name;
     const QString text = Gbk::decode(payload);
     if (windows_.autoPopup()) {
-        if (!(name.isEmpty() && windows_.rejectStrangers()))
-            windows_.showMessageWindow(autoReply ? u"对方自动回复"_s : u"接收消息"_s, fromIp,
-                                       name.isEmpty() ? u"陌生人"_s : name, text, !autoReply);
+        if (!(name.isEmpty() && windows_.rejectStrangers())) {
+            windows_.showMessageWindow(autoReply ? u"对方自动回复"_s : u"接收消息"_s, fromIp, shownName, text,
+                                       !autoReply);
+            windows_.messageShown(fromIp, shownName, text, autoReply);
+        }
     } else {
-        windows_.appendChatRoomEntry(chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(),
-                                                   name.isEmpty() ? u"陌生人"_s : name, lwudp_.ReceiveTime(),
-                                                   text));
+        windows_.appendChatRoomEntry(
+            chatRoomEntry(autoReply ? u"[对方自动回复]"_s : QString(), shownName, lwudp_.ReceiveTime(), text));
+        windows_.messageShown(fromIp, shownName, text, autoReply);
     }
     if (!autoReply)
         sendAutoReply(payload, fromIp);

@@ -32,6 +32,12 @@ public:
         = 0;
     // Types 1 and 6 in chat-room mode: one entry appended to the chat-room transcript.
     virtual void appendChatRoomEntry(const QString &entry) = 0;
+    // Types 1 and 6, once the message went to its window or the transcript (not when a
+    // stranger's message was rejected): the sender, the name it was shown under, its text.
+    // The desktop's attention (unread marks, notifications) hooks here; nothing by default.
+    virtual void messageShown(const QString & /*fromIp*/, const QString & /*name*/, const QString & /*text*/,
+                              bool /*autoReply*/)
+    {}
     // The buddy list must show these entries, in this order (after a buddy was added).
     virtual void buddyListChanged(const QStringList &entries) = 0;
     // Type 4 from fromIp: close and reset the most recently opened add-friend dialog. Returns

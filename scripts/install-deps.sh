@@ -12,6 +12,7 @@ PACKAGES=(
   fonts-wqy-microhei qt6-translations-l10n
   librsvg2-bin
   iproute2 util-linux
+  xvfb xauth x11-utils xdotool openbox trayer dunst dbus-bin imagemagick
 )
 
 "$(dirname "$0")/apt-install.sh" "${PACKAGES[@]}"

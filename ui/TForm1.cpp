@@ -198,6 +198,12 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    if (!quitting_ && hidesToTray && hidesToTray()) {
+        event->ignore();
+        hide();
+        return;
+    }
+    quitting_ = false;
     QMainWindow::closeEvent(event);
     if (event->isAccepted())
         emit closed();
@@ -208,6 +214,20 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     if (watched == userlist->viewport() && event->type() == QEvent::MouseButtonDblClick)
         guardedIn(context_, this, [this] { userlistDblClick(); });
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::startHidden()
+{
+    if (started_)
+        return;
+    started_ = true;
+    guardedIn(context_, this, [this] { FormShow(); });
+}
+
+void TForm1::quit()
+{
+    quitting_ = true;
+    close();
 }
 
 void TForm1::FormShow()
@@ -352,7 +372,7 @@ void TForm1::showCaptionInStatus() { ztPanel0->setToolTip(plainToolTip(windowTit
 void TForm1::N21Click()
 {
     if (context_.prompts->confirm(u"真的退出么？"_s, false) == Prompts::Answer::Yes)
-        close();
+        quit();
 }
 
 void TForm1::szClick()
@@ -375,6 +395,15 @@ bool TForm1::rejectStrangers() const { return settings_ && settings_->rejectStra
 SettingsLinks *TForm1::settings() const { return settings_; }
 
 QString TForm1::ownNickname() const { return settings_ ? settings_->nickname() : QString(); }
+
+// The message went to ip's newest message window in auto-pop-up mode, else to the chat-room view.
+void TForm1::messageShown(const QString &fromIp, const QString &name, const QString &text, bool autoReply)
+{
+    if (!OnMessageShown)
+        return;
+    QWidget *window = autoPopup() ? qobject_cast<QWidget *>(messageBudget_.newest(fromIp)) : chatRoom_.data();
+    OnMessageShown({fromIp, name, text, autoReply, window});
+}
 
 void TForm1::buddyListChanged(const QStringList &entries)
 {

@@ -5,10 +5,12 @@
 #include "core/MessageWindowBudget.h"
 #include "core/StatusModes.h"
 #include "ui/Cascade.h"
+#include "ui/ArrivedMessage.h"
 #include "ui/MainWindowLinks.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 
 class FileWindows;
 class QAction;
@@ -56,6 +58,17 @@ public:
     // The file windows, which the file command opens a send-file window in; none until set.
     // (The dispatcher hands the file packets to them itself.)
     void setFileWindows(FileWindows *windows) { fileWindows_ = windows; }
+    // Runs the start-up steps (FormShow) without showing the window, for a start hidden in the
+    // tray; a later show does not run them again.
+    void startHidden();
+    // Ends the program: closes the window whatever hidesToTray says.
+    void quit();
+
+    // Asked when the window is closed (not quit): true keeps the program running with the
+    // window hidden (the tray takes over); unset or false closes it and ends the program.
+    std::function<bool()> hidesToTray;
+    // Called for every message the dispatcher has shown, with the window that holds it.
+    std::function<void(const ArrivedMessage &)> OnMessageShown;
 
     // Handlers.
     void FormShow();
@@ -94,6 +107,7 @@ public:
     void showMessageWindow(const QString &caption, const QString &ip, const QString &nc, const QString &mess,
                            bool answerable) override;
     void appendChatRoomEntry(const QString &entry) override;
+    void messageShown(const QString &fromIp, const QString &name, const QString &text, bool autoReply) override;
     void buddyListChanged(const QStringList &entries) override;
     bool closeAddFriendDialog(const QString &fromIp) override;
 
@@ -152,6 +166,7 @@ private:
     QPointer<TForm5> chatRoom_;
     bool receiving_ = false;
     bool started_ = false;
+    bool quitting_ = false;
     FileWindows *fileWindows_ = nullptr;
     // Where the next message window opens.
     Cascade messageCascade_{QPoint(266, 68)};

@@ -107,6 +107,33 @@ TEST_F(DispatcherTest, StrangersAreRejectedOnlyInPopUpModeAndStillGetTheAutomati
     EXPECT_EQ(a.receivedUntilProbeFrom(b, start).size(), 2);
 }
 
+// What the desktop's attention hears of: every message shown, by window or transcript, with
+// the name it was shown under; not a stranger's message that was rejected.
+TEST_F(DispatcherTest, EveryShownMessageIsReportedOnceAndARejectedOneIsNot)
+{
+    b.dir.write(u"myinfo.ini"_s, gbk(u"[UserSection]\r\nCount=1\r\n1=[1]小明\r\n[IpSection]\r\n1=127.0.0.2\r\n"_s));
+    a.deliver(b, Packet::message(u"<b>你好</b>"_s));
+    b.windows.autopop = false;
+    a.deliver(b, "6" + gbk(RestCaption));
+    b.dir.write(u"myinfo.ini"_s, QByteArray());
+    b.windows.autopop = true;
+    b.windows.jjmsrxx = true;
+    a.deliver(b, Packet::message(u"rejected"_s));
+    b.windows.jjmsrxx = false;
+    a.deliver(b, Packet::message(u"stranger"_s));
+
+    ASSERT_EQ(b.windows.shownMessages.size(), 3);
+    const auto &first = b.windows.shownMessages[0];
+    EXPECT_EQ(first.fromIp, u"127.0.0.2"_s);
+    EXPECT_EQ(first.name, u"[1]小明"_s);
+    EXPECT_EQ(first.text, u"<b>你好</b>"_s);
+    EXPECT_FALSE(first.autoReply);
+    EXPECT_TRUE(b.windows.shownMessages[1].autoReply) << "an automatic reply in the transcript";
+    EXPECT_EQ(b.windows.shownMessages[1].text, RestCaption);
+    EXPECT_EQ(b.windows.shownMessages[2].name, u"陌生人"_s);
+    EXPECT_EQ(b.windows.shownMessages[2].text, u"stranger"_s);
+}
+
 TEST_F(DispatcherTest, InNormalStatusAFriendRequestIsAcceptedAndBothSidesAddEachOther)
 {
     b.windows.status = 1;

@@ -31,6 +31,10 @@ public:
         messageWindows.append({caption_, ip, nc, mess, answerable});
     }
     void appendChatRoomEntry(const QString &entry) override { chatRoom << entry; }
+    void messageShown(const QString &fromIp, const QString &name, const QString &text, bool autoReply) override
+    {
+        shownMessages.append({fromIp, name, text, autoReply});
+    }
     void buddyListChanged(const QStringList &entries) override
     {
         buddyList = entries;
@@ -79,6 +83,11 @@ public:
     // recorded actions
     QList<MessageWindow> messageWindows;
     QStringList chatRoom;
+    struct ShownMessage {
+        QString fromIp, name, text;
+        bool autoReply = false;
+    };
+    QList<ShownMessage> shownMessages;
     QStringList buddyList;
     int buddyListRebuilds = 0;
     int addFriendDialogClosed = 0;
