@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QProcess>
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +34,15 @@ bool namespaceOfItsOwn()
             interfaces << QString::fromLatin1(line.left(line.indexOf(':')).trimmed());
     return std::all_of(interfaces.cbegin(), interfaces.cend(), [](const QString &name) {
         return name == u"lo"_s || name.startsWith(InterfacePrefix);
+    });
+}
+
+// Whether address ("10.88.0.2/24") is in the subnet of one of addresses.
+bool sameSubnet(const QStringList &addresses, const QString &address)
+{
+    const QHostAddress host(address.section(u'/', 0, 0));
+    return std::any_of(addresses.cbegin(), addresses.cend(), [&](const QString &own) {
+        return host.isInSubnet(QHostAddress::parseSubnet(own));
     });
 }
 
@@ -116,18 +126,42 @@ QString BridgeNetwork::addInterface(int ns, const QStringList &addresses)
     const QString name = namespaces_.at(ns);
     const QString inside = u"eth"_s + QString::number(interfaceCounts_.at(ns));
     const QString outside = bridge_.chopped(2) + u'v' + QString::number(veths_.size());
-    const bool made = runIp({u"link add "_s + outside + u" type veth peer name "_s + inside + u" netns "_s + name,
+    // A locally administered address from the interface's number, known before it exists.
+    const int number = int(veths_.size()) + 1;
+    const QString mac = u"02:54:00:00:%1:%2"_s.arg(number >> 8, 2, 16, QChar(u'0')).arg(number & 0xFF, 2, 16, QChar(u'0'));
+    const bool made = runIp({u"link add "_s + outside + u" type veth peer name "_s + inside + u" address "_s + mac
+                                 + u" netns "_s + name,
                              u"link set "_s + outside + u" master "_s + bridge_,
                              u"link set "_s + outside + u" up"_s});
     if (!made)
         return QString();
     veths_ << outside;
+    interfaces_ << Interface{ns, inside, mac, addresses};
     ++interfaceCounts_[ns];
     QStringList commands;
     for (const QString &address : addresses)
         commands << u"addr add "_s + address + u" brd + dev "_s + inside;
     commands << u"link set "_s + inside + u" up"_s;
     return runIp(commands, name) ? outside : QString();
+}
+
+bool BridgeNetwork::addStaticNeighbours()
+{
+    for (int ns = 0; ns < namespaces_.size(); ++ns) {
+        QStringList commands;
+        for (const Interface &own : std::as_const(interfaces_)) {
+            if (own.ns != ns)
+                continue;
+            for (const Interface &other : std::as_const(interfaces_))
+                for (const QString &address : other.addresses)
+                    if (other.ns != ns && sameSubnet(own.addresses, address))
+                        commands << u"neigh replace %1 lladdr %2 dev %3 nud permanent"_s.arg(
+                            address.section(u'/', 0, 0), other.mac, own.name);
+        }
+        if (!commands.isEmpty() && !runIp(commands, namespaces_.at(ns)))
+            return false;
+    }
+    return true;
 }
 
 QStringList BridgeNetwork::command(int ns, const QString &program, const QStringList &arguments) const

@@ -32,6 +32,12 @@ public:
     // each with its broadcast address. Returns the name of the veth end on the bridge side
     // (its counters show what the namespace sent), or an empty string on failure.
     QString addInterface(int ns, const QStringList &addresses);
+    // Gives every namespace permanent neighbour (ARP) entries for the addresses of every other
+    // namespace on its subnets. The kernel's one neighbour table serves every namespace, and
+    // by default holds 1024 learnt entries: fewer than fifty hosts that all talk to each other
+    // need, and a send that finds it full is dropped in silence. Permanent entries do not
+    // count. False when ip refused one.
+    bool addStaticNeighbours();
     // The command that runs program with arguments inside namespace ns: ip netns exec ...
     QStringList command(int ns, const QString &program, const QStringList &arguments) const;
     QString namespaceName(int ns) const { return namespaces_.value(ns); }
@@ -40,6 +46,13 @@ public:
     static bool runIp(const QStringList &commands, const QString &ns = QString());
 
 private:
+    // One interface inside a namespace.
+    struct Interface {
+        int ns = 0;
+        QString name; // eth0, eth1, ...
+        QString mac;
+        QStringList addresses; // with prefix length
+    };
     static QString whyUnavailable();
     static void removeStale();
 
@@ -48,5 +61,6 @@ private:
     QString unavailable_;
     QStringList namespaces_;
     QList<int> interfaceCounts_; // per namespace
+    QList<Interface> interfaces_;
     QStringList veths_; // bridge-side ends
 };
