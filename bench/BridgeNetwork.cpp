@@ -145,6 +145,11 @@ QString BridgeNetwork::addInterface(int ns, const QStringList &addresses)
     return runIp(commands, name) ? outside : QString();
 }
 
+bool BridgeNetwork::addBridgeAddress(const QString &address)
+{
+    return !bridge_.isEmpty() && runIp({u"addr add "_s + address + u" brd + dev "_s + bridge_});
+}
+
 bool BridgeNetwork::addStaticNeighbours()
 {
     for (int ns = 0; ns < namespaces_.size(); ++ns) {

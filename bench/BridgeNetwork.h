@@ -32,6 +32,9 @@ public:
     // each with its broadcast address. Returns the name of the veth end on the bridge side
     // (its counters show what the namespace sent), or an empty string on failure.
     QString addInterface(int ns, const QStringList &addresses);
+    // Gives the bridge itself an address ("10.88.0.254/24"), so that this process can talk to
+    // the namespaces' peers; false on failure.
+    bool addBridgeAddress(const QString &address);
     // Gives every namespace permanent neighbour (ARP) entries for the addresses of every other
     // namespace on its subnets. The kernel's one neighbour table serves every namespace, and
     // by default holds 1024 learnt entries: fewer than fifty hosts that all talk to each other

@@ -5,6 +5,7 @@
 #include "bench/PeerProcess.h"
 #include "bench/PresenceTraffic.h"
 #include "core/PresenceService.h"
+#include "tests/support/RawUdpPeer.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -273,4 +274,24 @@ TEST_F(PresenceBridge, APeerWithPresenceOffIsNotSeenAndSendsNothing)
     ASSERT_TRUE(keepAlivesPassed({&a, &b}, 2));
     EXPECT_EQ(sent(off), sentBefore);
     EXPECT_TRUE(off.process->list(DiscoveryMs).isEmpty());
+}
+
+// Nicknames come from the network: a line break in one must not end the peer's event line, or
+// a stranger could put lines of its own into what the peer reports.
+TEST_F(PresenceBridge, ANicknameCannotBreakAnEventLine)
+{
+    peers.reserve(1);
+    BridgePeer &a = addPeer(1, u"甲"_s);
+    startAll();
+    ASSERT_TRUE(net.addBridgeAddress(u"10.88.0.254/24"_s));
+    RawUdpPeer stranger(u"10.88.0.254"_s);
+    ASSERT_TRUE(stranger.isBound());
+    const QByteArray id = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+    stranger.send(a.address, PresenceDatagram{PresenceDatagram::Kind::Hello, id, 1, 0, "x\nlisted 7\r"}.build());
+
+    const QString found = a.process->waitForLine(u"found "_s + QString::fromLatin1(id.toHex()), DiscoveryMs);
+    EXPECT_EQ(found.toStdString(), "found 00112233445566778899aabbccddeeff 10.88.0.254 1 x?listed 7?");
+    EXPECT_TRUE(a.process->linesStartingWith(u"listed"_s).isEmpty());
+    ASSERT_TRUE(stranger.waitForDatagrams(1)); // the answer
+    EXPECT_EQ(a.process->list(DiscoveryMs).size(), 1);
 }
