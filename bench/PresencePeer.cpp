@@ -1,0 +1,134 @@
+#include "bench/PresencePeer.h"
+
+#include "bench/BenchPeer.h"
+#include "core/PresenceId.h"
+#include "core/PresenceService.h"
+#include "ui/TForm1.h"
+#include "ui/TForm2.h"
+
+#include <QSocketNotifier>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+PresencePeerOptions PresencePeerOptions::parse(const QStringList &arguments)
+{
+    PresencePeerOptions o;
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
+        const QString &key = arguments.at(i);
+        const QString &value = arguments.at(i + 1);
+        if (key == u"--ip"_s)
+            o.ip = value;
+        else if (key == u"--nick"_s)
+            o.nick = value;
+        else if (key == u"--status"_s)
+            o.status = value.toInt();
+        else if (key == u"--presence"_s)
+            o.presence = value != u"off"_s;
+        else if (key == u"--keepalive-ms"_s)
+            o.keepAliveMs = std::max(1, value.toInt());
+        else if (key == u"--answer-delay-ms"_s)
+            o.answerDelayMs = std::max(0, value.toInt());
+        else if (key == u"--interfaces"_s)
+            o.interfaces = value.split(u',', Qt::SkipEmptyParts);
+    }
+    return o;
+}
+
+std::unique_ptr<PresenceService> attachPresence(BenchPeer &peer)
+{
+    auto service = std::make_unique<PresenceService>(peer.endpoint(), PresenceId::loadOrCreate(peer.context.configDir));
+    peer.form1->dispatcher().OnPresence = [s = service.get()](const QByteArray &datagram, const QString &ip) {
+        s->handleDatagram(datagram, ip);
+    };
+    return service;
+}
+
+PresenceConsole::PresenceConsole(BenchPeer &peer, PresenceService &service, QObject *parent)
+    : QObject(parent), peer_(peer), service_(service), input_(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
+{
+    connect(input_, &QSocketNotifier::activated, this, &PresenceConsole::readInput);
+    connect(&service_, &PresenceService::peerFound, this, [this](const NearbyPeer &p) { print(u"found"_s, p); });
+    connect(&service_, &PresenceService::peerChanged, this, [this](const NearbyPeer &p) { print(u"changed"_s, p); });
+    connect(&service_, &PresenceService::peerGone, this,
+            [](const QByteArray &id) { printLine(u"gone "_s + QString::fromLatin1(id.toHex())); });
+}
+
+void PresenceConsole::start(const PresencePeerOptions &options)
+{
+    peer_.form2->setNickname(options.nick);
+    if (options.status == 1)
+        peer_.form1->N18Click();
+    service_.setKeepAliveMs(options.keepAliveMs);
+    // The rate limit's window shrinks with the keep-alive period, so that a shortened period
+    // is not mistaken for a flood.
+    service_.rateLimit().windowMs = std::max<qint64>(
+        1, PresenceRateLimit::DefaultWindowMs * options.keepAliveMs / PresenceService::DefaultKeepAliveMs);
+    service_.setMaxAnswerDelayMs(options.answerDelayMs);
+    service_.setChosenInterfaces(options.interfaces);
+    service_.setEnabled(options.presence);
+    announceOwnInfo();
+    service_.start();
+    printLine(u"ready "_s + QString::fromLatin1(service_.ownId().toHex()));
+}
+
+// What the main window will tell its service itself: the nickname and status it shows.
+void PresenceConsole::announceOwnInfo()
+{
+    service_.setOwnInfo(peer_.form1->ownNickname(), peer_.form1->statusFlag(), PresenceDatagram::CapabilityGb18030);
+}
+
+bool PresenceConsole::run(const QString &line)
+{
+    const QString command = line.section(u' ', 0, 0);
+    const QString argument = line.section(u' ', 1);
+    if (command == u"nick"_s)
+        peer_.form2->setNickname(argument);
+    else if (command == u"status"_s)
+        argument == u"1"_s ? peer_.form1->N18Click() : peer_.form1->N19Click();
+    else if (command == u"presence"_s)
+        service_.setEnabled(argument != u"off"_s);
+    else if (command == u"refresh"_s)
+        service_.refresh();
+    else if (command == u"quit"_s)
+        emit quitRequested();
+    else if (command == u"list"_s) {
+        const QList<NearbyPeer> peers = service_.peers();
+        for (const NearbyPeer &p : peers)
+            print(u"peer"_s, p);
+        printLine(u"listed "_s + QString::number(peers.size()));
+    } else
+        return false;
+    announceOwnInfo();
+    return true;
+}
+
+void PresenceConsole::readInput()
+{
+    char buffer[4096];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) { // the parent has gone: end as on quit
+        input_->setEnabled(false);
+        emit quitRequested();
+        return;
+    }
+    pending_.append(buffer, n);
+    for (qsizetype end; (end = pending_.indexOf('\n')) >= 0; pending_.remove(0, end + 1)) {
+        const QString line = QString::fromUtf8(pending_.left(end)).trimmed();
+        if (!line.isEmpty() && !run(line))
+            std::fprintf(stderr, "presence_peer: unknown command: %s\n", line.toUtf8().constData());
+    }
+}
+
+void PresenceConsole::print(const QString &event, const NearbyPeer &peer)
+{
+    printLine(event + u' ' + QString::fromLatin1(peer.id.toHex()) + u' ' + peer.address + u' '
+              + QString::number(peer.statusMode) + u' ' + peer.displayNickname);
+}
+
+void PresenceConsole::printLine(const QString &line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}

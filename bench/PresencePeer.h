@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class BenchPeer;
+class PresenceService;
+class QSocketNotifier;
+struct NearbyPeer;
+
+// The options of presence_peer, "--name value" pairs.
+struct PresencePeerOptions {
+    QString ip = QStringLiteral("0.0.0.0"); // the bind address (0.0.0.0 hears broadcasts)
+    QString nick;
+    int status = 0; // 1 normal, 0 secure
+    bool presence = true;
+    int keepAliveMs = 60'000;
+    int answerDelayMs = 500;
+    QStringList interfaces; // empty: every interface presence uses by default
+
+    static PresencePeerOptions parse(const QStringList &arguments);
+};
+
+// Presence of a peer: until the main window owns its presence service, one made here on the
+// peer's endpoint, with the id kept in the peer's folder, fed by the dispatcher's "8" hook.
+// Destroy it before the peer (its destructor sends the goodbye).
+std::unique_ptr<PresenceService> attachPresence(BenchPeer &peer);
+
+// The console of one peer process: commands on standard input, one a line, and what presence
+// sees on standard output, one event a line (nicknames are shown as plain text, so a line
+// never breaks inside one).
+//   commands: nick NAME | status 0|1 | presence on|off | refresh | list | quit
+//   events:   ready ID | found ID IP STATUS NICK | changed ID IP STATUS NICK | gone ID
+//             | peer ID IP STATUS NICK (one per peer after list) | listed COUNT
+// IDs are 32 hexadecimal digits. End of input quits too.
+class PresenceConsole : public QObject {
+    Q_OBJECT
+public:
+    PresenceConsole(BenchPeer &peer, PresenceService &service, QObject *parent = nullptr);
+
+    // Applies the options to the peer and its service and starts presence.
+    void start(const PresencePeerOptions &options);
+    // Runs one command line; false for an unknown command.
+    bool run(const QString &line);
+
+signals:
+    void quitRequested();
+
+private:
+    void readInput();
+    void announceOwnInfo();
+    void print(const QString &event, const NearbyPeer &peer);
+    static void printLine(const QString &line);
+
+    BenchPeer &peer_;
+    PresenceService &service_;
+    QSocketNotifier *input_;
+    QByteArray pending_;
+};

@@ -1,0 +1,35 @@
+// One complete peer with presence, driven through standard input and output (see
+// PresenceConsole), for the presence tests and benchmark, which run one in each network
+// namespace of a bridge network. Offscreen unless another platform is asked for.
+//
+//   presence_peer [--ip 0.0.0.0] [--nick NAME] [--status 0|1] [--presence on|off]
+//                 [--keepalive-ms 60000] [--answer-delay-ms 500] [--interfaces eth0,eth1]
+#include "bench/BenchPeer.h"
+#include "bench/PresencePeer.h"
+#include "core/PresenceService.h"
+#include "ui/TForm1.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    useOffscreenPlatform();
+    QApplication app(argc, argv);
+    const PresencePeerOptions options = PresencePeerOptions::parse(QCoreApplication::arguments());
+    BenchPeer peer(options.ip);
+    if (!peer.form1->receiving()) {
+        std::fprintf(stderr, "presence_peer: cannot bind %s:2928\n", options.ip.toUtf8().constData());
+        return 1;
+    }
+    std::unique_ptr<PresenceService> presence = attachPresence(peer);
+    PresenceConsole console(peer, *presence);
+    QObject::connect(&console, &PresenceConsole::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    if (!options.nick.isEmpty())
+        peer.storeNickname(options.nick); // as a run before would have: no first-run box
+    peer.start();
+    console.start(options);
+    const int result = QApplication::exec();
+    peer.form1->dispatcher().OnPresence = nullptr;
+    presence.reset(); // the goodbye
+    return result;
+}
