@@ -2,6 +2,8 @@
 
 #include "core/FileWindows.h"
 #include "core/PeerContext.h"
+#include "core/PresenceId.h"
+#include "core/PresenceService.h"
 #include "core/Prompts.h"
 #include "net/TZnUDP.h"
 #include "ui/FixedHeightDelegate.h"
@@ -28,6 +30,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 using Item = StatusModes::ReplyItem;
@@ -54,8 +57,16 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
                   Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                       | Qt::WindowCloseButtonHint),
       lwudp(new TZnUDP(this)), context_(context), store_(context.configDir, *context.prompts),
-      dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter)
+      dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter),
+      presence_(std::make_unique<PresenceService>(*lwudp, PresenceId::loadOrCreate(context.configDir)))
 {
+    dispatcher_.OnPresence = [this](const QByteArray &datagram, const QString &fromIp) {
+        presence_->handleDatagram(datagram, fromIp);
+    };
+    nicknameSettle_ = new QTimer(this);
+    nicknameSettle_->setSingleShot(true);
+    nicknameSettle_->setInterval(NicknameSettleMs);
+    connect(nicknameSettle_, &QTimer::timeout, this, &TForm1::announceOwnInfo);
     setFont(mainWindowFont());
     setWindowTitle(modes_.caption());
     buildBuddyList();
@@ -78,7 +89,9 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
 
 TForm1::~TForm1()
 {
-    // The endpoint goes first, so that no datagram reaches a half-destroyed window.
+    // Presence says goodbye through the endpoint; then the endpoint goes, so that no datagram
+    // reaches a half-destroyed window.
+    presence_.reset();
     delete lwudp;
     if (settings_)
         settings_->setMainWindow(nullptr);
@@ -179,8 +192,25 @@ void TForm1::bindEndpoint()
 void TForm1::setSettingsWindow(TForm2 *settings)
 {
     settings_ = settings;
-    if (settings)
-        settings->setMainWindow(this);
+    if (!settings)
+        return;
+    settings->setMainWindow(this);
+    connect(settings, &TForm2::presenceSettingsChanged, this, &TForm1::applyPresenceSettings);
+    connect(settings->myname, &QLineEdit::textChanged, nicknameSettle_, qOverload<>(&QTimer::start));
+}
+
+void TForm1::applyPresenceSettings()
+{
+    const PresenceSettings chosen = settings_ ? settings_->presenceSettings() : PresenceSettings();
+    presence_->setChosenInterfaces(chosen.interfaces);
+    presence_->setEnabled(chosen.enabled);
+}
+
+// What presence announces of us: the nickname as the name box holds it, the status, and that
+// message text may come as GB18030.
+void TForm1::announceOwnInfo()
+{
+    presence_->setOwnInfo(ownNickname(), statusFlag(), PresenceDatagram::CapabilityGb18030);
 }
 
 TForm4 *TForm1::addFriendDialog() const { return addFriendDialog_; }
@@ -225,6 +255,9 @@ void TForm1::FormShow()
     if (settings_)
         settings_->setNickname(name);
     N19Click();
+    applyPresenceSettings();
+    announceOwnInfo();
+    presence_->start();
 }
 
 std::optional<QString> TForm1::selectedEntry() const
@@ -303,6 +336,7 @@ void TForm1::showStatus()
     N18->setChecked(modes_.normalChecked());
     N19->setChecked(modes_.secureChecked());
     ztPanel0->setText(modes_.statusText());
+    announceOwnInfo();
 }
 
 void TForm1::N12Click() { choosePreset(Item::N12); }

@@ -9,12 +9,15 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 
 class FileWindows;
+class PresenceService;
 class QAction;
 class QLabel;
 class QListWidget;
 class QMenu;
+class QTimer;
 class QStatusBar;
 class TForm2;
 class TForm3;
@@ -33,6 +36,9 @@ class TForm1 : public QMainWindow, public MainWindowLinks {
     Q_OBJECT
 public:
     static constexpr int UdpPort = 2928;
+    // A nickname being typed is announced by presence once typing has paused this long, so
+    // that every keystroke does not become a datagram to the whole LAN.
+    static constexpr int NicknameSettleMs = 1500;
 
     // Binds lwudp to UdpPort on the context's bind address at once.
     explicit TForm1(PeerContext &context, QWidget *parent = nullptr);
@@ -56,6 +62,9 @@ public:
     // The file windows, which the file command opens a send-file window in; none until set.
     // (The dispatcher hands the file packets to them itself.)
     void setFileWindows(FileWindows *windows) { fileWindows_ = windows; }
+    // Presence on lwudp: started once the start-up steps ran, following the settings window's
+    // presence choices, the nickname and the status; its goodbye goes out when this window goes.
+    PresenceService *presence() const { return presence_.get(); }
 
     // Handlers.
     void FormShow();
@@ -133,6 +142,8 @@ private:
     void showStatus();
     void showReply();
     void showCaptionInStatus();
+    void applyPresenceSettings();
+    void announceOwnInfo();
     // Entry text of the selected buddy, or nothing when no buddy is selected.
     std::optional<QString> selectedEntry() const;
     // A new message window with its caption and fields set, not yet shown.
@@ -157,4 +168,7 @@ private:
     Cascade messageCascade_{QPoint(266, 68)};
     MessageWindowBudget messageBudget_;
     Dispatcher dispatcher_;
+    // Made after lwudp and released before it (see the destructor).
+    std::unique_ptr<PresenceService> presence_;
+    QTimer *nicknameSettle_;
 };
