@@ -102,7 +102,7 @@ void Dispatcher::dispatch(const Datagram &datagram)
 void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply)
 {
     const QString name = store_.senderLookup(fromIp);
-    const QString text = Gbk::decode(payload);
+    const QString text = Gbk::decode(payload, windows_.textCharset(fromIp));
     if (windows_.autoPopup()) {
         if (!(name.isEmpty() && windows_.rejectStrangers()))
             windows_.showMessageWindow(autoReply ? u"对方自动回复"_s : u"接收消息"_s, fromIp,
@@ -121,7 +121,7 @@ void Dispatcher::sendAutoReply(const QByteArray &payload, const QString &fromIp)
     const QString caption = windows_.mainCaption();
     if (caption == NoAutoReplyCaption || payload.isEmpty() || payload.mid(1, 8) == AutoReplyMarker)
         return;
-    Packet::send(lwudp_, fromIp, Packet::autoReply(caption));
+    Packet::send(lwudp_, fromIp, Packet::autoReply(caption, windows_.textCharset(fromIp)));
 }
 
 void Dispatcher::handleFriendRequest(const QByteArray &payload, const QString &fromIp)

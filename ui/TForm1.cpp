@@ -9,9 +9,11 @@
 #include "ui/FixedHeightDelegate.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
+#include "ui/NearbyList.h"
 #include "ui/PaneColors.h"
 #include "ui/PaneText.h"
 #include "ui/PlainToolTip.h"
+#include "ui/PresenceWhy.h"
 #include "ui/TForm2.h"
 #include "ui/TForm3.h"
 #include "ui/TForm4.h"
@@ -30,6 +32,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QVBoxLayout>
 #include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
@@ -58,7 +61,8 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
                       | Qt::WindowCloseButtonHint),
       lwudp(new TZnUDP(this)), context_(context), store_(context.configDir, *context.prompts),
       dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter),
-      presence_(std::make_unique<PresenceService>(*lwudp, PresenceId::loadOrCreate(context.configDir)))
+      presence_(std::make_unique<PresenceService>(*lwudp, PresenceId::loadOrCreate(context.configDir))),
+      buddyIds_(store_)
 {
     dispatcher_.OnPresence = [this](const QByteArray &datagram, const QString &fromIp) {
         presence_->handleDatagram(datagram, fromIp);
@@ -70,6 +74,7 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
     setFont(mainWindowFont());
     setWindowTitle(modes_.caption());
     buildBuddyList();
+    buildNearbySection();
     buildContextMenu();
     buildMainMenu();
     zt = new QStatusBar;
@@ -106,7 +111,33 @@ void TForm1::buildBuddyList()
     setPaneColors(userlist, QColor(231, 242, 185));
     userlist->setContextMenuPolicy(Qt::CustomContextMenu);
     userlist->viewport()->installEventFilter(this);
-    setCentralWidget(userlist);
+}
+
+// Below the buddies, the nearby peers that are not buddies. A buddy that presence reports
+// is followed first, so that the section sees it where it is now.
+void TForm1::buildNearbySection()
+{
+    nearbyLabel = new QLabel(u"附近的人"_s);
+    nearbylist = new NearbyList([this](const NearbyPeer &peer) { return buddyIds_.isBuddy(peer); });
+    auto *central = new QWidget;
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(1);
+    layout->addWidget(userlist, 3);
+    layout->addWidget(nearbyLabel);
+    layout->addWidget(nearbylist, 2);
+    setCentralWidget(central);
+    const auto follow = [this](const NearbyPeer &peer) { guardedIn(context_, this, [&] { followBuddy(peer); }); };
+    connect(presence_.get(), &PresenceService::peerFound, this, follow);
+    connect(presence_.get(), &PresenceService::peerChanged, this, follow);
+    nearbylist->follow(*presence_);
+    connect(nearbylist, &NearbyList::friendRequested, this,
+            [this](const QString &address) { guardedIn(context_, this, [&] { requestFriend(address); }); });
+    connect(nearbylist, &NearbyList::refreshRequested, presence_.get(), &PresenceService::refresh);
+    connect(nearbylist, &NearbyList::listChanged, this, [this] {
+        if (addFriendDialog_)
+            addFriendDialog_->setNearbyPeers(nearbylist->shown());
+    });
 }
 
 void TForm1::buildContextMenu()
@@ -144,6 +175,7 @@ void TForm1::buildMainMenu()
     N11->addSeparator();
     N22 = N11->addAction(u"取消自动回复"_s);
     sz = settingsMenu->addAction(u"设置面板"_s);
+    why = settingsMenu->addAction(u"为什么看不到？"_s);
     for (QAction *item : {N18, N19, N12, N13, N14, N15, N16})
         item->setCheckable(true);
     for (QMenu *menu : {statusMenu, settingsMenu, N11})
@@ -171,6 +203,7 @@ void TForm1::connectHandlers()
     bind(N16, &TForm1::N16Click);
     bind(N22, &TForm1::N22Click);
     bind(sz, &TForm1::szClick);
+    bind(why, &TForm1::openPresenceWhy);
     connect(userlist, &QListWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { ulmenu->popup(userlist->viewport()->mapToGlobal(pos)); });
 }
@@ -244,8 +277,12 @@ void TForm1::FormShow()
 {
     if (!receiving_)
         context_.prompts->information(u"UDP端口2928已被其他程序占用，本程序将无法接收消息，但仍可发送。"_s);
-    const QString name = store_.openAndReset();
+    const bool remember = settings_ && settings_->presenceSettings().rememberBuddies;
+    const QString name = buddyIds_.open(remember);
     userlist->clear();
+    userlist->addItems(store_.buddyEntries()); // none unless remembered
+    for (const QByteArray &id : buddyIds_.ids())
+        presence_->table().setKnown(id, true);
     if (name.isEmpty()) {
         context_.prompts->information(u"第一次使用本程序,请先为自己起一个昵称!"_s);
         szClick();
@@ -298,10 +335,13 @@ void TForm1::N9Click() { openAddFriendDialog(); }
 void TForm1::N10Click()
 {
     const int row = selectedRow(userlist);
-    if (!store_.deleteSelected(selectedEntry()))
+    const std::optional<QString> entry = selectedEntry();
+    if (!store_.deleteSelected(entry))
         return;
+    buddyIds_.forget(ContactStore::entryNumber(*entry));
     delete userlist->takeItem(row);
     userlist->clearSelection();
+    nearbylist->refilter();
 }
 
 // The settings window's box autopop follows, and its change opens or closes the chat-room view.
@@ -414,6 +454,52 @@ void TForm1::buddyListChanged(const QStringList &entries)
 {
     userlist->clear();
     userlist->addItems(entries);
+    buddiesChanged();
+}
+
+// A new buddy heard by presence learns its id, and leaves the nearby section.
+void TForm1::buddiesChanged()
+{
+    for (const NearbyPeer &peer : presence_->peers())
+        followBuddy(peer);
+    nearbylist->refilter();
+}
+
+void TForm1::followBuddy(const NearbyPeer &peer)
+{
+    buddyIds_.follow(peer);
+    if (buddyIds_.isBuddy(peer))
+        presence_->table().setKnown(peer.id, true);
+}
+
+QList<NearbyPeer> TForm1::nearbyPeers() const { return nearbylist->shown(); }
+
+// GB18030 both ways only with a peer that announced it while we announce it too (presence on).
+Gbk::Charset TForm1::textCharset(const QString &ip) const
+{
+    for (const NearbyPeer &peer : presence_->peers())
+        if ((peer.capabilities & PresenceDatagram::CapabilityGb18030) && (peer.address == ip || peer.addresses.contains(ip)))
+            return Gbk::Charset::Gb18030;
+    return Gbk::Charset::Gbk;
+}
+
+void TForm1::requestFriend(const QString &address)
+{
+    openAddFriendDialog();
+    addFriendDialog_->dfip->setText(address);
+    addFriendDialog_->Button1Click();
+}
+
+// One window at a time: a second click brings the open one up with fresh figures.
+void TForm1::openPresenceWhy()
+{
+    if (!why_) {
+        why_ = new PresenceWhy(*presence_, this);
+        why_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    why_->reread();
+    why_->show();
+    why_->raise();
 }
 
 // --- Windows opened from the main window and by the dispatcher. Without file windows the

@@ -4,6 +4,7 @@
 #include "core/Dispatcher.h"
 #include "core/MessageWindowBudget.h"
 #include "core/StatusModes.h"
+#include "ui/BuddyIds.h"
 #include "ui/Cascade.h"
 #include "ui/MainWindowLinks.h"
 
@@ -12,6 +13,8 @@
 #include <memory>
 
 class FileWindows;
+class NearbyList;
+class PresenceWhy;
 class PresenceService;
 class QAction;
 class QLabel;
@@ -93,6 +96,7 @@ public:
     void openChatRoomView() override;
     void closeChatRoomView() override;
     TForm5 *chatRoomView() const override;
+    QList<NearbyPeer> nearbyPeers() const override;
 
     // DispatcherWindows.
     quint8 statusFlag() const override;
@@ -100,6 +104,7 @@ public:
     bool autoPopup() const override;
     bool rejectStrangers() const override;
     QString ownNickname() const override;
+    Gbk::Charset textCharset(const QString &ip) const override;
     void showMessageWindow(const QString &caption, const QString &ip, const QString &nc, const QString &mess,
                            bool answerable) override;
     void appendChatRoomEntry(const QString &entry) override;
@@ -121,6 +126,9 @@ public:
     QMenu *N11;
     QAction *N12, *N13, *N14, *N15, *N16, *N22;
     QAction *sz;
+    QAction *why;
+    QLabel *nearbyLabel;
+    NearbyList *nearbylist;
     TZnUDP *lwudp;
 
 signals:
@@ -152,6 +160,13 @@ private:
     void openSendMessageWindow(const QString &ip, const QString &nc);
     void openSendFileWindow(const QString &ip);
     void openAddFriendDialog();
+    // The ordinary friend request to address, through a new add-friend dialog.
+    void requestFriend(const QString &address);
+    void openPresenceWhy();
+    void buildNearbySection();
+    // Presence reports a peer: a buddy of that id follows it to its address.
+    void followBuddy(const NearbyPeer &peer);
+    void buddiesChanged();
 
     PeerContext &context_;
     StatusModes modes_;
@@ -170,5 +185,7 @@ private:
     Dispatcher dispatcher_;
     // Made after lwudp and released before it (see the destructor).
     std::unique_ptr<PresenceService> presence_;
+    BuddyIds buddyIds_;
+    QPointer<PresenceWhy> why_;
     QTimer *nicknameSettle_;
 };
