@@ -46,7 +46,9 @@ QList<QByteArray> BuddyIds::ids() const
 bool BuddyIds::follow(const NearbyPeer &peer)
 {
     if (const std::optional<QString> key = keyOf(peer.id)) {
-        if (store_.buddyIp(*key) == peer.address || !store_.buddyKey(peer.address).isEmpty())
+        // Ids are heard by the whole LAN: while the buddy is still heard at its address, the
+        // same id from another address is someone else's claim, not a new lease.
+        if (peer.addresses.contains(store_.buddyIp(*key)) || !store_.buddyKey(peer.address).isEmpty())
             return false;
         store_.setBuddyIp(*key, peer.address);
         return true;

@@ -24,8 +24,8 @@ public:
     // Returns the own nickname.
     QString open(bool remember);
     // A peer presence reports: a buddy at its address that has no id yet learns it; a buddy
-    // with its id moves to its address, unless another buddy is there. True when a buddy
-    // moved.
+    // with its id moves to its address once it is no longer heard at its old one, unless
+    // another buddy is there. True when a buddy moved.
     bool follow(const NearbyPeer &peer);
     // Whether the peer is a buddy, by one of its addresses or by its id.
     bool isBuddy(const NearbyPeer &peer) const;

@@ -111,6 +111,23 @@ TEST(RememberedBuddies, OnTheBuddiesComeBackAndOneWithAnIdIsFollowedToItsNewAddr
     EXPECT_TRUE(a->reporter.errors.isEmpty() && b->reporter.errors.isEmpty());
 }
 
+TEST(RememberedBuddies, AnIdClaimedFromAnotherAddressWhileTheBuddyIsHeardMovesNothing)
+{
+    TempDir dirA, dirB;
+    auto a = startIn(dirA, u"127.0.0.2"_s, u"阿明"_s);
+    auto b = startIn(dirB, u"127.0.0.3"_s, u"阿红"_s);
+    befriendNearby(*a, *b);
+    const QByteArray id = PresenceId::loadOrCreate(dirB.path());
+    RawUdpPeer forger(u"127.0.0.4"_s);
+    forger.send(a->ip(), PresenceDatagram{PresenceDatagram::Kind::Hello, id, 1, 0, "fake"}.build());
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::optional<NearbyPeer> seen = a->form1->presence()->table().peer(id);
+        return seen && seen->addresses.contains(forger.address());
+    }, 5000));
+    EXPECT_EQ(a->form1->store().buddyIp(u"1"_s), b->ip());
+    EXPECT_EQ(a->form1->store().senderLookup(forger.address()), QString());
+}
+
 TEST(RememberedBuddies, ADeletedBuddyIsNotFollowedBackIntoTheList)
 {
     TempDir dirA, dirB;
