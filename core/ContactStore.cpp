@@ -55,6 +55,12 @@ QString ContactStore::openAndReset()
     return nickname();
 }
 
+QString ContactStore::openKeepingBuddies()
+{
+    ini_.eraseSection(BanSection);
+    return nickname();
+}
+
 QString ContactStore::nickname() const { return Gbk::decode(ini_.readString(MainSection, u"Name"_s)); }
 
 void ContactStore::setNickname(const QString &name)
@@ -64,6 +70,12 @@ void ContactStore::setNickname(const QString &name)
 
 QString ContactStore::senderLookup(const QString &ip) const
 {
+    const QString found = buddyKey(ip);
+    return found.isEmpty() ? QString() : buddyEntry(found);
+}
+
+QString ContactStore::buddyKey(const QString &ip) const
+{
     const IniFile::Contents contents = ini_.contents();
     const QByteArray wanted = Gbk::encode(ip);
     qint64 found = 0;
@@ -71,9 +83,12 @@ QString ContactStore::senderLookup(const QString &ip) const
     for (const auto &[number, value] : contents.numberedValues(IpSection, countIn(contents, UserSection)))
         if (value == wanted)
             found = number;
-    if (found == 0)
-        return {};
-    return Gbk::decode(contents.value(UserSection, key(found)).value_or(QByteArray()));
+    return found == 0 ? QString() : key(found);
+}
+
+void ContactStore::setBuddyIp(const QString &key, const QString &ip)
+{
+    ini_.writeString(IpSection, key, Gbk::encode(ip));
 }
 
 bool ContactStore::isBanned(const QString &ip) const

@@ -26,6 +26,9 @@ public:
     // Open and reset at start-up: erases UserSection, IpSection and BanSection (in this order)
     // and returns MainSection/Name (empty when absent).
     QString openAndReset();
+    // Open at start-up keeping the buddies of the last run (the person chose to remember
+    // them): erases BanSection only and returns MainSection/Name.
+    QString openKeepingBuddies();
     // MainSection/Name.
     QString nickname() const;
     // MainSection/Name := name (the settings window's save).
@@ -53,6 +56,10 @@ public:
     // IpSection/key and UserSection/key (empty when absent).
     QString buddyIp(const QString &key) const;
     QString buddyEntry(const QString &key) const;
+    // Entry number of the buddy stored for ip (the highest holding it), or empty.
+    QString buddyKey(const QString &ip) const;
+    // IpSection/key := ip: the buddy of that entry is now reached at ip.
+    void setBuddyIp(const QString &key, const QString &ip);
     // Delete the selected buddy: with no selection (nullopt) shows "拜托，删人也要先选择一下啦！"
     // and returns false; otherwise deletes both keys of the item's entry and returns true (the
     // caller then removes the item from the list box).

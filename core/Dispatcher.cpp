@@ -103,7 +103,7 @@ void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp,
 {
     const QString name = store_.senderLookup(fromIp);
     const QString shownName = name.isEmpty() ? u"陌生人"_s : name;
-    const QString text = Gbk::decode(payload);
+    const QString text = Gbk::decode(payload, windows_.textCharset(fromIp));
     if (windows_.autoPopup()) {
         if (!(name.isEmpty() && windows_.rejectStrangers())) {
             windows_.showMessageWindow(autoReply ? u"对方自动回复"_s : u"接收消息"_s, fromIp, shownName, text,
@@ -124,7 +124,7 @@ void Dispatcher::sendAutoReply(const QByteArray &payload, const QString &fromIp)
     const QString caption = windows_.mainCaption();
     if (caption == NoAutoReplyCaption || payload.isEmpty() || payload.mid(1, 8) == AutoReplyMarker)
         return;
-    Packet::send(lwudp_, fromIp, Packet::autoReply(caption));
+    Packet::send(lwudp_, fromIp, Packet::autoReply(caption, windows_.textCharset(fromIp)));
 }
 
 void Dispatcher::handleFriendRequest(const QByteArray &payload, const QString &fromIp)

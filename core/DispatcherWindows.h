@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Gbk.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -23,6 +25,13 @@ public:
     virtual bool rejectStrangers() const = 0;
     // Own nickname: the current text of the settings window's name box.
     virtual QString ownNickname() const = 0;
+    // How message text to and from ip is encoded: GB18030 only where both sides announced
+    // it through presence; GBK for every other peer.
+    virtual Gbk::Charset textCharset(const QString &ip) const
+    {
+        Q_UNUSED(ip);
+        return Gbk::Charset::Gbk;
+    }
 
     // --- what packets do to windows ---
     // Types 1 and 6 in auto-pop-up mode: a new message window. answerable is false for type 6

@@ -28,44 +28,65 @@ QString withoutUnpairedSurrogates(const QString &text)
 // The calling thread's GBK encoder and decoder, created on its first use and reset before
 // each use. Creating a codec looks the converter up anew, which costs more than most texts'
 // conversion; each thread has its own, because a codec keeps state between calls.
-QStringEncoder &threadEncoder()
+QStringEncoder &threadEncoder(Charset charset = Charset::Gbk)
 {
-    thread_local QStringEncoder encoder("GBK");
+    thread_local QStringEncoder gbk("GBK");
+    thread_local QStringEncoder gb18030("GB18030");
+    QStringEncoder &encoder = charset == Charset::Gbk ? gbk : gb18030;
     encoder.resetState();
     return encoder;
 }
 
-QStringDecoder &threadDecoder()
+QStringDecoder &threadDecoder(Charset charset = Charset::Gbk)
 {
-    thread_local QStringDecoder decoder("GBK");
+    thread_local QStringDecoder gbk("GBK");
+    thread_local QStringDecoder gb18030("GB18030");
+    QStringDecoder &decoder = charset == Charset::Gbk ? gbk : gb18030;
     decoder.resetState();
     return decoder;
 }
 
 } // namespace
 
-QByteArray encode(const QString &text) { return threadEncoder().encode(withoutUnpairedSurrogates(text)); }
+QByteArray encode(const QString &text) { return encode(text, Charset::Gbk); }
 
-QString decode(const QByteArray &bytes)
+QByteArray encode(const QString &text, Charset charset)
+{
+    return threadEncoder(charset).encode(withoutUnpairedSurrogates(text));
+}
+
+QString decode(const QByteArray &bytes) { return decode(bytes, Charset::Gbk); }
+
+QString decode(const QByteArray &bytes, Charset charset)
 {
     // The codec holds a lead byte at the end back, waiting for its second byte, and drops it.
     // A NUL, which is never a second byte, makes it report that lead byte as U+FFFD; the NUL's
     // own character is taken off again.
     QByteArray terminated = bytes;
     terminated.append('\0');
-    QString text = threadDecoder().decode(terminated);
+    QString text = threadDecoder(charset).decode(terminated);
     text.chop(1);
+    // GBK cannot carry the controls that turn the writing direction; GB18030 can, and a
+    // peer's text must not reorder what is shown around it.
+    if (charset == Charset::Gb18030)
+        text.removeIf([](QChar c) {
+            return (c.unicode() >= 0x202A && c.unicode() <= 0x202E) || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+        });
     return text;
 }
 
-int byteLength(const QString &text) { return static_cast<int>(encode(text).size()); }
+int byteLength(const QString &text) { return byteLength(text, Charset::Gbk); }
 
-QString truncateToBytes(const QString &text, int maxBytes)
+int byteLength(const QString &text, Charset charset) { return static_cast<int>(encode(text, charset).size()); }
+
+QString truncateToBytes(const QString &text, int maxBytes) { return truncateToBytes(text, maxBytes, Charset::Gbk); }
+
+QString truncateToBytes(const QString &text, int maxBytes, Charset charset)
 {
     if (maxBytes <= 0)
         return {};
     const QString clean = withoutUnpairedSurrogates(text);
-    QStringEncoder &encoder = threadEncoder();
+    QStringEncoder &encoder = threadEncoder(charset);
     if (QByteArray(encoder.encode(clean)).size() <= maxBytes)
         return text;
     // Walk by whole code points so a surrogate pair is never split. Every piece is a complete

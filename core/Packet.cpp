@@ -14,12 +14,12 @@ int Packet::bufferSize(char type)
     return (type == FriendRequest || type == FriendAccept) ? ShortBufferSize : BufferSize;
 }
 
-QByteArray Packet::build(char type, const QString &text)
+QByteArray Packet::build(char type, const QString &text, Gbk::Charset charset)
 {
-    return type + Gbk::encode(Gbk::truncateToBytes(text, bufferSize(type) - 1));
+    return type + Gbk::encode(Gbk::truncateToBytes(text, bufferSize(type) - 1, charset), charset);
 }
 
-QByteArray Packet::message(const QString &text) { return build(Message, text); }
+QByteArray Packet::message(const QString &text, Gbk::Charset charset) { return build(Message, text, charset); }
 
 QByteArray Packet::friendRequest(const QString &ownNickname) { return build(FriendRequest, ownNickname); }
 
@@ -32,7 +32,10 @@ QByteArray Packet::fileOffer(qint64 size, const QString &fileName, const QString
     return build(FileOffer, QString::number(size) + u"Byte "_s + fileName + u" [备注："_s + note + u"]"_s);
 }
 
-QByteArray Packet::autoReply(const QString &caption) { return build(AutoReply, caption); }
+QByteArray Packet::autoReply(const QString &caption, Gbk::Charset charset)
+{
+    return build(AutoReply, caption, charset);
+}
 
 QByteArray Packet::progress(qint64 position) { return build(Progress, QString::number(position)); }
 

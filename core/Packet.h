@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Gbk.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -27,8 +29,8 @@ public:
     // Size of the packet buffer of a type (given as its digit).
     static int bufferSize(char type);
 
-    // Type 1: the message text as typed.
-    static QByteArray message(const QString &text);
+    // Type 1: the message text as typed, in GBK or (to a peer that reads it) GB18030.
+    static QByteArray message(const QString &text, Gbk::Charset charset = Gbk::Charset::Gbk);
     // Type 2: the own nickname.
     static QByteArray friendRequest(const QString &ownNickname);
     // Type 3: the single byte "3".
@@ -38,7 +40,7 @@ public:
     // Type 5: size, "Byte ", the file name without its folder, " [备注：", note, "]".
     static QByteArray fileOffer(qint64 size, const QString &fileName, const QString &note);
     // Type 6: the main window's caption ("[自动回复]:" followed by the reply text).
-    static QByteArray autoReply(const QString &caption);
+    static QByteArray autoReply(const QString &caption, Gbk::Charset charset = Gbk::Charset::Gbk);
     // Type 7: the number of bytes sent so far, in decimal.
     static QByteArray progress(qint64 position);
 
@@ -49,5 +51,5 @@ public:
 
 private:
     // The type digit followed by text in GBK, cut on a character boundary to fit the buffer.
-    static QByteArray build(char type, const QString &text);
+    static QByteArray build(char type, const QString &text, Gbk::Charset charset = Gbk::Charset::Gbk);
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Gbk.h"
+
 #include <QObject>
 
 class QPlainTextEdit;
@@ -15,8 +17,11 @@ public:
     GbkTextLimit(QPlainTextEdit *edit, int maxBytes);
 
     int maxBytes() const { return maxBytes_; }
-    // Bytes of a pane's text as sent: GBK, with each "\n" as CR LF.
-    static int byteLength(const QString &paneText);
+    // The charset the text will be sent in (GBK unless set): bytes are counted in it.
+    void setCharset(Gbk::Charset charset) { charset_ = charset; }
+    Gbk::Charset charset() const { return charset_; }
+    // Bytes of a pane's text as sent: GBK (or charset), with each "\n" as CR LF.
+    static int byteLength(const QString &paneText, Gbk::Charset charset = Gbk::Charset::Gbk);
 
 signals:
     // Some of an insertion was cut away.
@@ -27,4 +32,5 @@ private:
 
     QPlainTextEdit *edit_;
     int maxBytes_;
+    Gbk::Charset charset_ = Gbk::Charset::Gbk;
 };

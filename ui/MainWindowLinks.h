@@ -1,6 +1,9 @@
 #pragma once
 
 #include "core/DispatcherWindows.h"
+#include "core/NearbyTable.h"
+
+#include <QList>
 
 class QWidget;
 class SettingsLinks;
@@ -31,4 +34,6 @@ public:
     virtual void closeChatRoomView() = 0;
     // The current chat-room view: null in auto-pop-up mode.
     virtual TForm5 *chatRoomView() const = 0;
+    // The nearby peers that are not buddies, as the main window lists them.
+    virtual QList<NearbyPeer> nearbyPeers() const = 0;
 };

@@ -2,14 +2,18 @@
 
 #include "core/FileWindows.h"
 #include "core/PeerContext.h"
+#include "core/PresenceId.h"
+#include "core/PresenceService.h"
 #include "core/Prompts.h"
 #include "net/TZnUDP.h"
 #include "ui/FixedHeightDelegate.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
+#include "ui/NearbyList.h"
 #include "ui/PaneColors.h"
 #include "ui/PaneText.h"
 #include "ui/PlainToolTip.h"
+#include "ui/PresenceWhy.h"
 #include "ui/TForm2.h"
 #include "ui/TForm3.h"
 #include "ui/TForm4.h"
@@ -28,6 +32,8 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QVBoxLayout>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 using Item = StatusModes::ReplyItem;
@@ -54,11 +60,21 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
                   Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                       | Qt::WindowCloseButtonHint),
       lwudp(new TZnUDP(this)), context_(context), store_(context.configDir, *context.prompts),
-      dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter)
+      dispatcher_(*lwudp, store_, *this, *context.prompts, *context.reporter),
+      presence_(std::make_unique<PresenceService>(*lwudp, PresenceId::loadOrCreate(context.configDir))),
+      buddyIds_(store_)
 {
+    dispatcher_.OnPresence = [this](const QByteArray &datagram, const QString &fromIp) {
+        presence_->handleDatagram(datagram, fromIp);
+    };
+    nicknameSettle_ = new QTimer(this);
+    nicknameSettle_->setSingleShot(true);
+    nicknameSettle_->setInterval(NicknameSettleMs);
+    connect(nicknameSettle_, &QTimer::timeout, this, &TForm1::announceOwnInfo);
     setFont(mainWindowFont());
     setWindowTitle(modes_.caption());
     buildBuddyList();
+    buildNearbySection();
     buildContextMenu();
     buildMainMenu();
     zt = new QStatusBar;
@@ -78,7 +94,9 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
 
 TForm1::~TForm1()
 {
-    // The endpoint goes first, so that no datagram reaches a half-destroyed window.
+    // Presence says goodbye through the endpoint; then the endpoint goes, so that no datagram
+    // reaches a half-destroyed window.
+    presence_.reset();
     delete lwudp;
     if (settings_)
         settings_->setMainWindow(nullptr);
@@ -93,7 +111,33 @@ void TForm1::buildBuddyList()
     setPaneColors(userlist, QColor(231, 242, 185));
     userlist->setContextMenuPolicy(Qt::CustomContextMenu);
     userlist->viewport()->installEventFilter(this);
-    setCentralWidget(userlist);
+}
+
+// Below the buddies, the nearby peers that are not buddies. A buddy that presence reports
+// is followed first, so that the section sees it where it is now.
+void TForm1::buildNearbySection()
+{
+    nearbyLabel = new QLabel(u"附近的人"_s);
+    nearbylist = new NearbyList([this](const NearbyPeer &peer) { return buddyIds_.isBuddy(peer); });
+    auto *central = new QWidget;
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(1);
+    layout->addWidget(userlist, 3);
+    layout->addWidget(nearbyLabel);
+    layout->addWidget(nearbylist, 2);
+    setCentralWidget(central);
+    const auto follow = [this](const NearbyPeer &peer) { guardedIn(context_, this, [&] { followBuddy(peer); }); };
+    connect(presence_.get(), &PresenceService::peerFound, this, follow);
+    connect(presence_.get(), &PresenceService::peerChanged, this, follow);
+    nearbylist->follow(*presence_);
+    connect(nearbylist, &NearbyList::friendRequested, this,
+            [this](const QString &address) { guardedIn(context_, this, [&] { requestFriend(address); }); });
+    connect(nearbylist, &NearbyList::refreshRequested, presence_.get(), &PresenceService::refresh);
+    connect(nearbylist, &NearbyList::listChanged, this, [this] {
+        if (addFriendDialog_)
+            addFriendDialog_->setNearbyPeers(nearbylist->shown());
+    });
 }
 
 void TForm1::buildContextMenu()
@@ -131,6 +175,7 @@ void TForm1::buildMainMenu()
     N11->addSeparator();
     N22 = N11->addAction(u"取消自动回复"_s);
     sz = settingsMenu->addAction(u"设置面板"_s);
+    why = settingsMenu->addAction(u"为什么看不到？"_s);
     for (QAction *item : {N18, N19, N12, N13, N14, N15, N16})
         item->setCheckable(true);
     for (QMenu *menu : {statusMenu, settingsMenu, N11})
@@ -158,6 +203,7 @@ void TForm1::connectHandlers()
     bind(N16, &TForm1::N16Click);
     bind(N22, &TForm1::N22Click);
     bind(sz, &TForm1::szClick);
+    bind(why, &TForm1::openPresenceWhy);
     connect(userlist, &QListWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { ulmenu->popup(userlist->viewport()->mapToGlobal(pos)); });
 }
@@ -179,8 +225,25 @@ void TForm1::bindEndpoint()
 void TForm1::setSettingsWindow(TForm2 *settings)
 {
     settings_ = settings;
-    if (settings)
-        settings->setMainWindow(this);
+    if (!settings)
+        return;
+    settings->setMainWindow(this);
+    connect(settings, &TForm2::presenceSettingsChanged, this, &TForm1::applyPresenceSettings);
+    connect(settings->myname, &QLineEdit::textChanged, nicknameSettle_, qOverload<>(&QTimer::start));
+}
+
+void TForm1::applyPresenceSettings()
+{
+    const PresenceSettings chosen = settings_ ? settings_->presenceSettings() : PresenceSettings();
+    presence_->setChosenInterfaces(chosen.interfaces);
+    presence_->setEnabled(chosen.enabled);
+}
+
+// What presence announces of us: the nickname as the name box holds it, the status, and that
+// message text may come as GB18030.
+void TForm1::announceOwnInfo()
+{
+    presence_->setOwnInfo(ownNickname(), statusFlag(), PresenceDatagram::CapabilityGb18030);
 }
 
 TForm4 *TForm1::addFriendDialog() const { return addFriendDialog_; }
@@ -234,8 +297,12 @@ void TForm1::FormShow()
 {
     if (!receiving_)
         context_.prompts->information(u"UDP端口2928已被其他程序占用，本程序将无法接收消息，但仍可发送。"_s);
-    const QString name = store_.openAndReset();
+    const bool remember = settings_ && settings_->presenceSettings().rememberBuddies;
+    const QString name = buddyIds_.open(remember);
     userlist->clear();
+    userlist->addItems(store_.buddyEntries()); // none unless remembered
+    for (const QByteArray &id : buddyIds_.ids())
+        presence_->table().setKnown(id, true);
     if (name.isEmpty()) {
         context_.prompts->information(u"第一次使用本程序,请先为自己起一个昵称!"_s);
         szClick();
@@ -245,6 +312,9 @@ void TForm1::FormShow()
     if (settings_)
         settings_->setNickname(name);
     N19Click();
+    applyPresenceSettings();
+    announceOwnInfo();
+    presence_->start();
 }
 
 std::optional<QString> TForm1::selectedEntry() const
@@ -285,10 +355,13 @@ void TForm1::N9Click() { openAddFriendDialog(); }
 void TForm1::N10Click()
 {
     const int row = selectedRow(userlist);
-    if (!store_.deleteSelected(selectedEntry()))
+    const std::optional<QString> entry = selectedEntry();
+    if (!store_.deleteSelected(entry))
         return;
+    buddyIds_.forget(ContactStore::entryNumber(*entry));
     delete userlist->takeItem(row);
     userlist->clearSelection();
+    nearbylist->refilter();
 }
 
 // The settings window's box autopop follows, and its change opens or closes the chat-room view.
@@ -323,6 +396,7 @@ void TForm1::showStatus()
     N18->setChecked(modes_.normalChecked());
     N19->setChecked(modes_.secureChecked());
     ztPanel0->setText(modes_.statusText());
+    announceOwnInfo();
 }
 
 void TForm1::N12Click() { choosePreset(Item::N12); }
@@ -409,6 +483,52 @@ void TForm1::buddyListChanged(const QStringList &entries)
 {
     userlist->clear();
     userlist->addItems(entries);
+    buddiesChanged();
+}
+
+// A new buddy heard by presence learns its id, and leaves the nearby section.
+void TForm1::buddiesChanged()
+{
+    for (const NearbyPeer &peer : presence_->peers())
+        followBuddy(peer);
+    nearbylist->refilter();
+}
+
+void TForm1::followBuddy(const NearbyPeer &peer)
+{
+    buddyIds_.follow(peer);
+    if (buddyIds_.isBuddy(peer))
+        presence_->table().setKnown(peer.id, true);
+}
+
+QList<NearbyPeer> TForm1::nearbyPeers() const { return nearbylist->shown(); }
+
+// GB18030 both ways only with a peer that announced it while we announce it too (presence on).
+Gbk::Charset TForm1::textCharset(const QString &ip) const
+{
+    for (const NearbyPeer &peer : presence_->peers())
+        if ((peer.capabilities & PresenceDatagram::CapabilityGb18030) && (peer.address == ip || peer.addresses.contains(ip)))
+            return Gbk::Charset::Gb18030;
+    return Gbk::Charset::Gbk;
+}
+
+void TForm1::requestFriend(const QString &address)
+{
+    openAddFriendDialog();
+    addFriendDialog_->dfip->setText(address);
+    addFriendDialog_->Button1Click();
+}
+
+// One window at a time: a second click brings the open one up with fresh figures.
+void TForm1::openPresenceWhy()
+{
+    if (!why_) {
+        why_ = new PresenceWhy(*presence_, this);
+        why_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    why_->reread();
+    why_->show();
+    why_->raise();
 }
 
 // --- Windows opened from the main window and by the dispatcher. Without file windows the

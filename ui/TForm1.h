@@ -4,6 +4,7 @@
 #include "core/Dispatcher.h"
 #include "core/MessageWindowBudget.h"
 #include "core/StatusModes.h"
+#include "ui/BuddyIds.h"
 #include "ui/Cascade.h"
 #include "ui/ArrivedMessage.h"
 #include "ui/MainWindowLinks.h"
@@ -11,12 +12,17 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <memory>
 
 class FileWindows;
+class NearbyList;
+class PresenceWhy;
+class PresenceService;
 class QAction;
 class QLabel;
 class QListWidget;
 class QMenu;
+class QTimer;
 class QStatusBar;
 class TForm2;
 class TForm3;
@@ -35,6 +41,9 @@ class TForm1 : public QMainWindow, public MainWindowLinks {
     Q_OBJECT
 public:
     static constexpr int UdpPort = 2928;
+    // A nickname being typed is announced by presence once typing has paused this long, so
+    // that every keystroke does not become a datagram to the whole LAN.
+    static constexpr int NicknameSettleMs = 1500;
 
     // Binds lwudp to UdpPort on the context's bind address at once.
     explicit TForm1(PeerContext &context, QWidget *parent = nullptr);
@@ -70,6 +79,10 @@ public:
     // Called for every message the dispatcher has shown, with the window that holds it.
     std::function<void(const ArrivedMessage &)> OnMessageShown;
 
+    // Presence on lwudp: started once the start-up steps ran, following the settings window's
+    // presence choices, the nickname and the status; its goodbye goes out when this window goes.
+    PresenceService *presence() const { return presence_.get(); }
+
     // Handlers.
     void FormShow();
     void userlistDblClick();
@@ -97,6 +110,7 @@ public:
     void openChatRoomView() override;
     void closeChatRoomView() override;
     TForm5 *chatRoomView() const override;
+    QList<NearbyPeer> nearbyPeers() const override;
 
     // DispatcherWindows.
     quint8 statusFlag() const override;
@@ -104,6 +118,7 @@ public:
     bool autoPopup() const override;
     bool rejectStrangers() const override;
     QString ownNickname() const override;
+    Gbk::Charset textCharset(const QString &ip) const override;
     void showMessageWindow(const QString &caption, const QString &ip, const QString &nc, const QString &mess,
                            bool answerable) override;
     void appendChatRoomEntry(const QString &entry) override;
@@ -126,6 +141,9 @@ public:
     QMenu *N11;
     QAction *N12, *N13, *N14, *N15, *N16, *N22;
     QAction *sz;
+    QAction *why;
+    QLabel *nearbyLabel;
+    NearbyList *nearbylist;
     TZnUDP *lwudp;
 
 signals:
@@ -147,6 +165,8 @@ private:
     void showStatus();
     void showReply();
     void showCaptionInStatus();
+    void applyPresenceSettings();
+    void announceOwnInfo();
     // Entry text of the selected buddy, or nothing when no buddy is selected.
     std::optional<QString> selectedEntry() const;
     // A new message window with its caption and fields set, not yet shown.
@@ -155,6 +175,13 @@ private:
     void openSendMessageWindow(const QString &ip, const QString &nc);
     void openSendFileWindow(const QString &ip);
     void openAddFriendDialog();
+    // The ordinary friend request to address, through a new add-friend dialog.
+    void requestFriend(const QString &address);
+    void openPresenceWhy();
+    void buildNearbySection();
+    // Presence reports a peer: a buddy of that id follows it to its address.
+    void followBuddy(const NearbyPeer &peer);
+    void buddiesChanged();
 
     PeerContext &context_;
     StatusModes modes_;
@@ -172,4 +199,9 @@ private:
     Cascade messageCascade_{QPoint(266, 68)};
     MessageWindowBudget messageBudget_;
     Dispatcher dispatcher_;
+    // Made after lwudp and released before it (see the destructor).
+    std::unique_ptr<PresenceService> presence_;
+    BuddyIds buddyIds_;
+    QPointer<PresenceWhy> why_;
+    QTimer *nicknameSettle_;
 };

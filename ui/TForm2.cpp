@@ -13,6 +13,7 @@
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
 #include "ui/MainWindowLinks.h"
+#include "ui/PresencePage.h"
 #include "ui/QtMediaPlayer.h"
 #include "ui/WindowPlacement.h"
 
@@ -55,9 +56,11 @@ TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
     w1 = buildPersonalTab();
     w3 = buildMusicTab();
     about = buildAboutTab();
+    presencePage = new PresencePage(context_);
     PageControl1->addTab(w1, u"个性设置"_s);
     PageControl1->addTab(w3, u"背景音乐"_s);
     PageControl1->addTab(about, u"关于本程序"_s);
+    PageControl1->addTab(presencePage, u"附近的人"_s);
     PageControl1->setCurrentIndex(0);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -193,6 +196,7 @@ void TForm2::connectHandlers()
         Timer1->stop();
     });
     // The player's error box belongs to this window, like the playlist's other boxes.
+    connect(presencePage, &PresencePage::changed, this, &TForm2::presenceSettingsChanged);
     connect(player_, &MediaPlayer::failed, this, [this](const QString &description) {
         guardedIn(context_, this, [&] { mediaFailed(description); });
     });
@@ -264,6 +268,8 @@ bool TForm2::autoPopup() const { return autopop->isChecked(); }
 void TForm2::setAutoPopup(bool on) { autopop->setChecked(on); }
 
 bool TForm2::saveChatLog() const { return bcf->isChecked(); }
+
+PresenceSettings TForm2::presenceSettings() const { return presencePage->settings(); }
 
 bool TForm2::rejectStrangers() const { return jjmsrxx->isChecked(); }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "ui/DisplayStyle.h"
+#include "ui/PresenceSettings.h"
 #include "ui/SettingsLinks.h"
 
 #include <QWidget>
 
 class MainWindowLinks;
 class MediaPlayer;
+class PresencePage;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -50,6 +52,9 @@ public:
     void setMainWindow(MainWindowLinks *main);
     // The current chat-room view, which the main window owns: null in auto-pop-up mode.
     TForm5 *chatRoomView() const;
+
+    // The presence choices of the presence tab, as stored.
+    PresenceSettings presenceSettings() const;
 
     MediaPlayer &player() { return *player_; }
     int trackIndex() const { return trackIndex_; }
@@ -95,9 +100,14 @@ public:
     QPlainTextEdit *Memo1;
     QLabel *hostif;
     QTimer *Timer1;
+    PresencePage *presencePage;
 
     // The message windows' display style.
     DisplayStyle sf = DisplayStyle::initial();
+
+signals:
+    // A presence choice changed (and is stored): the main window applies it.
+    void presenceSettingsChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;

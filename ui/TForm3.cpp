@@ -102,7 +102,8 @@ TForm3::TForm3(MainWindowLinks &main)
     // Two lines high: arrow buttons would leave the thumb no room.
     inpu->verticalScrollBar()->setStyle(new ArrowlessScrollStyle(this));
     inpu->setToolTip(SendHint);
-    connect(new GbkTextLimit(inpu, MessageBytes), &GbkTextLimit::clipped, this, &TForm3::tellClipped);
+    limit_ = new GbkTextLimit(inpu, MessageBytes);
+    connect(limit_, &GbkTextLimit::clipped, this, &TForm3::tellClipped);
 
     // No stretch: the display pane takes whatever height the window has beyond its controls,
     // so that no empty band opens under the buttons or above the history.
@@ -288,6 +289,8 @@ void TForm3::FormShow()
     setMessColor(QPalette::Text, style.color);
     setMessColor(QPalette::Base, style.background);
     showStyle(style);
+    // The peer's address is set by now: its limit counts the bytes the text will go in.
+    limit_->setCharset(main_.textCharset(ip->text()));
     if (inpu->isEnabled())
         inpu->setFocus();
     if (!saveChatLog())
@@ -323,7 +326,7 @@ void TForm3::fsClick()
         main_.context().prompts->information(u"不能发送空消息！"_s);
         return;
     }
-    const QByteArray packet = Packet::message(text);
+    const QByteArray packet = Packet::message(text, main_.textCharset(ip->text()));
     const QDateTime now = QDateTime::currentDateTime();
     if (saveChatLog())
         appendHistory(historyEntry(main_.ownNickname(), now, text));

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class ColorBox;
+class GbkTextLimit;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -121,6 +122,7 @@ private:
     DisplayStyle messStyle() const;
 
     MainWindowLinks &main_;
+    GbkTextLimit *limit_;
     QString history_;
     bool historyShown_ = false;
     bool ctrlSeen_ = false;

@@ -10,6 +10,8 @@
 #include "ui/WindowPlacement.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QVBoxLayout>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHostAddress>
@@ -31,10 +33,15 @@ TForm4::TForm4(MainWindowLinks &main)
     dfip = new QLineEdit;
     dfip->setMaxLength(AddressLength);
     Button1 = new QPushButton(u"发送申请"_s);
-    auto *layout = new QHBoxLayout(this);
-    layout->addWidget(new QLabel(u"对方IP:"_s));
-    layout->addWidget(dfip, 1);
-    layout->addWidget(Button1);
+    nearby = new QComboBox;
+    nearby->setObjectName(u"nearby"_s);
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(u"对方IP:"_s));
+    row->addWidget(dfip, 1);
+    row->addWidget(Button1);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(nearby);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(30000);
@@ -46,8 +53,10 @@ TForm4::TForm4(MainWindowLinks &main)
     connect(Button1, &QPushButton::clicked, this, guardedSlot(context, this, &TForm4::Button1Click));
     connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm4::Timer1Timer));
     connect(Timer2, &QTimer::timeout, this, guardedSlot(context, this, &TForm4::Timer2Timer));
+    connect(nearby, &QComboBox::activated, this, &TForm4::nearbyActivated);
     dfip->installEventFilter(this);
-    setFixedSize(268, 43);
+    setNearbyPeers(main_.nearbyPeers());
+    setFixedSize(268, 72);
     centreOnDesktop(this);
 }
 
@@ -76,6 +85,23 @@ void TForm4::Button1Click()
     asked_ = addressOf(dfip->text());
     Packet::send(main_.endpoint(), dfip->text(), Packet::friendRequest(main_.ownNickname()));
     Timer1->start();
+}
+
+// Items: the prompt, then "nickname  address" per peer as plain text, the address as data.
+void TForm4::setNearbyPeers(const QList<NearbyPeer> &peers)
+{
+    nearby->clear();
+    nearby->addItem(peers.isEmpty() ? u"（附近没有发现别人）"_s : u"从附近的人中选择…"_s);
+    for (const NearbyPeer &peer : peers)
+        nearby->addItem(peer.displayNickname + u"  "_s + peer.address, peer.address);
+    nearby->setEnabled(!peers.isEmpty());
+}
+
+void TForm4::nearbyActivated(int row)
+{
+    const QString address = nearby->itemData(row).toString();
+    if (row > 0 && !address.isEmpty())
+        dfip->setText(address);
 }
 
 bool TForm4::asked(const QString &fromIp) const { return PeerAddress::same(asked_, fromIp); }

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "core/NearbyTable.h"
+
 #include <QWidget>
 
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QTimer;
 class MainWindowLinks;
 
 // The add-friend dialog: sends a friend request (type 2, the own nickname) to the address
-// typed in dfip and waits up to 30 s for the peer's friend accept, which the dispatcher
+// typed in dfip, or filled in by picking one of the nearby peers offered in nearby, and waits up to 30 s for the peer's friend accept, which the dispatcher
 // delivers by closing the most recently opened dialog. Created anew for each use as a child
 // window of the main window, and released 2000 ms after closing.
 class TForm4 : public QWidget {
@@ -26,6 +29,11 @@ public:
     // Whether the last request went to fromIp, the only address whose accept closes the dialog.
     bool asked(const QString &fromIp) const;
 
+    // The nearby peers to offer (the main window keeps them current).
+    void setNearbyPeers(const QList<NearbyPeer> &peers);
+    // Picking the nearby peer of that row (0 is the prompt): its address goes into dfip.
+    void nearbyActivated(int row);
+
     // Handlers.
     void Button1Click();
     void dfipKeyDown(int key);
@@ -36,6 +44,7 @@ public:
     // Controls.
     QLineEdit *dfip;
     QPushButton *Button1;
+    QComboBox *nearby;
     QTimer *Timer1; // request time-out
     QTimer *Timer2; // destruction after closing
 

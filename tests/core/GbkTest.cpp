@@ -80,3 +80,25 @@ TEST(Gbk, ConversionsCarryNothingOverBetweenCallsOrThreads)
         thread.join();
     EXPECT_EQ(wrong.load(), 0);
 }
+
+TEST(Gbk, Gb18030IsGbkForGbkTextAndCarriesEverythingElseInFourBytes)
+{
+    using Gbk::Charset;
+    const QString chinese = u"小明说：你好 abc"_s;
+    EXPECT_EQ(Gbk::encode(chinese, Charset::Gb18030), Gbk::encode(chinese));
+    EXPECT_EQ(Gbk::encode(chinese, Charset::Gbk), Gbk::encode(chinese));
+
+    const QString emoji = u"好😀❤️"_s; // U+FE0F after the heart is part of the emoji
+    const QByteArray wide = Gbk::encode(emoji, Charset::Gb18030);
+    EXPECT_EQ(wide.size(), 2 + 4 + 4 + 4);
+    EXPECT_EQ(Gbk::decode(wide, Charset::Gb18030), emoji);
+    EXPECT_EQ(Gbk::byteLength(emoji, Charset::Gb18030), 14);
+    EXPECT_EQ(Gbk::byteLength(emoji), 4) << "GBK: '?' for each, the selector left out";
+
+    // Cut on whole characters: an emoji is never split, nor a surrogate pair.
+    EXPECT_EQ(Gbk::truncateToBytes(emoji, 5, Charset::Gb18030), u"好"_s);
+    EXPECT_EQ(Gbk::truncateToBytes(emoji, 6, Charset::Gb18030), u"好😀"_s);
+    // A cut four-byte character (a cut datagram) shows as U+FFFD, never losing what came before.
+    EXPECT_TRUE(Gbk::decode(wide.left(5), Charset::Gb18030).startsWith(u"好\uFFFD"_s));
+    EXPECT_FALSE(Gbk::decode(wide.left(5), Charset::Gb18030).contains(u"😀"_s));
+}

@@ -6,12 +6,15 @@
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
+#include "core/PresenceService.h"
 #include "harness/HarnessPeer.h"
 #include "net/TZnUDP.h"
 #include "transfer/TForm6.h"
 #include "transfer/TForm7.h"
 #include "transfer/TransferWindows.h"
 #include "ui/ErrorBox.h"
+#include "ui/NearbyList.h"
+#include "ui/PresenceWhy.h"
 #include "ui/QtPrompts.h"
 #include "ui/QtTranslation.h"
 #include "ui/TForm1.h"
@@ -147,6 +150,20 @@ int main(int argc, char **argv)
     b.befriend(longName, u"127.0.0.2"_s);
     a.form1->move(40, 40);
 
+    // Two peers nearby that are not buddies, found by presence (by unicast: a namespace has
+    // only loopback), one of them with markup in its nickname.
+    Peer c(u"127.0.0.5"_s, folder + u"/c"_s, u"小刚"_s);
+    Peer d(u"127.0.0.6"_s, folder + u"/d"_s, u"<i>斜体</i>"_s);
+    for (Peer *peer : {&c, &d}) {
+        peer->form1->show();
+        waitFor([&] { return peer->form1->isVisible(); });
+        peer->form1->hide();
+        peer->form1->presence()->setUnicastTargets({a.context.bindAddress});
+        peer->form1->presence()->refresh();
+    }
+    d.form1->N18Click();
+    waitFor([&] { return a.form1->nearbylist->count() == 2; });
+
     // The person types in a message window of their own; two messages arrive meanwhile.
     a.form1->userlist->setCurrentRow(0);
     a.form1->userlistDblClick();
@@ -193,6 +210,9 @@ int main(int argc, char **argv)
     sending->move(40, 740);
     receiving->move(480, 740);
     arrived->move(900, 40);
+    a.form1->why->trigger();
+    auto *why = a.form1->findChild<PresenceWhy *>();
+    why->move(480, 300);
     print("main", a.form1.get());
     print("message", arrived);
     print("typing", typing);
@@ -200,6 +220,7 @@ int main(int argc, char **argv)
     print("settings", a.form2.get());
     print("sendfile", sending);
     print("receivefile", receiving);
+    print("why", why);
     std::printf("ready\n");
     std::fflush(stdout);
 

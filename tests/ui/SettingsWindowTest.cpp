@@ -60,10 +60,11 @@ TEST_F(SettingsWindow, StartsWithItsDocumentedLayoutAndOptions)
 {
     EXPECT_EQ(w.windowTitle(), u"系统选项设置"_s);
     EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
-    ASSERT_EQ(w.PageControl1->count(), 3);
+    ASSERT_EQ(w.PageControl1->count(), 4);
     EXPECT_EQ(w.PageControl1->tabText(0), u"个性设置"_s);
     EXPECT_EQ(w.PageControl1->tabText(1), u"背景音乐"_s);
     EXPECT_EQ(w.PageControl1->tabText(2), u"关于本程序"_s);
+    EXPECT_EQ(w.PageControl1->tabText(3), u"附近的人"_s);
     EXPECT_EQ(w.PageControl1->currentIndex(), 0);
     EXPECT_TRUE(w.autopop->isChecked());
     EXPECT_FALSE(w.bcf->isChecked());

@@ -1,0 +1,97 @@
+#include "ui/PresencePage.h"
+
+#include "core/PeerContext.h"
+#include "core/PresenceService.h"
+#include "ui/GuardedSlot.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QNetworkInterface>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+PresencePage::PresencePage(PeerContext &context, QWidget *parent)
+    : QWidget(parent), context_(context), settings_(PresenceSettings::load(context.configDir))
+{
+    setObjectName(u"presence"_s);
+    presenceOn = new QCheckBox(u"发现局域网内附近的人"_s);
+    presenceOn->setChecked(settings_.enabled);
+    interfaceList = new QListWidget;
+    interfaceList->setObjectName(u"interfaceList"_s);
+    rememberBuddies = new QCheckBox(u"记住好友列表（下次启动时保留）"_s);
+    rememberBuddies->setChecked(settings_.rememberBuddies);
+    fillInterfaces();
+
+    auto *hint = new QLabel(u"使用的网卡（都不选：所有非虚拟网卡）："_s);
+    hint->setTextFormat(Qt::PlainText);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(presenceOn);
+    layout->addWidget(hint);
+    layout->addWidget(interfaceList, 1);
+    layout->addWidget(rememberBuddies);
+
+    const auto take = [this] { guardedIn(context_, this, [this] { takeChoices(); }); };
+    connect(presenceOn, &QCheckBox::toggled, this, take);
+    connect(rememberBuddies, &QCheckBox::toggled, this, take);
+    connect(interfaceList, &QListWidget::itemChanged, this, take);
+}
+
+QStringList PresencePage::machineInterfaces()
+{
+    QStringList names;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        const QNetworkInterface::InterfaceFlags flags = interface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : interface.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
+                names << interface.name();
+                break;
+            }
+    }
+    return names;
+}
+
+// Ticked: the stored choice, or with none stored every interface that is not virtual. A
+// chosen interface that is down now is listed too, so that the choice is not lost.
+void PresencePage::fillInterfaces()
+{
+    QStringList names = machineInterfaces();
+    for (const QString &chosen : settings_.interfaces)
+        if (!names.contains(chosen))
+            names << chosen;
+    const QSignalBlocker blocker(interfaceList);
+    for (const QString &name : names) {
+        auto *item = new QListWidgetItem(name, interfaceList);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        const bool ticked = settings_.interfaces.isEmpty() ? !PresenceService::isVirtualInterface(name)
+                                                           : settings_.interfaces.contains(name);
+        item->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+// The ticks as the person left them; when they are exactly the default ticks, no interface
+// is stored, so that an interface that appears later is used too.
+void PresencePage::takeChoices()
+{
+    PresenceSettings chosen;
+    chosen.enabled = presenceOn->isChecked();
+    chosen.rememberBuddies = rememberBuddies->isChecked();
+    bool asDefault = true;
+    for (int row = 0; row < interfaceList->count(); ++row) {
+        const QListWidgetItem *item = interfaceList->item(row);
+        const bool ticked = item->checkState() == Qt::Checked;
+        if (ticked)
+            chosen.interfaces << item->text();
+        asDefault = asDefault && ticked != PresenceService::isVirtualInterface(item->text());
+    }
+    if (asDefault)
+        chosen.interfaces.clear();
+    if (chosen == settings_)
+        return;
+    chosen.save(context_.configDir);
+    settings_ = chosen;
+    emit changed();
+}
