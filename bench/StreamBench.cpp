@@ -277,10 +277,11 @@ void targets(long long size, const Result &windows, const Result &plain)
     const double throughput = plain.elapsed / windows.elapsed;
     const double cpu = (windows.senderCpu + windows.receiverCpu) / (plain.senderCpu + plain.receiverCpu);
     const double peak = double(windows.receiverPeakKiB) / 1024;
-    std::printf("Targets of the file windows at %s against the plain copy: throughput %.2f x (at least %.1f x): "
-                "%s; CPU %.2f x (at most %.1f x): %s; receiver peak %.1f MiB (at most %.0f MiB): %s.\n\n",
-                sizeText(size).c_str(), throughput, TargetThroughput, verdict(throughput >= TargetThroughput), cpu,
-                TargetCpu, verdict(cpu <= TargetCpu), peak, TargetPeakMiB, verdict(peak <= TargetPeakMiB));
+    std::printf(
+        "Targets of the file windows at %s against the plain copy: throughput %.2f x (at least %.1f x): "
+        "%s; CPU %.2f x (at most %.1f x): %s; receiver peak %.1f MiB (at most %.0f MiB): %s.\n\n",
+        sizeText(size).c_str(), throughput, TargetThroughput, verdict(throughput >= TargetThroughput), cpu,
+        TargetCpu, verdict(cpu <= TargetCpu), peak, TargetPeakMiB, verdict(peak <= TargetPeakMiB));
 }
 
 } // namespace

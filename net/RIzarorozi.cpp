@@ -341,7 +341,8 @@ void RIzarorozi::waitSocket(bool forWrite)
 void RIzarorozi::waitDirectly(bool forWrite)
 {
     pollfd watched[2] = {{fd_, short(forWrite ? POLLOUT : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
-    const QDeadlineTimer stall = StallTimeOut > 0 ? QDeadlineTimer(StallTimeOut) : QDeadlineTimer(QDeadlineTimer::Forever);
+    const QDeadlineTimer stall = StallTimeOut > 0 ? QDeadlineTimer(StallTimeOut)
+                                                  : QDeadlineTimer(QDeadlineTimer::Forever);
     while (!cancel_) {
         const int n = ::poll(watched, 2, stall.isForever() ? -1 : int(stall.remainingTime()));
         if (n > 0) {

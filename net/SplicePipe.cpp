@@ -30,7 +30,8 @@ SplicePipe::~SplicePipe()
 
 ssize_t SplicePipe::fill(int socket, qint64 count)
 {
-    return ::splice(socket, nullptr, in_, nullptr, size_t(qMin(count, capacity_)), SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    return ::splice(socket, nullptr, in_, nullptr, size_t(qMin(count, capacity_)),
+                    SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
 }
 
 int SplicePipe::drainTo(int file, off_t &offset, qint64 count)

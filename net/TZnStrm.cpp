@@ -14,7 +14,10 @@ TZnStrm::~TZnStrm() { beginDestruction(); }
 
 void TZnStrm::PostStream(QIODevice &Stream, QByteArray &Reply) { post(Stream, Stream.size(), true, Reply); }
 
-void TZnStrm::PostStream(QIODevice &Stream, qint64 Size, QByteArray &Reply) { post(Stream, Size, false, Reply); }
+void TZnStrm::PostStream(QIODevice &Stream, qint64 Size, QByteArray &Reply)
+{
+    post(Stream, Size, false, Reply);
+}
 
 // whole: the stream from its start, Size being its size; else Size bytes from where it stands.
 void TZnStrm::post(QIODevice &Stream, qint64 Size, bool whole, QByteArray &Reply)

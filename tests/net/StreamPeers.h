@@ -31,7 +31,7 @@ struct Receiver {
         QByteArray body;
         bool onGuiThread = true;
         bool linkedToServer = false;
-        QString peerAddress; // where the connection came from
+        QString peerAddress;   // where the connection came from
         qint64 zeroCopied = 0; // of the body, by splice into the file
     };
 
@@ -50,9 +50,11 @@ struct Receiver {
         server->TempFolder = dir.path();
         server->OnClientContact = [this](RIzarorozi *) { record(u"contact"_s); };
         server->OnMSG = [this](TZnStrmServ *sender, const QByteArray &from, QFile *strm) {
-            Message m{from, strm->readAll(),
+            Message m{from,
+                      strm->readAll(),
                       QThread::currentThread() == QCoreApplication::instance()->thread(),
-                      sender != server.get() && sender->Server() == server.get(), sender->RemoteAddress(),
+                      sender != server.get() && sender->Server() == server.get(),
+                      sender->RemoteAddress(),
                       sender->BytesZeroCopied()};
             {
                 std::lock_guard guard(lock);
