@@ -19,6 +19,7 @@ struct BenchOptions {
     int port = 2921;
     long count = 200000;   // datagrams of a flood
     long runs = 5;         // runs of the start-up benchmark
+    long repeats = 5;      // runs of each copy of the transfer benchmark (the median counts)
     long idleSeconds = 60; // how long the start-up benchmark watches each program idle
     long rate = 0;         // datagrams per second of a paced sender, 0 for as fast as it can
     std::vector<long long> rates{5000, 10000, 20000, 40000, 80000};
@@ -47,6 +48,8 @@ struct BenchOptions {
                 o.count = std::atol(value.c_str());
             else if (key == "--runs")
                 o.runs = std::atol(value.c_str());
+            else if (key == "--repeats")
+                o.repeats = std::max(1L, std::atol(value.c_str()));
             else if (key == "--idle-seconds")
                 o.idleSeconds = std::atol(value.c_str());
             else if (key == "--view")

@@ -7,6 +7,7 @@
 #include "net/WinsockErrno.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -299,9 +300,10 @@ template <typename Done> void RIzarorozi::pumpUntil(Done done)
 
 // Between the blocks of a transfer: a pass over the event loop, so that handlers (a cancel, a
 // time-out tick, the GUI) run while bytes are moving. One pass every 5 ms is enough for that.
+// A thread that waits directly has nothing else to run between the blocks.
 void RIzarorozi::pumpNow()
 {
-    if (lastPump_.isValid() && lastPump_.elapsed() < 5)
+    if (direct() || (lastPump_.isValid() && lastPump_.elapsed() < 5))
         return;
     QCoreApplication::processEvents();
     lastPump_.start();
@@ -309,6 +311,10 @@ void RIzarorozi::pumpNow()
 
 void RIzarorozi::waitSocket(bool forWrite)
 {
+    if (direct()) {
+        waitDirectly(forWrite);
+        return;
+    }
     ensureNotifiers();
     const quint64 generation = generation_;
     bool &waiting = forWrite ? waitWrite_ : waitRead_;
@@ -327,6 +333,28 @@ void RIzarorozi::waitSocket(bool forWrite)
     stalled_ = false;
     if (stalled)
         checkError(ETIMEDOUT);
+}
+
+// Blocks this thread until the socket is ready, Cancel wakes it or StallTimeOut passes without
+// the socket becoming ready: one poll(2), no event loop. A wake-up left over from an earlier
+// Cancel only makes the caller look at the socket once more.
+void RIzarorozi::waitDirectly(bool forWrite)
+{
+    pollfd watched[2] = {{fd_, short(forWrite ? POLLOUT : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
+    const QDeadlineTimer stall = StallTimeOut > 0 ? QDeadlineTimer(StallTimeOut)
+                                                  : QDeadlineTimer(QDeadlineTimer::Forever);
+    while (!cancel_) {
+        const int n = ::poll(watched, 2, stall.isForever() ? -1 : int(stall.remainingTime()));
+        if (n > 0) {
+            if (watched[1].revents != 0)
+                onWakeActivated();
+            return;
+        }
+        if (n == 0)
+            checkError(ETIMEDOUT);
+        else if (errno != EINTR)
+            checkError(errno);
+    }
 }
 
 void RIzarorozi::startStallTimer()

@@ -37,6 +37,14 @@ public:
     // milliseconds: often enough that a freed descriptor is soon used, seldom enough that a
     // listener stuck at the limit costs next to nothing.
     static constexpr int DefaultAcceptBackOff = 100;
+    // A file body goes out by sendfile(2) in pieces of at most this many bytes, each followed by
+    // OnPacketSent: large enough that the calls cost nothing at loopback speed, small enough that
+    // progress and the event loop still come several hundred times a second.
+    static constexpr qint64 SendFileChunk = 1 << 20;
+    // The pipe a body is spliced through on its way from the socket into a file is asked for
+    // this many bytes (the system's default limit for unprivileged pipes); one splice moves at
+    // most what the pipe holds. Pipe pages are kernel memory, bound per connection by this size.
+    static constexpr int SplicePipeSize = 1 << 20;
 
     explicit RIzarorozi(QObject *owner = nullptr);
     ~RIzarorozi() override;
@@ -87,6 +95,7 @@ public:
     QByteArray ReadLn();                            // one line with its line end; empty when the peer closed
     virtual void Transaction(const QByteArray &Command, QByteArray &Reply);
     void SendStream(QIODevice &Stream);                 // the whole (seekable) stream from its start
+    void SendStream(QIODevice &Stream, qint64 Count);   // Count bytes from where Stream stands (a pipe too)
     void CaptureStream(QIODevice &Stream, qint64 Size); // until Stream holds Size bytes; -1: once
 
     // State.
@@ -96,6 +105,11 @@ public:
     qint64 BytesSent() const { return bytesSent_.load(std::memory_order_relaxed); }
     qint64 BytesTotal() const { return bytesTotal_.load(std::memory_order_relaxed); }
     qint64 BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
+    // Bytes of the running (or last) SendStream or CaptureStream that went between the socket
+    // and a file without passing through this program: by sendfile(2) when the source is a
+    // regular file, by splice(2) when the target is one. Other streams take the read and write
+    // path, and this stays 0.
+    qint64 BytesZeroCopied() const { return bytesZeroCopied_.load(std::memory_order_relaxed); }
     int LastError() const { return lastError_; }
     QString StatusText() const { return statusText_; }
     QByteArray LastReply() const { return lastReply_; }
@@ -129,6 +143,10 @@ protected:
     const sockaddr_in &remoteAddress() const { return remote_; }
     // The instance serves one connection only: a close makes no fresh socket.
     void setSingleUse() { singleUse_ = true; }
+    // The instance serves its connection on a thread of its own that has no other work: its
+    // waits on the socket block in poll(2) on the socket and the cancel signal, not in the event
+    // loop. Only while TimeOut is 0, since the time-out timer would not tick during such a wait.
+    void setWaitsDirectly() { waitsDirectly_ = true; }
     void setEventArrived() { eventArrived_ = true; }
     void setBytesTotal(qint64 total) { bytesTotal_ = total; }
     // Waits until the socket has bytes to read (or the peer closed), pumping the event loop.
@@ -175,6 +193,15 @@ private:
     void idleReadNotification();
     void acceptNotification();
     void waitSocket(bool forWrite);
+    void waitDirectly(bool forWrite);
+    bool direct() const { return waitsDirectly_ && TimeOut <= 0; }
+    void sendBody(QIODevice &Stream, qint64 size);
+    void sendRead(QIODevice &Stream, qint64 size);
+    bool sendFile(int file, qint64 offset, qint64 size);
+    void packetSent(qint64 count);
+    void receiveInto(QIODevice &Stream, qint64 held, qint64 Size);
+    bool spliceInto(QIODevice &Stream, int file, qint64 &held, qint64 Size);
+    void blockReceived(qint64 count);
     void startStallTimer();
     void retryAccepting();
     template <typename Done> void pumpUntil(Done done);
@@ -201,6 +228,8 @@ private:
     std::atomic<qint64> bytesSent_{0};
     std::atomic<qint64> bytesTotal_{0};
     std::atomic<qint64> bytesReceived_{0};
+    std::atomic<qint64> bytesZeroCopied_{0};
+    bool waitsDirectly_ = false;
     bool destroying_ = false;
     bool singleUse_ = false;
     bool timedOut_ = false;

@@ -3,6 +3,7 @@
 #include "net/RIzarorozi.h"
 
 #include "net/Exceptions.h"
+#include "net/StreamFiles.h"
 #include "net/WinsockErrno.h"
 
 #include <QCoreApplication>
@@ -18,18 +19,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
-
-// Writes all of data to the stream; a device that takes nothing more is a failure.
-void writeAll(QIODevice &stream, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const qint64 n = stream.write(data, size);
-        if (n <= 0)
-            throw ESockError(u"Cannot write the received data: "_s + stream.errorString());
-        data += n;
-        size -= n;
-    }
-}
 
 } // namespace
 
@@ -179,45 +168,45 @@ void RIzarorozi::Transaction(const QByteArray &Command, QByteArray &Reply)
     Reply = lastReply_;
 }
 
-// Sends the whole stream in chunks of at most 65536 bytes, raising OnPacketSent after every
-// send that moved bytes; a full socket is waited for. The event loop is pumped between sends
-// (at most every few milliseconds, so that pumping costs next to nothing at loopback speed).
+// Sends the whole stream from its start (see sendBody).
 void RIzarorozi::SendStream(QIODevice &Stream)
 {
     report(8, u"SendStream"_s);
     if (Stream.isSequential() || !Stream.seek(0))
         throw ESockError(u"Stream cannot be sent from its start"_s);
+    sendBody(Stream, Stream.size());
+}
+
+// Sends Count bytes from where the stream stands: the way to send from a pipe or another
+// sequential device, whose size cannot be asked beforehand.
+void RIzarorozi::SendStream(QIODevice &Stream, qint64 Count)
+{
+    report(8, u"SendStream"_s);
+    if (Count < 0)
+        throw ESockError(u"Range check error"_s);
+    sendBody(Stream, Count);
+}
+
+// Sends size bytes of the stream, raising OnPacketSent after every send that moved bytes; a
+// full socket is waited for. A regular file goes by sendfile(2), anything else (or a file the
+// system cannot send from) is read into the buffer and sent from there. The event loop is
+// pumped between sends (at most every few milliseconds, so that pumping costs next to nothing
+// at loopback speed).
+void RIzarorozi::sendBody(QIODevice &Stream, qint64 size)
+{
     OpScope op(*this);
     if (!cancel_) {
-        const qint64 size = Stream.size();
         if (size > std::numeric_limits<qint32>::max())
             throw ESockError(u"Range check error"_s);
         bytesSent_ = 0;
         bytesTotal_ = size;
-        while (Stream.pos() < size && !cancel_) {
-            const qint64 k = Stream.read(buffer_.get(), qMin<qint64>(size - Stream.pos(), BufferSize));
-            if (k <= 0)
-                throw ESockError(u"Cannot read the stream: "_s + Stream.errorString());
-            qint64 remaining = k;
-            while (remaining > 0 && !cancel_) {
-                const ssize_t n = ::send(fd_, buffer_.get() + k - remaining, size_t(remaining), MSG_NOSIGNAL);
-                if (n == 0)
-                    return;
-                if (n < 0) {
-                    const int error = errno;
-                    if (error != EINTR) {
-                        checkError(error);
-                        waitSocket(true);
-                    }
-                    continue;
-                }
-                remaining -= n;
-                bytesSent_ += n;
-                if (OnPacketSent)
-                    OnPacketSent(this);
-                pumpNow();
-            }
-        }
+        bytesZeroCopied_ = 0;
+        const int file = StreamFiles::regularFileHandle(Stream);
+        const qint64 start = Stream.pos();
+        if (file >= 0 && sendFile(file, start, size))
+            Stream.seek(start + bytesSent_); // where reading the bytes would have left it
+        else
+            sendRead(Stream, size);
     }
     if (cancel_) {
         cancel_ = false;
@@ -225,30 +214,75 @@ void RIzarorozi::SendStream(QIODevice &Stream)
     }
 }
 
+// The read and send path, in chunks of at most 65536 bytes.
+void RIzarorozi::sendRead(QIODevice &Stream, qint64 size)
+{
+    qint64 left = size;
+    while (left > 0 && !cancel_) {
+        const qint64 k = Stream.read(buffer_.get(), qMin<qint64>(left, BufferSize));
+        if (k <= 0)
+            throw ESockError(u"Cannot read the stream: "_s + Stream.errorString());
+        left -= k;
+        qint64 remaining = k;
+        while (remaining > 0 && !cancel_) {
+            const ssize_t n = ::send(fd_, buffer_.get() + k - remaining, size_t(remaining), MSG_NOSIGNAL);
+            if (n == 0)
+                return;
+            if (n < 0) {
+                const int error = errno;
+                if (error != EINTR) {
+                    checkError(error);
+                    waitSocket(true);
+                }
+                continue;
+            }
+            remaining -= n;
+            packetSent(n);
+        }
+    }
+}
+
+void RIzarorozi::packetSent(qint64 count)
+{
+    bytesSent_ += count;
+    if (OnPacketSent)
+        OnPacketSent(this);
+    pumpNow();
+}
+
 // Appends received bytes to the stream until it holds Size bytes (never more: each receive
 // asks only for what is still missing), the peer closes or the socket is not connected.
 // Size -1 receives once. Each block re-arms the time-out, which does not restart a running one.
+// A body for a regular file goes from the socket into the file by splice(2).
 void RIzarorozi::CaptureStream(QIODevice &Stream, qint64 Size)
 {
     report(8, u"Capture Stream"_s);
     bytesReceived_ = 0;
+    bytesZeroCopied_ = 0;
     TimeOutScope timeOut(*this);
     OpScope op(*this);
     qint64 held = Stream.size();
+    const int file = Size == -1 ? -1 : StreamFiles::regularFileHandle(Stream);
+    if (file < 0 || !spliceInto(Stream, file, held, Size))
+        receiveInto(Stream, held, Size);
+    if (cancel_) {
+        cancel_ = false;
+        throw EAbortError(u"Socket capture aborted"_s);
+    }
+}
+
+// The receive and write path of CaptureStream, through the buffer.
+void RIzarorozi::receiveInto(QIODevice &Stream, qint64 held, qint64 Size)
+{
     while (!cancel_ && (Size == -1 || held < Size)) {
         const qint64 wanted = Size == -1 ? BufferSize : qMin<qint64>(Size - held, BufferSize);
         const ssize_t k = ::recv(fd_, buffer_.get(), size_t(wanted), 0);
         if (k == 0)
             break;
         if (k > 0) {
-            readDisarmed_ = false;
-            writeAll(Stream, buffer_.get(), k);
+            StreamFiles::writeAll(Stream, buffer_.get(), k);
             held += k;
-            bytesReceived_ += k;
-            if (OnPacketRecvd)
-                OnPacketRecvd(this);
-            TimerOn();
-            pumpNow();
+            blockReceived(k);
         } else {
             const int error = errno;
             if (error == EINTR)
@@ -268,8 +302,14 @@ void RIzarorozi::CaptureStream(QIODevice &Stream, qint64 Size)
         if (Size == -1)
             break;
     }
-    if (cancel_) {
-        cancel_ = false;
-        throw EAbortError(u"Socket capture aborted"_s);
-    }
+}
+
+void RIzarorozi::blockReceived(qint64 count)
+{
+    readDisarmed_ = false;
+    bytesReceived_ += count;
+    if (OnPacketRecvd)
+        OnPacketRecvd(this);
+    TimerOn();
+    pumpNow();
 }

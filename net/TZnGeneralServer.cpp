@@ -27,6 +27,7 @@ TZnGeneralServer::TZnGeneralServer(ConnectionOf link) : RIzarorozi(nullptr), ser
 {
     Port = 6711;
     setSingleUse();
+    setWaitsDirectly();
 }
 
 TZnGeneralServer::~TZnGeneralServer()

@@ -17,7 +17,9 @@ class InstantiateServethread;
 // and frees it.
 //
 // Connection components take the server's StallTimeOut, so a connection whose peer stops
-// sending or reading ends once that time has passed without a byte moving.
+// sending or reading ends once that time has passed without a byte moving. Their thread has no
+// other work: it waits for the socket in poll(2), woken by the socket, a cancel or the stall
+// time-out, without an event loop round.
 //
 // Events: OnClientContact (Sender: the listening server) after each accept attempt;
 // OnDisconnect (Sender: the connection component) when a served connection has been closed.

@@ -12,20 +12,31 @@ TZnStrm::TZnStrm(QObject *owner) : RIzarorozi(owner) { Port = 6711; }
 
 TZnStrm::~TZnStrm() { beginDestruction(); }
 
-void TZnStrm::PostStream(QIODevice &Stream, QByteArray &Reply)
+void TZnStrm::PostStream(QIODevice &Stream, QByteArray &Reply) { post(Stream, Stream.size(), true, Reply); }
+
+void TZnStrm::PostStream(QIODevice &Stream, qint64 Size, QByteArray &Reply)
+{
+    post(Stream, Size, false, Reply);
+}
+
+// whole: the stream from its start, Size being its size; else Size bytes from where it stands.
+void TZnStrm::post(QIODevice &Stream, qint64 Size, bool whole, QByteArray &Reply)
 {
     Reply.clear();
     // The framing has room for a name below 10000 bytes and a body below 2 GiB, and the name
     // is sent as a text: refuse what would break it before anything goes out.
     if (FromName.size() >= 10000 || FromName.contains('\0'))
         throw ESockError(u"Invalid sender name"_s);
-    if (Stream.size() > std::numeric_limits<qint32>::max())
+    if (Size < 0 || Size > std::numeric_limits<qint32>::max())
         throw ESockError(u"Range check error"_s);
     Connect();
     try {
         Write(QByteArray::number(FromName.size()).rightJustified(4, '0') + FromName);
-        Write(QByteArray::number(Stream.size()).rightJustified(10, ' '));
-        SendStream(Stream);
+        Write(QByteArray::number(Size).rightJustified(10, ' '));
+        if (whole)
+            SendStream(Stream);
+        else
+            SendStream(Stream, Size);
         if (OnMessageSent)
             OnMessageSent(this);
         Reply = Read(16);

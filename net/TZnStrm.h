@@ -3,8 +3,9 @@
 #include "net/RIzarorozi.h"
 
 // The sending side of a stream post: one call connects to Host:Port, sends the header
-// ("%.4d" length of FromName, FromName, "%10d" length of the body), the body in chunks of at
-// most 65536 bytes, reads the 16-byte acknowledgement and disconnects.
+// ("%.4d" length of FromName, FromName, "%10d" length of the body), the body (a regular file
+// by sendfile(2), any other stream in chunks of at most 65536 bytes), reads the 16-byte
+// acknowledgement and disconnects.
 //
 // Typical use (a file to a peer):
 //     TZnStrm fsd(this);  fsd.Port = 2921;  fsd.Host = peerIp;
@@ -27,7 +28,13 @@ public:
     // Reply; Reply is empty when the receiver closed without acknowledging. Raises the socket
     // base's exceptions; once connected, the connection is closed in every case.
     void PostStream(QIODevice &Stream, QByteArray &Reply);
+    // The same for Size bytes read from where Stream stands: a pipe or another sequential
+    // device, whose size cannot be asked beforehand.
+    void PostStream(QIODevice &Stream, qint64 Size, QByteArray &Reply);
 
     // When connected: Cancel, then Disconnect. Otherwise nothing.
     void Abort() override;
+
+private:
+    void post(QIODevice &Stream, qint64 Size, bool whole, QByteArray &Reply);
 };

@@ -167,3 +167,40 @@ TEST_F(HostileTransfer, StreamLongerOrShorterThanTheOfferIsRefusedUnacknowledged
     expectOnlyFiles({});
     EXPECT_EQ(b.prompts.texts(u"message"_s), (QStringList{Interrupted, Interrupted}));
 }
+
+// The file windows take exactly the offered size: a post cut short leaves no file, bytes after
+// the body stay out of the target.
+TEST_F(HostileTransfer, BodyCutShortLeavesNoFileAndBytesAfterTheBodyStayOut)
+{
+    const qint64 size = 3 * 1024 * 1024;
+    QByteArray body(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        body[i] = char(i * 13 + i / 4093);
+    const QString target = files.file(u"target.bin"_s);
+
+    QPointer<TForm7> window = rawOffer(size);
+    ASSERT_TRUE(window);
+    window->Timer1->setInterval(10);
+    ASSERT_TRUE(acceptRaw(window, target));
+    {
+        RawPost cut(other.address(), b.ip(), body.left(size / 2), size);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return cut.allWritten(); }, Wait));
+        cut.close();
+        ASSERT_TRUE(released(window));
+        EXPECT_TRUE(cut.reply.isEmpty());
+    }
+    expectOnlyFiles({});
+
+    window = rawOffer(size);
+    ASSERT_TRUE(window);
+    window->Timer1->setInterval(10);
+    ASSERT_TRUE(acceptRaw(window, target));
+    RawPost longer(other.address(), b.ip(), body + QByteArray(70000, 'X'), size);
+    ASSERT_TRUE(longer.waitAnswered());
+    EXPECT_EQ(longer.reply, QByteArray("OK") + QByteArray(14, ' '));
+    longer.close(); // the receiver waits for the sender to close after the acknowledgement
+    ASSERT_TRUE(released(window));
+    EXPECT_TRUE(files.read(u"target.bin"_s) == body);
+    expectOnlyFiles({u"target.bin"_s});
+    EXPECT_EQ(b.prompts.texts(u"message"_s), (QStringList{Interrupted, Received}));
+}

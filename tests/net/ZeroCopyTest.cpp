@@ -1,0 +1,196 @@
+#include "StreamPeers.h"
+#include "net/Exceptions.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <unistd.h>
+
+using namespace StreamPeers;
+using RawTcp::Socket;
+
+namespace {
+
+// body as a file in dir, opened for reading.
+std::unique_ptr<QFile> sourceFile(const TempDir &dir, const QByteArray &body)
+{
+    dir.write(u"source.bin"_s, body);
+    auto file = std::make_unique<QFile>(dir.file(u"source.bin"_s));
+    EXPECT_TRUE(file->open(QIODevice::ReadOnly));
+    return file;
+}
+
+// A raw client that sends bytes and keeps its connection open; the receiver has taken it.
+Socket openPost(const QByteArray &bytes)
+{
+    return RawTcp::runAside([bytes] {
+        Socket s = RawTcp::connectTo(serverIp, streamPort);
+        RawTcp::sendAll(s, bytes);
+        return s;
+    });
+}
+
+} // namespace
+
+TEST(ZeroCopy, FileBodiesArriveIntactBySendfileAndSplice)
+{
+    Receiver receiver;
+    Sender sender;
+    TempDir dir;
+    const QList<qsizetype> sizes{0, 1, 65535, 65537, 5 << 20};
+    for (qsizetype i = 0; i < sizes.size(); ++i) {
+        const qsizetype size = sizes[i];
+        SCOPED_TRACE(size);
+        const QByteArray body = RawTcp::pattern(size);
+        auto file = sourceFile(dir, body);
+        sender.progress.clear();
+        EXPECT_EQ(sender.post(*file), ack);
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), i + 1, 10000);
+        ASSERT_EQ(receiver.messageCount(), i + 1);
+        const Receiver::Message &m = receiver.messages.back();
+        EXPECT_TRUE(m.body == body);
+        EXPECT_EQ(m.zeroCopied, size);
+        EXPECT_EQ(sender.strm.BytesZeroCopied(), size);
+        EXPECT_EQ(sender.strm.BytesSent(), size);
+        // Progress after every piece, rising to the whole.
+        EXPECT_EQ(sender.progress.isEmpty(), size == 0);
+        EXPECT_TRUE(std::is_sorted(sender.progress.begin(), sender.progress.end()));
+        EXPECT_EQ(sender.progress.isEmpty() ? 0 : sender.progress.last(), size);
+        EXPECT_EQ(file->pos(), size);
+        EXPECT_TRUE(receiver.leftovers().isEmpty());
+    }
+}
+
+TEST(ZeroCopy, FilePostPutsExactlyTheHeaderAndTheBodyOnTheWire)
+{
+    Socket listener = RawTcp::listenOn("127.0.0.3", streamPort);
+    TempDir dir;
+    const QByteArray body = RawTcp::pattern(300000);
+    const QByteArray expected = header("abc", body.size()) + body;
+    auto peer = std::async(std::launch::async, [&]() -> QByteArray {
+        Socket s = RawTcp::acceptOne(listener);
+        const QByteArray received = RawTcp::receiveExactly(s, expected.size());
+        RawTcp::sendAll(s, ack);
+        return received + RawTcp::receiveAll(s); // nothing more before the close
+    });
+    Sender sender;
+    sender.strm.Host = u"127.0.0.3"_s;
+    sender.strm.FromName = "abc";
+    auto file = sourceFile(dir, body);
+    EXPECT_EQ(sender.post(*file), ack);
+    EXPECT_TRUE(peer.get() == expected);
+    EXPECT_EQ(sender.strm.BytesZeroCopied(), body.size());
+}
+
+// In memory, a pipe opened as a file, and a count from the middle of a regular file.
+TEST(ZeroCopy, SourcesThatAreNotRegularFilesGoThroughTheBuffer)
+{
+    Receiver receiver;
+    Sender sender;
+    const QByteArray body = RawTcp::pattern(200000);
+    EXPECT_EQ(sender.post(body), ack);
+    EXPECT_EQ(sender.strm.BytesZeroCopied(), 0);
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    std::thread writer([&] {
+        EXPECT_EQ(::write(ends[1], body.constData(), size_t(body.size())), body.size());
+        ::close(ends[1]);
+    });
+    QFile pipe;
+    ASSERT_TRUE(pipe.open(ends[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    QByteArray reply;
+    sender.strm.PostStream(pipe, body.size(), reply);
+    writer.join();
+    EXPECT_EQ(reply, ack);
+    EXPECT_EQ(sender.strm.BytesZeroCopied(), 0);
+
+    TempDir dir;
+    auto file = sourceFile(dir, body);
+    ASSERT_TRUE(file->seek(1000));
+    sender.strm.PostStream(*file, 70000, reply);
+    EXPECT_EQ(reply, ack);
+    EXPECT_EQ(sender.strm.BytesZeroCopied(), 70000);
+    EXPECT_EQ(file->pos(), 71000);
+
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 3, 10000);
+    ASSERT_EQ(receiver.messageCount(), 3);
+    EXPECT_TRUE(receiver.messages[0].body == body);
+    EXPECT_TRUE(receiver.messages[1].body == body);
+    EXPECT_TRUE(receiver.messages[2].body == body.mid(1000, 70000));
+    EXPECT_EQ(receiver.messages[1].zeroCopied, body.size()); // the receiver's side is a file
+}
+
+// A capture takes exactly its count, into a file by splice or into memory through the buffer:
+// what follows stays on the socket for the next read.
+TEST(ZeroCopy, CaptureTakesExactlyItsCountIntoAFileOrMemory)
+{
+    Socket listener = RawTcp::listenOn("127.0.0.3", streamPort);
+    RIzarorozi socket;
+    socket.Host = u"127.0.0.3"_s;
+    socket.Port = streamPort;
+    socket.Connect();
+    Socket peer = RawTcp::acceptOne(listener);
+    const QByteArray body = RawTcp::pattern(300000);
+    std::thread sending([&] { RawTcp::sendAll(peer, body + "AFTER" + body + "LAST"); });
+
+    TempDir dir;
+    QFile file(dir.file(u"capture.bin"_s));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.write("head");
+    socket.CaptureStream(file, 4 + body.size());
+    EXPECT_EQ(socket.BytesZeroCopied(), body.size());
+    EXPECT_EQ(file.pos(), 4 + body.size());
+    EXPECT_EQ(socket.Read(5), QByteArray("AFTER"));
+
+    QBuffer memory;
+    memory.open(QIODevice::ReadWrite);
+    socket.CaptureStream(memory, body.size());
+    EXPECT_EQ(socket.BytesZeroCopied(), 0);
+    EXPECT_EQ(socket.BytesReceived(), body.size());
+    EXPECT_EQ(socket.Read(4), QByteArray("LAST"));
+    sending.join();
+    file.close();
+    EXPECT_TRUE(dir.read(u"capture.bin"_s) == "head" + body);
+    EXPECT_TRUE(memory.data() == body);
+}
+
+TEST(ZeroCopy, BytesAfterTheBodyNeverReachTheFile)
+{
+    Receiver receiver;
+    const QByteArray body = RawTcp::pattern(5 << 20);
+    EXPECT_EQ(rawExchange(header({}, body.size()) + body + QByteArray(100000, 'X')), ack);
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 1, 10000);
+    ASSERT_EQ(receiver.messageCount(), 1);
+    EXPECT_TRUE(receiver.messages[0].body == body);
+    EXPECT_EQ(receiver.messages[0].zeroCopied, body.size());
+}
+
+// The sender closes, stalls, or is still sending when the receiver is cancelled: nothing is
+// delivered, nothing acknowledged, no file left.
+TEST(ZeroCopy, SenderThatStopsInsideTheBodyDeliversNothing)
+{
+    Receiver receiver;
+    const QByteArray half = header({}, 2 << 20) + RawTcp::pattern(1 << 20);
+    EXPECT_EQ(rawExchange(half), QByteArray());
+
+    receiver.server->StallTimeOut = 300;
+    QElapsedTimer clock;
+    clock.start();
+    Socket stalled = openPost(half);
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 2, 10000);
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_EQ(RawTcp::receiveAll(stalled), QByteArray());
+
+    receiver.server->StallTimeOut = 0; // only the cancel can end this one
+    Socket waiting = openPost(half);
+    QTRY_VERIFY_WITH_TIMEOUT(!receiver.leftovers().isEmpty(), 10000); // inside the body
+    receiver.server->Abort();
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 3, 10000);
+    EXPECT_EQ(RawTcp::receiveAll(waiting), QByteArray());
+
+    EXPECT_EQ(receiver.messageCount(), 0);
+    EXPECT_TRUE(receiver.leftovers().isEmpty());
+}
