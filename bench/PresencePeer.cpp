@@ -1,11 +1,12 @@
 #include "bench/PresencePeer.h"
 
 #include "bench/BenchPeer.h"
-#include "core/PresenceId.h"
 #include "core/PresenceService.h"
+#include "ui/PresencePage.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
+#include <QCheckBox>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <unistd.h>
@@ -36,48 +37,41 @@ PresencePeerOptions PresencePeerOptions::parse(const QStringList &arguments)
     return o;
 }
 
-std::unique_ptr<PresenceService> attachPresence(BenchPeer &peer)
-{
-    auto service = std::make_unique<PresenceService>(peer.endpoint(), PresenceId::loadOrCreate(peer.context.configDir));
-    peer.form1->dispatcher().OnPresence = [s = service.get()](const QByteArray &datagram, const QString &ip) {
-        s->handleDatagram(datagram, ip);
-    };
-    return service;
-}
-
 PresenceConsole::PresenceConsole(BenchPeer &peer, PresenceService &service, QObject *parent)
-    : QObject(parent), peer_(peer), service_(service), input_(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
+    : QObject(parent), peer_(peer), service_(service),
+      input_(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
 {
     connect(input_, &QSocketNotifier::activated, this, &PresenceConsole::readInput);
-    connect(&service_, &PresenceService::peerFound, this, [this](const NearbyPeer &p) { print(u"found"_s, p); });
-    connect(&service_, &PresenceService::peerChanged, this, [this](const NearbyPeer &p) { print(u"changed"_s, p); });
+    connect(&service_, &PresenceService::peerFound, this,
+            [this](const NearbyPeer &p) { print(u"found"_s, p); });
+    connect(&service_, &PresenceService::peerChanged, this,
+            [this](const NearbyPeer &p) { print(u"changed"_s, p); });
     connect(&service_, &PresenceService::peerGone, this,
             [](const QByteArray &id) { printLine(u"gone "_s + QString::fromLatin1(id.toHex())); });
 }
 
-void PresenceConsole::start(const PresencePeerOptions &options)
+void PresenceConsole::prepare(const PresencePeerOptions &options)
 {
-    peer_.form2->setNickname(options.nick);
-    if (options.status == 1)
-        peer_.form1->N18Click();
     service_.setKeepAliveMs(options.keepAliveMs);
     // The rate limit's window shrinks with the keep-alive period, so that a shortened period
     // is not mistaken for a flood.
     service_.rateLimit().windowMs = std::max<qint64>(
         1, PresenceRateLimit::DefaultWindowMs * options.keepAliveMs / PresenceService::DefaultKeepAliveMs);
     service_.setMaxAnswerDelayMs(options.answerDelayMs);
-    service_.setChosenInterfaces(options.interfaces);
-    service_.setEnabled(options.presence);
-    announceOwnInfo();
-    service_.start();
+    setPresence(options.presence);
+}
+
+void PresenceConsole::started(const PresencePeerOptions &options)
+{
+    if (options.status == 1)
+        peer_.form1->N18Click();
+    if (!options.interfaces.isEmpty())
+        service_.setChosenInterfaces(options.interfaces);
     printLine(u"ready "_s + QString::fromLatin1(service_.ownId().toHex()));
 }
 
-// What the main window will tell its service itself: the nickname and status it shows.
-void PresenceConsole::announceOwnInfo()
-{
-    service_.setOwnInfo(peer_.form1->ownNickname(), peer_.form1->statusFlag(), PresenceDatagram::CapabilityGb18030);
-}
+// As the person does it: the settings window's presence box, which the main window follows.
+void PresenceConsole::setPresence(bool on) { peer_.form2->presencePage->presenceOn->setChecked(on); }
 
 bool PresenceConsole::run(const QString &line)
 {
@@ -88,7 +82,7 @@ bool PresenceConsole::run(const QString &line)
     else if (command == u"status"_s)
         argument == u"1"_s ? peer_.form1->N18Click() : peer_.form1->N19Click();
     else if (command == u"presence"_s)
-        service_.setEnabled(argument != u"off"_s);
+        setPresence(argument != u"off"_s);
     else if (command == u"refresh"_s)
         service_.refresh();
     else if (command == u"quit"_s)
@@ -100,7 +94,6 @@ bool PresenceConsole::run(const QString &line)
         printLine(u"listed "_s + QString::number(peers.size()));
     } else
         return false;
-    announceOwnInfo();
     return true;
 }
 

@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <memory>
 
 class BenchPeer;
 class PresenceService;
@@ -24,13 +23,8 @@ struct PresencePeerOptions {
     static PresencePeerOptions parse(const QStringList &arguments);
 };
 
-// Presence of a peer: until the main window owns its presence service, one made here on the
-// peer's endpoint, with the id kept in the peer's folder, fed by the dispatcher's "8" hook.
-// Destroy it before the peer (its destructor sends the goodbye).
-std::unique_ptr<PresenceService> attachPresence(BenchPeer &peer);
-
-// The console of one peer process: commands on standard input, one a line, and what presence
-// sees on standard output, one event a line (nicknames are shown as plain text, so a line
+// The console of one peer process, whose main window runs presence: commands on standard input, one a line,
+// and what presence sees on standard output, one event a line (nicknames are shown as plain text, so a line
 // never breaks inside one).
 //   commands: nick NAME | status 0|1 | presence on|off | refresh | list | quit
 //   events:   ready ID | found ID IP STATUS NICK | changed ID IP STATUS NICK | gone ID
@@ -41,8 +35,11 @@ class PresenceConsole : public QObject {
 public:
     PresenceConsole(BenchPeer &peer, PresenceService &service, QObject *parent = nullptr);
 
-    // Applies the options to the peer and its service and starts presence.
-    void start(const PresencePeerOptions &options);
+    // Applies the options that must hold before the main window starts presence: the
+    // keep-alive period, the answer delay, presence on or off (through the settings window).
+    void prepare(const PresencePeerOptions &options);
+    // After the main window has started: the status and the interfaces asked for; says ready.
+    void started(const PresencePeerOptions &options);
     // Runs one command line; false for an unknown command.
     bool run(const QString &line);
 
@@ -50,8 +47,8 @@ signals:
     void quitRequested();
 
 private:
+    void setPresence(bool on);
     void readInput();
-    void announceOwnInfo();
     void print(const QString &event, const NearbyPeer &peer);
     static void printLine(const QString &line);
 

@@ -6,7 +6,6 @@
 //                 [--keepalive-ms 60000] [--answer-delay-ms 500] [--interfaces eth0,eth1]
 #include "bench/BenchPeer.h"
 #include "bench/PresencePeer.h"
-#include "core/PresenceService.h"
 #include "ui/TForm1.h"
 
 #include <QApplication>
@@ -21,15 +20,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "presence_peer: cannot bind %s:2928\n", options.ip.toUtf8().constData());
         return 1;
     }
-    std::unique_ptr<PresenceService> presence = attachPresence(peer);
-    PresenceConsole console(peer, *presence);
-    QObject::connect(&console, &PresenceConsole::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    PresenceConsole console(peer, *peer.form1->presence());
+    QObject::connect(&console, &PresenceConsole::quitRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     if (!options.nick.isEmpty())
         peer.storeNickname(options.nick); // as a run before would have: no first-run box
-    peer.start();
-    console.start(options);
-    const int result = QApplication::exec();
-    peer.form1->dispatcher().OnPresence = nullptr;
-    presence.reset(); // the goodbye
-    return result;
+    console.prepare(options);
+    peer.start(); // the main window starts presence
+    console.started(options);
+    return QApplication::exec(); // the main window's goodbye goes as the peer goes
 }
