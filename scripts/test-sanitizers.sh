@@ -28,7 +28,11 @@ asan() {
   echo "== build-asan (-fsanitize=address,undefined), whole suite"
   configure build-asan address,undefined
   cmake --build build-asan -j2
-  run_ctest build-asan
+  run_ctest build-asan -LE desktop
+  # The desktop test runs on a real X server, where libxkbcommon-x11 hands strndup() key names
+  # that are not NUL-terminated within their length; strict string checks would report that
+  # system library, so this one test runs with them off (every other check stays).
+  ASAN_OPTIONS="${ASAN_OPTIONS/strict_string_checks=1/strict_string_checks=0}" run_ctest build-asan -L desktop
 }
 
 tsan() {

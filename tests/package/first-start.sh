@@ -12,8 +12,7 @@ xdotool windowfocus --sync "$box"
 xdotool key Return
 settings=$(timeout 30 xdotool search --sync --onlyvisible --name '^系统选项设置$' | head -1)
 xdotool windowfocus --sync "$settings"
-# The name field is the first in the personal tab's focus chain.
-xdotool key --delay 100 Tab
+# The name field has the focus when the window opens; the save button is four fields on.
 xdotool type --delay 50 tester
 xdotool key --delay 100 Tab Tab Tab Tab space
 # The saved box, once the nickname is in the file.
