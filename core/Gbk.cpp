@@ -25,26 +25,25 @@ QString withoutUnpairedSurrogates(const QString &text)
     return result;
 }
 
-// The calling thread's GBK encoder and decoder, created on its first use and reset before
-// each use. Creating a codec looks the converter up anew, which costs more than most texts'
-// conversion; each thread has its own, because a codec keeps state between calls.
-QStringEncoder &threadEncoder(Charset charset = Charset::Gbk)
+// The calling thread's encoder or decoder for a charset, created on its first use and reset
+// before each use. Creating a codec looks the converter up anew, which costs more than most
+// texts' conversion; each thread has its own, because a codec keeps state between calls. The
+// GB18030 one is made only by a thread that meets a peer announcing it.
+template <typename Codec> Codec &threadCodec(Charset charset)
 {
-    thread_local QStringEncoder gbk("GBK");
-    thread_local QStringEncoder gb18030("GB18030");
-    QStringEncoder &encoder = charset == Charset::Gbk ? gbk : gb18030;
-    encoder.resetState();
-    return encoder;
+    if (charset == Charset::Gb18030) {
+        thread_local Codec gb18030("GB18030");
+        gb18030.resetState();
+        return gb18030;
+    }
+    thread_local Codec gbk("GBK");
+    gbk.resetState();
+    return gbk;
 }
 
-QStringDecoder &threadDecoder(Charset charset = Charset::Gbk)
-{
-    thread_local QStringDecoder gbk("GBK");
-    thread_local QStringDecoder gb18030("GB18030");
-    QStringDecoder &decoder = charset == Charset::Gbk ? gbk : gb18030;
-    decoder.resetState();
-    return decoder;
-}
+QStringEncoder &threadEncoder(Charset charset) { return threadCodec<QStringEncoder>(charset); }
+
+QStringDecoder &threadDecoder(Charset charset) { return threadCodec<QStringDecoder>(charset); }
 
 } // namespace
 
@@ -70,16 +69,23 @@ QString decode(const QByteArray &bytes, Charset charset)
     // peer's text must not reorder what is shown around it.
     if (charset == Charset::Gb18030)
         text.removeIf([](QChar c) {
-            return (c.unicode() >= 0x202A && c.unicode() <= 0x202E) || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+            return (c.unicode() >= 0x202A && c.unicode() <= 0x202E)
+                || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
         });
     return text;
 }
 
 int byteLength(const QString &text) { return byteLength(text, Charset::Gbk); }
 
-int byteLength(const QString &text, Charset charset) { return static_cast<int>(encode(text, charset).size()); }
+int byteLength(const QString &text, Charset charset)
+{
+    return static_cast<int>(encode(text, charset).size());
+}
 
-QString truncateToBytes(const QString &text, int maxBytes) { return truncateToBytes(text, maxBytes, Charset::Gbk); }
+QString truncateToBytes(const QString &text, int maxBytes)
+{
+    return truncateToBytes(text, maxBytes, Charset::Gbk);
+}
 
 QString truncateToBytes(const QString &text, int maxBytes, Charset charset)
 {
