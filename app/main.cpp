@@ -55,7 +55,7 @@ int main(int argc, char **argv)
         form1.setFileWindows(&fileWindows);
         form1.dispatcher().setFileWindows(&fileWindows);
         const bool withTray = TrayIcon::available();
-        DesktopPresence desktop(form1, form2, withTray, QDBusConnection::sessionBus(),
+        DesktopPresence desktop(form1, form2, withTray, [] { return QDBusConnection::sessionBus(); },
                                 AutostartEntry::forThisProgram());
         QObject::connect(&form1, &TForm1::closed, &app, &QCoreApplication::quit);
         // The main window is shown once the loop runs, so its start-up boxes run inside it.

@@ -21,19 +21,30 @@ const QString AllNotices = u"notices"_s;
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent) : QObject(parent), bus_(bus)
+DesktopNotifier::DesktopNotifier(BusOpener openBus, QObject *parent)
+    : QObject(parent), openBus_(std::move(openBus))
 {
     budget_.setLimit(Limit);
     budget_.setPeriodMs(PeriodMs);
-    if (!bus_.isConnected())
-        return;
-    bus_.connect(Service, Path, Interface, u"ActionInvoked"_s, this, SLOT(onActionInvoked(uint, QString)));
-    bus_.connect(Service, Path, Interface, u"NotificationClosed"_s, this, SLOT(onNotificationClosed(uint, uint)));
+}
+
+const QDBusConnection &DesktopNotifier::bus()
+{
+    if (bus_)
+        return *bus_;
+    bus_ = openBus_();
+    if (bus_->isConnected()) {
+        bus_->connect(Service, Path, Interface, u"ActionInvoked"_s, this,
+                      SLOT(onActionInvoked(uint, QString)));
+        bus_->connect(Service, Path, Interface, u"NotificationClosed"_s, this,
+                      SLOT(onNotificationClosed(uint, uint)));
+    }
+    return *bus_;
 }
 
 void DesktopNotifier::notify(const QString &summary, const QString &body, QWidget *window)
 {
-    if (!bus_.isConnected()) {
+    if (!bus().isConnected()) {
         emit failed(u"no session bus"_s);
         return;
     }
@@ -65,7 +76,7 @@ QDBusPendingCallWatcher *DesktopNotifier::call(const QString &method, const QLis
     QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, Interface, method);
     message.setArguments(arguments);
     ++pending_;
-    auto *watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, callTimeOutMs_), this);
+    auto *watcher = new QDBusPendingCallWatcher(bus().asyncCall(message, callTimeOutMs_), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         --pending_;
         w->deleteLater();
@@ -100,27 +111,23 @@ void DesktopNotifier::send(const Notice &notice)
 {
     const QString body = bodyMarkup_ ? NotificationText::escapeMarkup(notice.body) : notice.body;
     const QVariantMap hints{{u"category"_s, u"im.received"_s}, {u"desktop-entry"_s, u"talvino"_s}};
-    const QList<QVariant> arguments{u"Talvino"_s,
-                                    0u,
-                                    u"talvino"_s,
-                                    notice.summary,
-                                    body,
-                                    QStringList{u"default"_s, u"打开"_s},
-                                    hints,
-                                    -1};
+    const QList<QVariant> arguments{u"Talvino"_s,   0u,   u"talvino"_s,
+                                    notice.summary, body, QStringList{u"default"_s, u"打开"_s},
+                                    hints,          -1};
     QDBusPendingCallWatcher *watcher = call(u"Notify"_s, arguments);
     const QPointer<QWidget> window = notice.window;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, window, notice, body](QDBusPendingCallWatcher *w) {
-        const QDBusPendingReply<uint> reply = *w;
-        if (reply.isError()) {
-            capabilities_ = Capabilities::Unknown; // the service may have gone: ask again next time
-            emit failed(reply.error().message());
-        } else {
-            remember(reply.value(), window);
-            emit shown(reply.value(), notice.summary, body);
-        }
-        pump();
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, window, notice, body](QDBusPendingCallWatcher *w) {
+                const QDBusPendingReply<uint> reply = *w;
+                if (reply.isError()) {
+                    capabilities_ = Capabilities::Unknown; // the service may have gone: ask again next time
+                    emit failed(reply.error().message());
+                } else {
+                    remember(reply.value(), window);
+                    emit shown(reply.value(), notice.summary, body);
+                }
+                pump();
+            });
 }
 
 void DesktopNotifier::remember(uint id, QWidget *window)

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QStringList>
 #include <deque>
+#include <functional>
+#include <optional>
 
 class QDBusPendingCallWatcher;
 class QWidget;
@@ -20,7 +22,8 @@ class QWidget;
 // callTimeOutMs(), and a missing bus or service, or one that does not answer, only drops the
 // notice (failed() tells). Bounded: at most limit() notices within periodMs(), maxWaiting()
 // notices waiting for the capabilities or a free call, maxPendingCalls() calls under way, and
-// the windows of the newest maxOpen() notices remembered for their action.
+// the windows of the newest maxOpen() notices remembered for their action. The bus is opened
+// when the first notice comes, not before: a program that never notifies never connects.
 class DesktopNotifier : public QObject {
     Q_OBJECT
 public:
@@ -37,7 +40,10 @@ public:
     // More notices than a desktop keeps on screen.
     static constexpr int MaxOpen = 64;
 
-    explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);
+    // Opens the bus the notices go to; called once, on the first notice.
+    using BusOpener = std::function<QDBusConnection()>;
+
+    explicit DesktopNotifier(BusOpener openBus, QObject *parent = nullptr);
 
     // Shows summary and body (plain text) as one notice whose action opens window.
     void notify(const QString &summary, const QString &body, QWidget *window);
@@ -83,8 +89,11 @@ private:
     void send(const Notice &notice);
     void remember(uint id, QWidget *window);
     QDBusPendingCallWatcher *call(const QString &method, const QList<QVariant> &arguments);
+    // The bus, opened (and its signals subscribed to) on first use.
+    const QDBusConnection &bus();
 
-    QDBusConnection bus_;
+    BusOpener openBus_;
+    std::optional<QDBusConnection> bus_;
     enum class Capabilities { Unknown, Asking, Known } capabilities_ = Capabilities::Unknown;
     bool bodyMarkup_ = false;
     std::deque<Notice> waiting_;

@@ -32,9 +32,9 @@ MessageAttention::Settings attentionSettings(TForm1 &main)
 
 } // namespace
 
-DesktopPresence::DesktopPresence(TForm1 &main, TForm2 &settings, bool withTray, const QDBusConnection &bus,
-                                 const AutostartEntry &autostartEntry)
-    : attention(unread, attentionSettings(main)), notifier(bus),
+DesktopPresence::DesktopPresence(TForm1 &main, TForm2 &settings, bool withTray,
+                                 DesktopNotifier::BusOpener openBus, const AutostartEntry &autostartEntry)
+    : attention(unread, attentionSettings(main)), notifier(std::move(openBus)),
       marks(*main.userlist, unread,
             [&main](const QString &entry) { return main.store().buddyIp(ContactStore::entryNumber(entry)); }),
       main_(main), settings_(settings), entry_(autostartEntry)

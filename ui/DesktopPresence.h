@@ -30,7 +30,7 @@ public:
 
     // withTray: show a tray icon (the program passes TrayIcon::available()). The autostart
     // entry is written for autostart's program, in its config home.
-    DesktopPresence(TForm1 &main, TForm2 &settings, bool withTray, const QDBusConnection &bus,
+    DesktopPresence(TForm1 &main, TForm2 &settings, bool withTray, DesktopNotifier::BusOpener openBus,
                     const AutostartEntry &autostart);
     ~DesktopPresence() override;
 

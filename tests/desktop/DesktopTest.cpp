@@ -82,7 +82,7 @@ protected:
     {
         Conversation::SetUp();
         ASSERT_TRUE(QTest::qWaitFor([] { return TrayIcon::available(); }, 10000)) << "no tray host";
-        presence = std::make_unique<DesktopPresence>(*b.form1, *b.form2, true, QDBusConnection::sessionBus(),
+        presence = std::make_unique<DesktopPresence>(*b.form1, *b.form2, true, [] { return QDBusConnection::sessionBus(); },
                                                      AutostartEntry(config.path(), u"/usr/bin/talvino"_s));
         tool(u"dunstctl"_s, {u"close-all"_s});
     }
