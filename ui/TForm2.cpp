@@ -53,11 +53,17 @@ TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
     setFixedSize(392, 244);
 
     PageControl1 = new QTabWidget(this);
-    w1 = buildPersonalTab();
-    w3 = buildMusicTab();
-    about = buildAboutTab();
-    presencePage = new PresencePage(context_);
+    // The first page added becomes current and lays itself out at once, measuring each of its
+    // texts, although the window is hidden; added empty and filled afterwards, it is laid out
+    // when the window is first shown. The About page is filled then too.
+    w1 = new QWidget;
     PageControl1->addTab(w1, u"个性设置"_s);
+    buildPersonalTab(w1);
+    w3 = buildMusicTab();
+    about = new QWidget;
+    about->setObjectName(u"about"_s);
+    about->installEventFilter(this);
+    presencePage = new PresencePage(context_);
     PageControl1->addTab(w3, u"背景音乐"_s);
     PageControl1->addTab(about, u"关于本程序"_s);
     PageControl1->addTab(presencePage, u"附近的人"_s);
@@ -73,9 +79,8 @@ TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
     centreOnDesktop(this);
 }
 
-QWidget *TForm2::buildPersonalTab()
+void TForm2::buildPersonalTab(QWidget *tab)
 {
-    auto *tab = new QWidget;
     tab->setObjectName(u"w1"_s);
     myname = new QLineEdit;
     myname->setValidator(new GbkByteLimitValidator(NicknameBytes, myname));
@@ -108,7 +113,6 @@ QWidget *TForm2::buildPersonalTab()
     auto *layout = new QHBoxLayout(tab);
     layout->addLayout(left, 1);
     layout->addLayout(right);
-    return tab;
 }
 
 QWidget *TForm2::buildMusicTab()
@@ -153,22 +157,20 @@ QWidget *TForm2::buildPlayerControl()
     return mdp;
 }
 
-QWidget *TForm2::buildAboutTab()
+void TForm2::fillAboutTab()
 {
-    auto *tab = new QWidget;
-    tab->setObjectName(u"about"_s);
-    tab->installEventFilter(this);
+    if (Memo1)
+        return;
     Memo1 = new QPlainTextEdit;
     Memo1->setFixedSize(367, 163);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     hostif = new QLabel;
     hostif->setTextFormat(Qt::PlainText);
     hostif->setWordWrap(true);
-    auto *layout = new QVBoxLayout(tab);
+    auto *layout = new QVBoxLayout(about);
     layout->addWidget(Memo1, 0, Qt::AlignHCenter);
     layout->addWidget(hostif);
     layout->addStretch();
-    return tab;
 }
 
 void TForm2::connectHandlers()
@@ -239,6 +241,7 @@ bool TForm2::eventFilter(QObject *watched, QEvent *event)
 
 void TForm2::FormShow()
 {
+    fillAboutTab();
     trackIndex_ = 0;
     gethostif();
 }
@@ -348,6 +351,8 @@ void TForm2::mediaFailed(const QString &description)
 
 void TForm2::aboutShow()
 {
+    // The page's Show comes before the window's own when the window opens on this page.
+    fillAboutTab();
     QFile readme(context_.shareDir + u"/readme.txt"_s);
     if (!readme.exists()) {
         context_.prompts->information(u"没有找到readme.txt文件！"_s);

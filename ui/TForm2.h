@@ -97,8 +97,8 @@ public:
     QPushButton *Button4;
     QPushButton *Button5;
     QWidget *about;
-    QPlainTextEdit *Memo1;
-    QLabel *hostif;
+    QPlainTextEdit *Memo1 = nullptr; // null until the window is first shown
+    QLabel *hostif = nullptr;
     QTimer *Timer1;
     PresencePage *presencePage;
 
@@ -114,9 +114,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QWidget *buildPersonalTab();
+    void buildPersonalTab(QWidget *tab);
     QWidget *buildMusicTab();
-    QWidget *buildAboutTab();
+    // The About page's contents (Memo1, hostif), made when the window is first shown.
+    void fillAboutTab();
     QWidget *buildPlayerControl();
     void connectHandlers();
     void playTrack(int index);

@@ -147,6 +147,25 @@ TEST_F(SettingsWindow, AboutTabShowsReadmeOrSaysItIsMissingEachTime)
     EXPECT_EQ(w.Memo1->toPlainText(), u"第一行\n第二行\n第三行\n第四行"_s);
 }
 
+// Until it is first shown the hidden window measures no text and makes no About contents (each
+// Chinese character measured maps pages of the font file); shown, it looks as it always did.
+TEST_F(SettingsWindow, IsLaidOutAndGetsItsAboutContentsWhenFirstShown)
+{
+    // Made without a parent, a button has a window's default size until a layout places it.
+    EXPECT_FALSE(w.rect().contains(w.Button1->geometry())) << "the first page is not laid out while hidden";
+    EXPECT_EQ(w.Memo1, nullptr);
+    EXPECT_EQ(w.hostif, nullptr);
+
+    w.show();
+    EXPECT_TRUE(w.w1->rect().contains(w.Button1->geometry()));
+    ASSERT_NE(w.Memo1, nullptr);
+    ASSERT_NE(w.hostif, nullptr);
+    EXPECT_TRUE(w.hostif->text().startsWith(u"本机IP："_s));
+    showAboutTab();
+    EXPECT_EQ(w.Memo1->size(), QSize(367, 163));
+    EXPECT_EQ(w.Memo1->parentWidget(), w.about);
+}
+
 TEST_F(SettingsWindow, HostLabelIsSetWhenShown)
 {
     w.show();
