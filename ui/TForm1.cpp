@@ -243,6 +243,8 @@ void TForm1::applyPresenceSettings()
 // message text may come as GB18030.
 void TForm1::announceOwnInfo()
 {
+    // What is announced now is the name as it stands: a pause in typing has nothing to add.
+    nicknameSettle_->stop();
     presence_->setOwnInfo(ownNickname(), statusFlag(), PresenceDatagram::CapabilityGb18030);
 }
 
