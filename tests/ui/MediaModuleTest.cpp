@@ -83,12 +83,13 @@ TEST(MediaModuleLoading, TheFirstModuleFoundIsUsedAndABrokenOneIsReportedWithThe
 {
     TempDir broken;
     broken.write(u"talvino-media.so"_s, "not a shared library");
+    const bool loadedBefore = multimediaLoaded(); // by an earlier test in this process
     WatchedPlayer watched({broken.path(), builtModuleFolder()});
     watched.player.open(broken.file(u"a.mp3"_s));
     const QString text = watched.onlyFailure();
     EXPECT_TRUE(text.contains(broken.file(u"talvino-media.so"_s))) << text.toStdString();
     EXPECT_GT(text.size(), broken.file(u"talvino-media.so"_s).size() + 10) << "the loader's reason";
-    EXPECT_FALSE(multimediaLoaded());
+    EXPECT_EQ(multimediaLoaded(), loadedBefore) << "the real module, found second, is not used";
 }
 
 TEST(MediaModuleLoading, ALibraryWithoutThePlayersEntryIsNotUsed)
