@@ -77,6 +77,11 @@ TEST(MediaModuleLoading, AMissingModuleIsReportedOnceFromTheEventLoopAndTheNextF
 
     player.open(empty.file(u"b.mp3"_s));
     EXPECT_EQ(watched.onlyFailure(), text);
+
+    // A file opened before the report of the one before it arrives: only the open one counts.
+    player.open(empty.file(u"c.mp3"_s));
+    player.open(empty.file(u"d.mp3"_s));
+    EXPECT_EQ(watched.onlyFailure(), text);
 }
 
 TEST(MediaModuleLoading, TheFirstModuleFoundIsUsedAndABrokenOneIsReportedWithTheLoadersReason)
