@@ -1,6 +1,6 @@
 # The Debian package: build/talvino_<version>_<arch>.deb through scripts/package.sh.
-# Runtime dependencies: the shared libraries' packages (dpkg-shlibdeps) plus what the program
-# loads by name at run time: GStreamer plugins for the media player and the Chinese font.
+# Runtime dependencies: the shared libraries' packages (dpkg-shlibdeps, which reads the media
+# module's links as well as the program's) plus what the program loads by name at run time: GStreamer plugins for the media player and the Chinese font.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME talvino)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

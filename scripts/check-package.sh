@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Checks the Debian package built by scripts/package.sh: its file list (program, read-me, desktop
-# entry, metainfo, every icon size, ufw profile), the desktop entry (desktop-file-validate), the
-# AppStream metainfo (appstreamcli validate --no-net) and the package itself (lintian; errors
-# fail, warnings are shown). Usage: scripts/check-package.sh [package.deb]
+# Checks the Debian package built by scripts/package.sh: its file list (program, media module,
+# read-me, desktop entry, metainfo, every icon size, ufw profile), the desktop entry
+# (desktop-file-validate), the AppStream metainfo (appstreamcli validate --no-net) and the
+# package itself (lintian; errors fail, warnings are shown). Usage: scripts/check-package.sh [package.deb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-package-deps.sh
@@ -19,6 +19,7 @@ expect() {
   if [ -e "$work/root$1" ]; then echo "ok: $1"; else echo "MISSING: $1" >&2; failed=1; fi
 }
 expect /usr/bin/talvino
+expect "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/talvino/talvino-media.so"
 expect /usr/share/talvino/readme.txt
 expect /etc/ufw/applications.d/talvino
 expect /usr/share/icons/hicolor/scalable/apps/talvino.svg
@@ -35,6 +36,8 @@ grep -qx 'Categories=Network;InstantMessaging;Chat;' "$desktop" || { echo "deskt
 grep -q '^Name\[zh_CN\]=' "$desktop" || { echo "desktop entry: no Chinese name" >&2; failed=1; }
 grep -q 'ports=2928/udp|2921/tcp' "$work/root/etc/ufw/applications.d/talvino" || { echo "ufw profile: wrong ports" >&2; failed=1; }
 dpkg-deb -f "$deb" Depends | grep -q fonts-wqy-microhei || { echo "Depends lacks fonts-wqy-microhei" >&2; failed=1; }
+# The media module is loaded at run time, not linked: its libraries must still be depended on.
+dpkg-deb -f "$deb" Depends | grep -q libqt6multimedia6 || { echo "Depends lacks libqt6multimedia6 (the media module's)" >&2; failed=1; }
 
 echo "== desktop-file-validate"
 desktop-file-validate "$desktop" || failed=1

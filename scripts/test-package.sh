@@ -4,7 +4,8 @@
 # debootstrap from the mirror apt uses here (the bootstrapped root is kept as
 # build/package-test/bookworm-minbase.tar.gz, and the downloaded packages in
 # build/package-test/apt-archives, so that a rerun is quick), installs the package with apt
-# (which pulls its dependencies by name), checks that talvino is on PATH, starts it under Xvfb,
+# (which pulls its dependencies by name), checks that talvino is on PATH and that the media
+# module's libraries are all installed, starts it under Xvfb,
 # accepts the first-use box and saves a nickname with xdotool, and then checks that its files
 # are in the XDG folders with modes 0700 (folders) and 0600 (files), that nothing was written
 # beside the executable or anywhere under /usr, and that the About text is found.
@@ -68,6 +69,14 @@ in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")"
 in_root apt-get install -y -qq --no-install-recommends xvfb xauth xdotool >>"$work/apt.log"
 in_root sh -c 'command -v talvino' | grep -qx /usr/bin/talvino || { echo "talvino is not on PATH" >&2; exit 1; }
 echo "ok: talvino on PATH at /usr/bin/talvino"
+# The media module is loaded only when music is played: every library it needs must have come
+# with the package's dependencies all the same.
+module=$(in_root sh -c 'ls /usr/lib/*/talvino/talvino-media.so')
+if in_root ldd "$module" | grep -q 'not found'; then
+  in_root ldd "$module" >&2
+  echo "the media module's libraries are not all installed" >&2; exit 1
+fi
+echo "ok: media module $module with all its libraries"
 
 in_root useradd --no-create-home --home-dir /home/tester --shell /bin/sh tester
 mkdir -p "$root/home/tester"

@@ -14,7 +14,7 @@
 #include "ui/ListSelection.h"
 #include "ui/MainWindowLinks.h"
 #include "ui/PresencePage.h"
-#include "ui/QtMediaPlayer.h"
+#include "ui/ModuleMediaPlayer.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
@@ -45,7 +45,7 @@ TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
     : QWidget(parent,
               Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                   | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      context_(context), player_(player ? player : new QtMediaPlayer)
+      context_(context), player_(player ? player : new ModuleMediaPlayer)
 {
     initResources();
     player_->setParent(this);

@@ -1,14 +1,11 @@
 #include "harness/FakeMediaPlayer.h"
 #include "tests/support/TestPeer.h"
-#include "ui/QtMediaPlayer.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
-#include <QAudioOutput>
 #include <QListWidget>
-#include <QMediaPlayer>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -127,22 +124,4 @@ TEST_F(QuietIdle, AFileThatEndsWithTheListEmptyIsFollowedByTheNextOneAdded)
     ASSERT_TRUE(QTest::qWaitFor([&] { return player.opened.size() == 2; }, 5000));
     EXPECT_EQ(player.opened.last(), u"/music/c.mid"_s);
     EXPECT_TRUE(player.playing);
-}
-
-TEST(QtMediaPlayerStart, TheMediaSystemStartsWithTheFirstFileNotWithTheWindow)
-{
-    TestPeer peer;
-    TForm2 settings(peer.context); // with the real player
-    EXPECT_TRUE(settings.findChildren<QMediaPlayer *>().isEmpty());
-    EXPECT_TRUE(settings.findChildren<QAudioOutput *>().isEmpty());
-    MediaPlayer &player = settings.player();
-    player.play();
-    player.pause();
-    player.stop();
-    EXPECT_FALSE(player.playedToEnd());
-    EXPECT_TRUE(settings.findChildren<QMediaPlayer *>().isEmpty()) << "nothing to play yet";
-
-    player.open(peer.dir.file(u"missing.mp3"_s));
-    EXPECT_EQ(settings.findChildren<QMediaPlayer *>().size(), 1);
-    EXPECT_EQ(settings.findChildren<QAudioOutput *>().size(), 1);
 }
