@@ -23,7 +23,7 @@ Ipv4Address broadcastOf(const ifaddrs &entry, quint32 address, int prefixLength)
         && entry.ifa_broadaddr->sa_family == AF_INET && hostOrder(entry.ifa_broadaddr) != address;
     if (given)
         return Ipv4Address(hostOrder(entry.ifa_broadaddr));
-    const quint32 hostBits = prefixLength == 0 ? ~quint32(0) : ~quint32(0) >> prefixLength;
+    const auto hostBits = quint32(quint64(0xffffffff) >> prefixLength); // prefixLength is 0 to 32
     return Ipv4Address(address | hostBits);
 }
 
