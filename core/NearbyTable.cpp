@@ -97,9 +97,9 @@ bool NearbyTable::choose(Entry &entry, const QString &fromIp, bool hello, qint64
 
 bool NearbyTable::onLocalSubnet(const QString &address) const
 {
-    const QHostAddress host(address);
+    const Ipv4Address host(address);
     return std::any_of(subnets_.cbegin(), subnets_.cend(),
-                       [&](const Subnet &s) { return host.isInSubnet(s); });
+                       [&](const Subnet &s) { return host.isInSubnet(s.first, s.second); });
 }
 
 void NearbyTable::publish(Entry &entry)

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/PresenceDatagram.h"
+#include "net/Ipv4Address.h"
 
 #include <QByteArray>
 #include <QHash>
-#include <QHostAddress>
 #include <QList>
 #include <QPair>
 #include <QSet>
@@ -39,7 +39,7 @@ public:
         Change change = Change::Unchanged;
         QByteArray evicted; // id of the entry that made room, if any
     };
-    using Subnet = QPair<QHostAddress, int>;
+    using Subnet = QPair<Ipv4Address, int>; // network address and prefix length
 
     // Records a hello, answer or keep-alive heard from fromIp. Changed means the nickname,
     // status, capabilities or chosen address differ from before.

@@ -2,10 +2,10 @@
 
 #include "core/Gbk.h"
 #include "core/Packet.h"
+#include "net/Ipv4Interfaces.h"
 #include "net/Swallow.h"
 #include "net/TZnUDP.h"
 
-#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <array>
 
@@ -95,8 +95,8 @@ void PresenceService::setUnicastTargets(const QStringList &addresses)
 {
     unicastTargets_.clear();
     for (const QString &address : addresses) {
-        const QHostAddress host(address);
-        if (host.protocol() == QAbstractSocket::IPv4Protocol && !host.isNull())
+        const Ipv4Address host(address);
+        if (!host.isNull())
             unicastTargets_ << host.toString();
     }
 }
@@ -200,7 +200,7 @@ QList<PresenceInterface> PresenceService::updateInterfaces()
         } else {
             fresh << s;
         }
-        subnets << NearbyTable::Subnet(QHostAddress(s.address), s.prefixLength);
+        subnets << NearbyTable::Subnet(Ipv4Address(s.address), s.prefixLength);
     }
     const bool changed = !fresh.isEmpty() || scanned.size() != interfaces_.size();
     interfaces_ = scanned;
@@ -213,19 +213,13 @@ QList<PresenceInterface> PresenceService::updateInterfaces()
 QList<PresenceInterface> PresenceService::scanInterfaces() const
 {
     QList<PresenceInterface> result;
-    const auto all = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &iface : all) {
-        const auto flags = iface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
-            continue;
-        const QString name = iface.name();
+    const QList<Ipv4Interface> all = upIpv4Interfaces();
+    for (const Ipv4Interface &entry : all) {
+        const QString &name = entry.name;
         if (chosenInterfaces_.isEmpty() ? isVirtualInterface(name) : !chosenInterfaces_.contains(name))
             continue;
-        const auto entries = iface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries)
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull())
-                result << PresenceInterface{
-                    name, entry.ip().toString(), entry.broadcast().toString(), entry.prefixLength(), {}, {}};
+        result << PresenceInterface{
+            name, entry.address.toString(), entry.broadcast.toString(), entry.prefixLength, {}, {}};
     }
     return result;
 }
@@ -293,9 +287,9 @@ void PresenceService::scheduleAnswer(const QString &ip)
 
 void PresenceService::noteHeard(const QString &fromIp)
 {
-    const QHostAddress from(fromIp);
+    const Ipv4Address from(fromIp);
     for (PresenceInterface &i : interfaces_)
-        if (from.isInSubnet(QHostAddress(i.address), i.prefixLength))
+        if (from.isInSubnet(Ipv4Address(i.address), i.prefixLength))
             i.lastHeard = QDateTime::currentDateTime();
 }
 

@@ -1,10 +1,10 @@
 #include "ui/MessageAttention.h"
 
+#include "net/Ipv4Address.h"
 #include "ui/NotificationText.h"
 #include "ui/UnreadCounts.h"
 
 #include <QEvent>
-#include <QHostAddress>
 #include <QWidget>
 
 MessageAttention::MessageAttention(UnreadCounts &unread, Settings settings, QObject *parent)
@@ -50,11 +50,11 @@ bool MessageAttention::eventFilter(QObject *watched, QEvent *event)
 
 bool MessageAttention::isOwnAddress(const QString &ip, const QString &bindAddress, const QStringList &localAddresses)
 {
-    const QHostAddress address(ip);
+    const Ipv4Address address(ip);
     if (address.isNull())
         return false;
-    const QHostAddress bound(bindAddress);
-    if (!bound.isNull() && bound != QHostAddress(QHostAddress::AnyIPv4))
+    const Ipv4Address bound(bindAddress);
+    if (!bound.isNull() && bound != Ipv4Address::any())
         return address == bound;
     return address.isLoopback() || localAddresses.contains(address.toString());
 }

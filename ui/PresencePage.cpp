@@ -2,12 +2,12 @@
 
 #include "core/PeerContext.h"
 #include "core/PresenceService.h"
+#include "net/Ipv4Interfaces.h"
 #include "ui/GuardedSlot.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QNetworkInterface>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -41,16 +41,9 @@ PresencePage::PresencePage(PeerContext &context, QWidget *parent)
 QStringList PresencePage::machineInterfaces()
 {
     QStringList names;
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
-        const QNetworkInterface::InterfaceFlags flags = interface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
-            continue;
-        for (const QNetworkAddressEntry &entry : interface.addressEntries())
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
-                names << interface.name();
-                break;
-            }
-    }
+    for (const Ipv4Interface &entry : upIpv4Interfaces())
+        if (!names.contains(entry.name))
+            names << entry.name;
     return names;
 }
 

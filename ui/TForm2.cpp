@@ -8,6 +8,7 @@
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
+#include "net/Ipv4Interfaces.h"
 #include "ui/Dialogs.h"
 #include "ui/GbkByteLimitValidator.h"
 #include "ui/GuardedSlot.h"
@@ -20,18 +21,16 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QHBoxLayout>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QNetworkInterface>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStyle>
+#include <QSysInfo>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -369,7 +368,7 @@ void TForm2::aboutShow()
 // interfaces (the host name mostly resolves to a loopback address); then the host name.
 void TForm2::gethostif()
 {
-    const QString name = QHostInfo::localHostName();
+    const QString name = QSysInfo::machineHostName();
     const QString addresses = ownAddresses().join(u", "_s);
     hostif->setText(hostLabelText(addresses, name));
     // The look-up answers on this thread's event loop; it dies with the label if that goes first.
@@ -384,16 +383,9 @@ void TForm2::gethostif()
 QStringList TForm2::ownAddresses()
 {
     QStringList addresses;
-    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
-        const QNetworkInterface::InterfaceFlags flags = interface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
-            continue;
-        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
-            const QHostAddress ip = entry.ip();
-            if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
-                addresses << ip.toString();
-        }
-    }
+    for (const Ipv4Interface &entry : upIpv4Interfaces())
+        if (!entry.address.isLoopback())
+            addresses << entry.address.toString();
     addresses.removeDuplicates();
     return addresses;
 }

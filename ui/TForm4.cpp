@@ -5,6 +5,7 @@
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
 #include "net/HostLookup.h"
+#include "net/Ipv4Address.h"
 #include "ui/GuardedSlot.h"
 #include "ui/MainWindowLinks.h"
 #include "ui/WindowPlacement.h"
@@ -14,7 +15,6 @@
 #include <QVBoxLayout>
 #include <QEventLoop>
 #include <QHBoxLayout>
-#include <QHostAddress>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,7 +119,7 @@ QString TForm4::addressOf(const QString &host)
         connect(&lookup, &HostLookup::finished, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    return lookup.address() == 0 ? QString() : QHostAddress(lookup.address()).toString();
+    return lookup.address() == 0 ? QString() : Ipv4Address(lookup.address()).toString();
 }
 
 void TForm4::dfipKeyDown(int key)

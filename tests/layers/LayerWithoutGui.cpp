@@ -1,5 +1,5 @@
-// Linked with one layer's whole library and nothing else: fails when a Qt Gui or Widgets
-// library is among the loaded ones.
+// Linked with one layer's whole library and nothing else: fails when a Qt Gui, Widgets or
+// Network library is among the loaded ones.
 #include <QCoreApplication>
 #include <QFile>
 
@@ -14,7 +14,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const QByteArray loaded = maps.readAll();
-    for (const char *library : {"libQt6Gui.so", "libQt6Widgets.so"}) {
+    for (const char *library : {"libQt6Gui.so", "libQt6Widgets.so", "libQt6Network.so"}) {
         if (loaded.contains(library)) {
             std::fprintf(stderr, "%s is loaded\n", library);
             return 1;

@@ -27,7 +27,7 @@ PresenceDatagram datagram(int n, Kind kind = Kind::KeepAlive, const QByteArray &
 TEST(NearbyTable, OnePeerSeenFromSeveralAddressesIsOneEntryPreferringOurSubnet)
 {
     NearbyTable table;
-    table.setLocalSubnets({{QHostAddress(u"192.168.5.10"_s), 24}});
+    table.setLocalSubnets({{Ipv4Address(u"192.168.5.10"_s), 24}});
     EXPECT_EQ(table.observe(datagram(1, Kind::Hello), u"10.8.0.7"_s, 0).change, Change::Found);
     EXPECT_EQ(table.observe(datagram(1), u"192.168.5.20"_s, 10).change, Change::Changed);
     EXPECT_EQ(table.peer(idOf(1))->address, u"192.168.5.20"_s);
