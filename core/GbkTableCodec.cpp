@@ -40,17 +40,20 @@ std::uint16_t valueAt(const GbkTables &tables, QStringView text, qsizetype i, qs
 
 QByteArray encode(const GbkTables &tables, QStringView text)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size() * 2);
+    // At most two bytes for each code unit.
+    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+    char *out = bytes.data();
+    qsizetype written = 0;
     for (qsizetype i = 0, width = 0; i < text.size(); i += width) {
         width = widthAt(text, i);
         const std::uint16_t value = valueAt(tables, text, i, width);
         if (value == GbkTables::NoBytes)
             continue;
         if (value > 0xFF)
-            bytes.append(char(value >> 8));
-        bytes.append(char(value & 0xFF));
+            out[written++] = char(value >> 8);
+        out[written++] = char(value & 0xFF);
     }
+    bytes.truncate(written);
     return bytes;
 }
 
