@@ -1,77 +1,35 @@
 #include "core/Gbk.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "core/GbkTableCodec.h"
+#include "core/IcuCodec.h"
 
+// GBK is converted with the tables built into the program, which give what Qt's "GBK" codec
+// gives without loading the converter library's code and data into every running copy; text
+// converts at start (myinfo.ini). GB18030 goes through Qt's codec, made only on a thread that
+// meets a peer announcing it.
 namespace Gbk {
-
-namespace {
-
-// Whether the code point at i is a surrogate pair (two units) or a single unit, which may be
-// an unpaired surrogate.
-qsizetype widthAt(const QString &text, qsizetype i)
-{
-    return (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
-}
-
-// text with every unpaired surrogate replaced by '?'. The codec would hold a high surrogate at
-// the end back, waiting for its partner, and drop it; as '?' every unit counts wherever it stands.
-QString withoutUnpairedSurrogates(const QString &text)
-{
-    QString result = text;
-    for (qsizetype i = 0; i < result.size(); i += widthAt(result, i))
-        if (result.at(i).isSurrogate() && widthAt(result, i) == 1)
-            result[i] = u'?';
-    return result;
-}
-
-// The calling thread's encoder or decoder for a charset, created on its first use and reset
-// before each use. Creating a codec looks the converter up anew, which costs more than most
-// texts' conversion; each thread has its own, because a codec keeps state between calls. The
-// GB18030 one is made only by a thread that meets a peer announcing it.
-template <typename Codec> Codec &threadCodec(Charset charset)
-{
-    if (charset == Charset::Gb18030) {
-        thread_local Codec gb18030("GB18030");
-        gb18030.resetState();
-        return gb18030;
-    }
-    thread_local Codec gbk("GBK");
-    gbk.resetState();
-    return gbk;
-}
-
-QStringEncoder &threadEncoder(Charset charset) { return threadCodec<QStringEncoder>(charset); }
-
-QStringDecoder &threadDecoder(Charset charset) { return threadCodec<QStringDecoder>(charset); }
-
-} // namespace
 
 QByteArray encode(const QString &text) { return encode(text, Charset::Gbk); }
 
 QByteArray encode(const QString &text, Charset charset)
 {
-    return threadEncoder(charset).encode(withoutUnpairedSurrogates(text));
+    if (charset == Charset::Gbk)
+        return GbkTableCodec::encode(builtInGbkTables(), text);
+    return IcuCodec::encode(text, charset);
 }
 
 QString decode(const QByteArray &bytes) { return decode(bytes, Charset::Gbk); }
 
 QString decode(const QByteArray &bytes, Charset charset)
 {
-    // The codec holds a lead byte at the end back, waiting for its second byte, and drops it.
-    // A NUL, which is never a second byte, makes it report that lead byte as U+FFFD; the NUL's
-    // own character is taken off again.
-    QByteArray terminated = bytes;
-    terminated.append('\0');
-    QString text = threadDecoder(charset).decode(terminated);
-    text.chop(1);
+    if (charset == Charset::Gbk)
+        return GbkTableCodec::decode(builtInGbkTables(), bytes);
+    QString text = IcuCodec::decode(bytes, charset);
     // GBK cannot carry the controls that turn the writing direction; GB18030 can, and a
     // peer's text must not reorder what is shown around it.
-    if (charset == Charset::Gb18030)
-        text.removeIf([](QChar c) {
-            return (c.unicode() >= 0x202A && c.unicode() <= 0x202E)
-                || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
-        });
+    text.removeIf([](QChar c) {
+        return (c.unicode() >= 0x202A && c.unicode() <= 0x202E) || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+    });
     return text;
 }
 
@@ -79,7 +37,9 @@ int byteLength(const QString &text) { return byteLength(text, Charset::Gbk); }
 
 int byteLength(const QString &text, Charset charset)
 {
-    return static_cast<int>(encode(text, charset).size());
+    if (charset == Charset::Gbk)
+        return GbkTableCodec::byteLength(builtInGbkTables(), text);
+    return IcuCodec::byteLength(text, charset);
 }
 
 QString truncateToBytes(const QString &text, int maxBytes)
@@ -89,26 +49,9 @@ QString truncateToBytes(const QString &text, int maxBytes)
 
 QString truncateToBytes(const QString &text, int maxBytes, Charset charset)
 {
-    if (maxBytes <= 0)
-        return {};
-    const QString clean = withoutUnpairedSurrogates(text);
-    QStringEncoder &encoder = threadEncoder(charset);
-    if (QByteArray(encoder.encode(clean)).size() <= maxBytes)
-        return text;
-    // Walk by whole code points so a surrogate pair is never split. Every piece is a complete
-    // character, so one encoder serves them all.
-    int used = 0;
-    qsizetype i = 0;
-    while (i < clean.size()) {
-        const qsizetype width = widthAt(clean, i);
-        const auto bytes = static_cast<int>(
-            QByteArray(encoder.encode(QStringView(clean).mid(i, width))).size());
-        if (used + bytes > maxBytes)
-            break;
-        used += bytes;
-        i += width;
-    }
-    return text.left(i);
+    if (charset == Charset::Gbk)
+        return GbkTableCodec::truncateToBytes(builtInGbkTables(), text, maxBytes);
+    return IcuCodec::truncateToBytes(text, maxBytes, charset);
 }
 
 } // namespace Gbk
