@@ -80,6 +80,15 @@ struct BenchOptions {
     }
 };
 
+// The middle one of values (the upper middle of an even count), or whenEmpty when there are none.
+inline double median(std::vector<double> values, double whenEmpty = 0)
+{
+    if (values.empty())
+        return whenEmpty;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 [[noreturn]] inline void fail(const char *what)
 {
     std::fprintf(stderr, "bench: %s: %s\n", what, std::strerror(errno));

@@ -8,6 +8,7 @@
 // of its own (scripts/isolated.sh).
 //
 //   presence_bench [--peers 50] [--idle-seconds 60] [--keepalive-ms 60000] [--answer-delay-ms 500]
+#include "bench/BenchOptions.h"
 #include "bench/BridgeNetwork.h"
 #include "bench/PeerProcess.h"
 #include "bench/PresenceTraffic.h"
@@ -76,14 +77,6 @@ void countInto(int (&window)[5], const PresenceTraffic &traffic)
 double mean(const std::vector<double> &values)
 {
     return values.empty() ? -1 : std::accumulate(values.begin(), values.end(), 0.0) / double(values.size());
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The peers of a bridge network, started together and measured.
@@ -260,8 +253,8 @@ void printTable(const Options &o, const RunResult &on, const RunResult &off)
                 off.idleWindow[0] * perMinute);
     std::printf(
         "| idle CPU per peer in %d s, ms: median / mean / max | %.0f / %.1f / %.0f | %.0f / %.1f / %.0f |\n",
-        o.idleSeconds, median(on.idleCpuMs), mean(on.idleCpuMs), maxOf(on.idleCpuMs), median(off.idleCpuMs),
-        mean(off.idleCpuMs), maxOf(off.idleCpuMs));
+        o.idleSeconds, median(on.idleCpuMs, -1), mean(on.idleCpuMs), maxOf(on.idleCpuMs),
+        median(off.idleCpuMs, -1), mean(off.idleCpuMs), maxOf(off.idleCpuMs));
     std::printf("| frames the counter dropped | %d | %d |\n\n", on.drops, off.drops);
 }
 

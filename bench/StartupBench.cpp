@@ -241,12 +241,6 @@ double idleWakeUps(const BenchOptions &o, const Program &program, bool presence)
     return double(after - before) / double(o.idleSeconds);
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 Sample medianOf(const BenchOptions &o, const Program &program)
 {
     runOnce(o, program); // warm-up: libraries into the page cache

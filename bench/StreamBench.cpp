@@ -271,12 +271,6 @@ void row(const char *name, long long size, const Result &r, const Result &plain)
 
 const char *verdict(bool met) { return met ? "met" : "not met"; }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Whether the file windows met their targets at this size (the largest of the run). The plain
 // copy and the file windows of one repeat ran back to back, so each repeat gives one pair of
 // ratios; the targets are judged on the medians of the pairs' ratios (and of the peaks), which
