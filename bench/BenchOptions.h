@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 struct BenchOptions {
@@ -99,5 +100,22 @@ inline double median(std::vector<double> values, double whenEmpty = 0)
 inline void ready()
 {
     std::printf("ready\n");
+    std::fflush(stdout);
+}
+
+// The user and system CPU seconds this process (all its threads) has used so far.
+inline double cpuSecondsSoFar()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Tells the parent the CPU time this process used to get ready for a transfer (its start), on a
+// line of its own, so that the parent can tell the transfer's CPU time from the start's.
+inline void reportStartCpu()
+{
+    std::printf("%.6f\n", cpuSecondsSoFar());
     std::fflush(stdout);
 }

@@ -49,15 +49,18 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
     BenchPeer peer(QString::fromStdString(o.ip));
     requireReceiving(peer);
     peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
-    // The user presses "接收" as soon as the offer's window is there.
+    // The user presses "接收" as soon as the offer's window is there, and then waits.
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, &app, [&] {
         TForm7 *window = peer.files->receiveWindow();
-        if (window && !window->accepted())
+        if (window && !window->accepted()) {
             window->Button1->click();
+            user.stop();
+        }
     });
     user.start(5);
     ready();
+    reportStartCpu();
     return runUntilEndMessage(app, peer, u"接收完毕！"_s) ? 0 : 1;
 }
 
@@ -76,6 +79,7 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
         clock.start();
         connected(sender);
     };
+    reportStartCpu();
     window->Button1->click();
     if (!runUntilEndMessage(app, peer, u"发送完毕！"_s))
         return 1;

@@ -6,6 +6,7 @@
 // its file windows on the offscreen platform. The receiver (at --ip) accepts the first offer into
 // DIR/received-windows.bin and ends with its end message; the sender (at --from) offers --file
 // through a send-file window, posts it when the accept arrives and prints the seconds from the
-// start of the connection to its end message. Both return 0 only when the transfer succeeded.
+// start of the connection to its end message. Each prints the CPU time its start took once it is
+// ready for the transfer (the sender before it offers the file). Both return 0 only when the transfer succeeded.
 int windowReceiver(int argc, char **argv, const BenchOptions &o);
 int windowSender(int argc, char **argv, const BenchOptions &o);
