@@ -27,6 +27,9 @@ void HarnessPeer::buildWindows()
     form1 = std::make_unique<TForm1>(context);
     player = new FakeMediaPlayer;
     form2 = std::make_unique<TForm2>(context, player);
+    // Tests reach the settings window's controls without opening it; the program makes them
+    // when the window is first shown.
+    form2->buildPages();
     form1->setSettingsWindow(form2.get());
     files = std::make_unique<TransferWindows>(
         FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get()});

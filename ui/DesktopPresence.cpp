@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QTabWidget>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -50,7 +49,7 @@ DesktopPresence::DesktopPresence(TForm1 &main, TForm2 &settings, bool withTray,
     }
     options = buildOptionsTab(withTray);
     ownOptions_ = options;
-    settings.PageControl1->insertTab(1, options, u"托盘与通知"_s);
+    settings.insertPage(1, options, u"托盘与通知"_s);
 }
 
 DesktopPresence::~DesktopPresence()

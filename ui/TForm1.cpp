@@ -32,8 +32,8 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
-#include <QVBoxLayout>
 #include <QTimer>
+#include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
 using Item = StatusModes::ReplyItem;
@@ -77,7 +77,8 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
     buildNearbySection();
     buildContextMenu();
     buildMainMenu();
-    zt = new QStatusBar;
+    // Made inside this window, so that it measures itself in this window's font from the start.
+    zt = new QStatusBar(this);
     zt->setSizeGripEnabled(false);
     ztPanel0 = new QLabel;
     ztPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -127,7 +128,9 @@ void TForm1::buildNearbySection()
     layout->addWidget(nearbyLabel);
     layout->addWidget(nearbylist, 2);
     setCentralWidget(central);
-    const auto follow = [this](const NearbyPeer &peer) { guardedIn(context_, this, [&] { followBuddy(peer); }); };
+    const auto follow = [this](const NearbyPeer &peer) {
+        guardedIn(context_, this, [&] { followBuddy(peer); });
+    };
     connect(presence_.get(), &PresenceService::peerFound, this, follow);
     connect(presence_.get(), &PresenceService::peerChanged, this, follow);
     nearbylist->follow(*presence_);
@@ -229,7 +232,7 @@ void TForm1::setSettingsWindow(TForm2 *settings)
         return;
     settings->setMainWindow(this);
     connect(settings, &TForm2::presenceSettingsChanged, this, &TForm1::applyPresenceSettings);
-    connect(settings->myname, &QLineEdit::textChanged, nicknameSettle_, qOverload<>(&QTimer::start));
+    connect(settings, &TForm2::nicknameChanged, nicknameSettle_, qOverload<>(&QTimer::start));
 }
 
 void TForm1::applyPresenceSettings()
@@ -509,7 +512,8 @@ QList<NearbyPeer> TForm1::nearbyPeers() const { return nearbylist->shown(); }
 Gbk::Charset TForm1::textCharset(const QString &ip) const
 {
     for (const NearbyPeer &peer : presence_->peers())
-        if ((peer.capabilities & PresenceDatagram::CapabilityGb18030) && (peer.address == ip || peer.addresses.contains(ip)))
+        if ((peer.capabilities & PresenceDatagram::CapabilityGb18030)
+            && (peer.address == ip || peer.addresses.contains(ip)))
             return Gbk::Charset::Gb18030;
     return Gbk::Charset::Gbk;
 }

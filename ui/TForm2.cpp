@@ -14,8 +14,8 @@
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
 #include "ui/MainWindowLinks.h"
-#include "ui/PresencePage.h"
 #include "ui/ModuleMediaPlayer.h"
+#include "ui/PresencePage.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
@@ -44,47 +44,72 @@ TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
     : QWidget(parent,
               Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                   | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      context_(context), player_(player ? player : new ModuleMediaPlayer)
+      context_(context), presence_(PresenceSettings::load(context.configDir)),
+      player_(player ? player : new ModuleMediaPlayer)
 {
     initResources();
     player_->setParent(this);
     setWindowTitle(u"系统选项设置"_s);
     setFixedSize(392, 244);
 
-    PageControl1 = new QTabWidget(this);
-    // The first page added becomes current and lays itself out at once, measuring each of its
-    // texts, although the window is hidden; added empty and filled afterwards, it is laid out
-    // when the window is first shown. The About page is filled then too.
-    w1 = new QWidget;
-    PageControl1->addTab(w1, u"个性设置"_s);
-    buildPersonalTab(w1);
+    // The playlist's advance timer runs only while a given file may still play to its end.
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm2::Timer1Timer));
+    // The player's error box belongs to this window, like the playlist's other boxes.
+    connect(player_, &MediaPlayer::failed, this, [this](const QString &description) {
+        guardedIn(context_, this, [&] { mediaFailed(description); });
+    });
+    centreOnDesktop(this);
+}
+
+void TForm2::setVisible(bool visible)
+{
+    if (visible)
+        buildPages();
+    QWidget::setVisible(visible);
+}
+
+void TForm2::buildPages()
+{
+    if (pagesBuilt())
+        return;
+    PageControl1 = new QTabWidget;
+    w1 = buildPersonalTab();
     w3 = buildMusicTab();
-    about = new QWidget;
-    about->setObjectName(u"about"_s);
-    about->installEventFilter(this);
+    about = buildAboutTab();
     presencePage = new PresencePage(context_);
+    PageControl1->addTab(w1, u"个性设置"_s);
     PageControl1->addTab(w3, u"背景音乐"_s);
     PageControl1->addTab(about, u"关于本程序"_s);
     PageControl1->addTab(presencePage, u"附近的人"_s);
+    for (const PendingPage &pending : pendingPages_)
+        if (pending.page)
+            PageControl1->insertTab(pending.index, pending.page, pending.title);
+    pendingPages_.clear();
     PageControl1->setCurrentIndex(0);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(PageControl1);
-
-    // The playlist's advance timer runs only while a given file may still play to its end.
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(1000);
     connectHandlers();
-    centreOnDesktop(this);
 }
 
-void TForm2::buildPersonalTab(QWidget *tab)
+void TForm2::insertPage(int index, QWidget *page, const QString &title)
 {
+    if (pagesBuilt())
+        PageControl1->insertTab(index, page, title);
+    else
+        pendingPages_.push_back({index, page, title});
+}
+
+QWidget *TForm2::buildPersonalTab()
+{
+    auto *tab = new QWidget;
     tab->setObjectName(u"w1"_s);
-    myname = new QLineEdit;
+    myname = new QLineEdit(nickname_);
     myname->setValidator(new GbkByteLimitValidator(NicknameBytes, myname));
     autopop = new QCheckBox(u"自动弹出消息模式"_s);
-    autopop->setChecked(true);
+    autopop->setChecked(autoPopup_);
     bcf = new QCheckBox(u"保存聊天记录"_s);
     jjmsrxx = new QCheckBox(u"拒绝陌生人消息"_s);
     Button1 = new QPushButton(u"保存修改"_s);
@@ -112,6 +137,7 @@ void TForm2::buildPersonalTab(QWidget *tab)
     auto *layout = new QHBoxLayout(tab);
     layout->addLayout(left, 1);
     layout->addLayout(right);
+    return tab;
 }
 
 QWidget *TForm2::buildMusicTab()
@@ -156,20 +182,22 @@ QWidget *TForm2::buildPlayerControl()
     return mdp;
 }
 
-void TForm2::fillAboutTab()
+QWidget *TForm2::buildAboutTab()
 {
-    if (Memo1)
-        return;
+    auto *tab = new QWidget;
+    tab->setObjectName(u"about"_s);
+    tab->installEventFilter(this);
     Memo1 = new QPlainTextEdit;
     Memo1->setFixedSize(367, 163);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     hostif = new QLabel;
     hostif->setTextFormat(Qt::PlainText);
     hostif->setWordWrap(true);
-    auto *layout = new QVBoxLayout(about);
+    auto *layout = new QVBoxLayout(tab);
     layout->addWidget(Memo1, 0, Qt::AlignHCenter);
     layout->addWidget(hostif);
     layout->addStretch();
+    return tab;
 }
 
 void TForm2::connectHandlers()
@@ -181,7 +209,7 @@ void TForm2::connectHandlers()
     connect(Button5, &QPushButton::clicked, this, guardedSlot(context, this, &TForm2::Button5Click));
     connect(mlist, &QListWidget::itemSelectionChanged, this, guardedSlot(context, this, &TForm2::mlistClick));
     connect(mlist, &QListWidget::itemDoubleClicked, this, guardedSlot(context, this, &TForm2::mlistDblClick));
-    connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm2::Timer1Timer));
+    connect(myname, &QLineEdit::textChanged, this, &TForm2::nicknameChanged);
     connect(mdpPlay, &QToolButton::clicked, this, [this] {
         player_->play();
         if (fileGiven_)
@@ -196,16 +224,21 @@ void TForm2::connectHandlers()
         player_->stop();
         Timer1->stop();
     });
-    // The player's error box belongs to this window, like the playlist's other boxes.
     connect(presencePage, &PresencePage::changed, this, &TForm2::presenceSettingsChanged);
-    connect(player_, &MediaPlayer::failed, this, [this](const QString &description) {
-        guardedIn(context_, this, [&] { mediaFailed(description); });
-    });
 }
 
-QString TForm2::nickname() const { return myname->text(); }
+QString TForm2::nickname() const { return myname ? myname->text() : nickname_; }
 
-void TForm2::setNickname(const QString &name) { myname->setText(Gbk::truncateToBytes(name, NicknameBytes)); }
+void TForm2::setNickname(const QString &name)
+{
+    const QString cut = Gbk::truncateToBytes(name, NicknameBytes);
+    if (myname) {
+        myname->setText(cut);
+    } else if (cut != nickname_) {
+        nickname_ = cut;
+        emit nicknameChanged();
+    }
+}
 
 QString TForm2::playlistFilter()
 {
@@ -240,16 +273,16 @@ bool TForm2::eventFilter(QObject *watched, QEvent *event)
 
 void TForm2::FormShow()
 {
-    fillAboutTab();
+    buildPages();
     trackIndex_ = 0;
     gethostif();
 }
 
 void TForm2::Button1Click()
 {
-    if (myname->text().isEmpty())
+    if (nickname().isEmpty())
         return;
-    ContactStore(context_.configDir, *context_.prompts).setNickname(myname->text());
+    ContactStore(context_.configDir, *context_.prompts).setNickname(nickname());
     context_.prompts->information(u"保存成功！"_s);
 }
 
@@ -259,21 +292,34 @@ void TForm2::autopopClick()
 {
     if (!main_)
         return;
-    if (autopop->isChecked())
+    if (autoPopup())
         main_->closeChatRoomView();
     else
         main_->openChatRoomView();
 }
 
-bool TForm2::autoPopup() const { return autopop->isChecked(); }
+bool TForm2::autoPopup() const { return autopop ? autopop->isChecked() : autoPopup_; }
 
-void TForm2::setAutoPopup(bool on) { autopop->setChecked(on); }
+// A change opens or closes the chat-room view, as when the box is clicked.
+void TForm2::setAutoPopup(bool on)
+{
+    if (autopop) {
+        autopop->setChecked(on);
+    } else if (on != autoPopup_) {
+        autoPopup_ = on;
+        guardedIn(context_, this, [this] { autopopClick(); });
+    }
+}
 
-bool TForm2::saveChatLog() const { return bcf->isChecked(); }
+// The boxes start cleared, so a window never shown has both options off.
+bool TForm2::saveChatLog() const { return bcf && bcf->isChecked(); }
 
-PresenceSettings TForm2::presenceSettings() const { return presencePage->settings(); }
+PresenceSettings TForm2::presenceSettings() const
+{
+    return presencePage ? presencePage->settings() : presence_;
+}
 
-bool TForm2::rejectStrangers() const { return jjmsrxx->isChecked(); }
+bool TForm2::rejectStrangers() const { return jjmsrxx && jjmsrxx->isChecked(); }
 
 void TForm2::setMainWindow(MainWindowLinks *main) { main_ = main; }
 
@@ -281,6 +327,7 @@ TForm5 *TForm2::chatRoomView() const { return main_ ? main_->chatRoomView() : nu
 
 void TForm2::Button4Click()
 {
+    buildPages();
     const QString path = context_.dialogs->openFileName(playlistFilter());
     if (path.isEmpty())
         return;
@@ -292,6 +339,7 @@ void TForm2::Button4Click()
 
 void TForm2::Button5Click()
 {
+    buildPages();
     const int row = selectedRow(mlist);
     if (row < 0)
         return;
@@ -301,6 +349,7 @@ void TForm2::Button5Click()
 
 void TForm2::mlistClick()
 {
+    buildPages();
     const int row = selectedRow(mlist);
     if (row >= 0)
         mlist->setToolTip(mlist->item(row)->text());
@@ -308,6 +357,7 @@ void TForm2::mlistClick()
 
 void TForm2::mlistDblClick()
 {
+    buildPages();
     const int row = selectedRow(mlist);
     if (row >= 0)
         playTrack(row);
@@ -350,8 +400,7 @@ void TForm2::mediaFailed(const QString &description)
 
 void TForm2::aboutShow()
 {
-    // The page's Show comes before the window's own when the window opens on this page.
-    fillAboutTab();
+    buildPages();
     QFile readme(context_.shareDir + u"/readme.txt"_s);
     if (!readme.exists()) {
         context_.prompts->information(u"没有找到readme.txt文件！"_s);
@@ -368,6 +417,7 @@ void TForm2::aboutShow()
 // interfaces (the host name mostly resolves to a loopback address); then the host name.
 void TForm2::gethostif()
 {
+    buildPages();
     const QString name = QSysInfo::machineHostName();
     const QString addresses = ownAddresses().join(u", "_s);
     hostif->setText(hostLabelText(addresses, name));

@@ -4,7 +4,10 @@
 #include "ui/PresenceSettings.h"
 #include "ui/SettingsLinks.h"
 
+#include <QPointer>
 #include <QWidget>
+
+#include <vector>
 
 class MainWindowLinks;
 class MediaPlayer;
@@ -24,7 +27,10 @@ struct PeerContext;
 // The settings window: nickname and options, background music, and the About tab. It lives
 // from program start to end (closing only hides it) and holds settings that other windows
 // read through its accessors: the own nickname (myname), auto-pop-up mode, save chat log,
-// reject strangers' messages and the message windows' display style (sf).
+// reject strangers' messages and the message windows' display style (sf). Its pages and their
+// controls are made when it is first shown (or buildPages is called): until then it holds the
+// options as plain values, so that a program that never opens it lays out none of its texts
+// and loads none of its controls' code.
 class TForm2 : public QWidget, public SettingsLinks {
     Q_OBJECT
 public:
@@ -33,6 +39,12 @@ public:
 
     // Takes over the player (as its Qt parent); without one it plays through Qt Multimedia.
     explicit TForm2(PeerContext &context, MediaPlayer *player = nullptr, QWidget *parent = nullptr);
+
+    // Makes the pages and their controls, showing the options held so far; once only.
+    void buildPages();
+    bool pagesBuilt() const { return PageControl1 != nullptr; }
+    // Adds a page at index among the window's pages, now or when they are made.
+    void insertPage(int index, QWidget *page, const QString &title);
 
     // The own nickname: the current text of myname, saved or not.
     QString nickname() const;
@@ -78,52 +90,67 @@ public:
     void aboutShow();
     void gethostif();
 
-    // Controls.
-    QTabWidget *PageControl1;
-    QWidget *w1;
-    QLineEdit *myname;
-    QCheckBox *autopop;
-    QCheckBox *bcf;
-    QCheckBox *jjmsrxx;
-    QPushButton *Button1;
-    QLabel *version;
-    QLabel *Image1;
-    QWidget *w3;
-    QListWidget *mlist;
-    QWidget *mdp;
-    QToolButton *mdpPlay;
-    QToolButton *mdpPause;
-    QToolButton *mdpStop;
-    QPushButton *Button4;
-    QPushButton *Button5;
-    QWidget *about;
-    QPlainTextEdit *Memo1 = nullptr; // null until the window is first shown
+    // Controls: null until the pages are made.
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *w1 = nullptr;
+    QLineEdit *myname = nullptr;
+    QCheckBox *autopop = nullptr;
+    QCheckBox *bcf = nullptr;
+    QCheckBox *jjmsrxx = nullptr;
+    QPushButton *Button1 = nullptr;
+    QLabel *version = nullptr;
+    QLabel *Image1 = nullptr;
+    QWidget *w3 = nullptr;
+    QListWidget *mlist = nullptr;
+    QWidget *mdp = nullptr;
+    QToolButton *mdpPlay = nullptr;
+    QToolButton *mdpPause = nullptr;
+    QToolButton *mdpStop = nullptr;
+    QPushButton *Button4 = nullptr;
+    QPushButton *Button5 = nullptr;
+    QWidget *about = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
     QLabel *hostif = nullptr;
+    PresencePage *presencePage = nullptr;
     QTimer *Timer1;
-    PresencePage *presencePage;
 
     // The message windows' display style.
     DisplayStyle sf = DisplayStyle::initial();
 
+    void setVisible(bool visible) override;
+
 signals:
     // A presence choice changed (and is stored): the main window applies it.
     void presenceSettingsChanged();
+    // The nickname changed, typed or put in.
+    void nicknameChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildPersonalTab(QWidget *tab);
+    QWidget *buildPersonalTab();
     QWidget *buildMusicTab();
-    // The About page's contents (Memo1, hostif), made when the window is first shown.
-    void fillAboutTab();
+    QWidget *buildAboutTab();
     QWidget *buildPlayerControl();
     void connectHandlers();
     void playTrack(int index);
     void mediaFailed(const QString &description);
 
+    // A page added before the pages were made.
+    struct PendingPage {
+        int index;
+        QPointer<QWidget> page;
+        QString title;
+    };
+
     PeerContext &context_;
+    // The options while there are no controls to hold them.
+    QString nickname_;
+    bool autoPopup_ = true;
+    PresenceSettings presence_;
+    std::vector<PendingPage> pendingPages_;
     MainWindowLinks *main_ = nullptr;
     MediaPlayer *player_;
     int trackIndex_ = 0;

@@ -119,6 +119,7 @@ protected:
     // The user saves nickname in the settings window, and the raw peer's message is logged.
     void saveNicknameAndLogAMessage(const QString &nickname)
     {
+        form2->show();
         form2->myname->setText(nickname);
         form2->Button1->click();
         form2->bcf->setChecked(true);
@@ -222,11 +223,12 @@ TEST_F(UserFolders, ExistingFilesAndFoldersKeepTheirBytesAndModes)
 
     startPeer();
     EXPECT_TRUE(prompts.texts(u"information"_s).isEmpty()) << "the stored nickname was found";
-    EXPECT_EQ(form2->myname->text(), u"老王"_s);
+    EXPECT_EQ(form2->nickname(), u"老王"_s);
     EXPECT_EQ(readFile(config() + u"/myinfo.ini"_s), contacts);
     EXPECT_EQ(mode(config()), 0750u);
     EXPECT_EQ(mode(config() + u"/myinfo.ini"_s), 0640u);
 
+    form2->show();
     form2->bcf->setChecked(true);
     raw.send(u"127.0.0.2"_s, Packet::message(u"新的"_s));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form1->findChildren<TForm3 *>().isEmpty(); }, Wait));
@@ -254,7 +256,7 @@ TEST_F(UserFolders, TheAboutTextComesFromTheInstalledShareFolderFirst)
     EXPECT_EQ(DataFolders::choose(exeDir()).shareDir(), installed);
 
     startPeer();
-    form2->PageControl1->setCurrentWidget(form2->about);
     form2->show();
+    form2->PageControl1->setCurrentWidget(form2->about);
     EXPECT_EQ(form2->Memo1->toPlainText(), u"关于\n本程序"_s);
 }

@@ -54,7 +54,7 @@ QByteArray silentWav(int ms)
     const auto le16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
     return "RIFF" + le32(36 + samples) + "WAVEfmt " + le32(16) + le16(1) + le16(1) + le32(8000) + le32(8000)
-           + le16(1) + le16(8) + "data" + le32(samples) + QByteArray(int(samples), char(0x80));
+        + le16(1) + le16(8) + "data" + le32(samples) + QByteArray(int(samples), char(0x80));
 }
 
 } // namespace
@@ -115,6 +115,7 @@ TEST(MediaModulePlayer, NothingPlaysAndNoMediaLibraryIsLoadedBeforeTheFirstFile)
         GTEST_SKIP() << "an earlier test in this process loaded the media libraries";
     TestPeer peer;
     TForm2 settings(peer.context, new ModuleMediaPlayer({builtModuleFolder()}));
+    settings.buildPages();
     QTest::mouseClick(settings.mdpPlay, Qt::LeftButton);
     QTest::mouseClick(settings.mdpPause, Qt::LeftButton);
     QTest::mouseClick(settings.mdpStop, Qt::LeftButton);
@@ -131,6 +132,7 @@ TEST(MediaModulePlayer, AFileThatIsNotMediaShowsTheMediaSystemsDescriptionInAnEr
 {
     TestPeer peer;
     TForm2 settings(peer.context, new ModuleMediaPlayer({builtModuleFolder()}));
+    settings.buildPages();
     peer.dir.write(u"notes.mp3"_s, QByteArray(4096, 'x'));
     peer.prompts.openAnswers << peer.dir.file(u"notes.mp3"_s);
     settings.Button4Click();
@@ -151,6 +153,7 @@ TEST(MediaModulePlayer, WithoutTheModuleADoubleClickedEntryGivesOneErrorBoxAndTh
     TestPeer peer;
     TempDir empty;
     TForm2 settings(peer.context, new ModuleMediaPlayer({empty.path()}));
+    settings.buildPages();
     peer.prompts.openAnswers << u"/music/a.mp3"_s;
     settings.Button4Click();
     settings.mlist->setCurrentRow(0);

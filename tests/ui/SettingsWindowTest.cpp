@@ -1,4 +1,5 @@
 #include "core/Gbk.h"
+#include "harness/FakeMediaPlayer.h"
 #include "tests/support/TestPeer.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -147,23 +149,55 @@ TEST_F(SettingsWindow, AboutTabShowsReadmeOrSaysItIsMissingEachTime)
     EXPECT_EQ(w.Memo1->toPlainText(), u"第一行\n第二行\n第三行\n第四行"_s);
 }
 
-// Until it is first shown the hidden window measures no text and makes no About contents (each
-// Chinese character measured maps pages of the font file); shown, it looks as it always did.
-TEST_F(SettingsWindow, IsLaidOutAndGetsItsAboutContentsWhenFirstShown)
+// The program's settings window makes its pages when first shown: until then it holds the
+// options as plain values and lays out no text (each Chinese character measured maps pages of
+// the font file). Shown, it looks as it always did and shows what was put into it meanwhile.
+TEST_F(SettingsWindow, MakesItsPagesWhenFirstShownWithWhatWasPutInMeanwhile)
 {
-    // Made without a parent, a button has a window's default size until a layout places it.
-    EXPECT_FALSE(w.rect().contains(w.Button1->geometry())) << "the first page is not laid out while hidden";
-    EXPECT_EQ(w.Memo1, nullptr);
-    EXPECT_EQ(w.hostif, nullptr);
+    TForm2 lazy(peer.context, new FakeMediaPlayer);
+    lazy.setMainWindow(peer.form1.get());
+    QSignalSpy nicknames(&lazy, &TForm2::nicknameChanged);
+    lazy.setNickname(u"阿"_s + Ten);
+    auto *extra = new QWidget;
+    lazy.insertPage(1, extra, u"托盘与通知"_s);
+    auto *gone = new QWidget;
+    lazy.insertPage(0, gone, u"gone"_s);
+    delete gone;
+    lazy.setAutoPopup(false);
 
-    w.show();
-    EXPECT_TRUE(w.w1->rect().contains(w.Button1->geometry()));
-    ASSERT_NE(w.Memo1, nullptr);
-    ASSERT_NE(w.hostif, nullptr);
-    EXPECT_TRUE(w.hostif->text().startsWith(u"本机IP："_s));
-    showAboutTab();
-    EXPECT_EQ(w.Memo1->size(), QSize(367, 163));
-    EXPECT_EQ(w.Memo1->parentWidget(), w.about);
+    EXPECT_EQ(lazy.PageControl1, nullptr);
+    EXPECT_EQ(lazy.myname, nullptr);
+    EXPECT_EQ(lazy.nickname(), u"阿"_s + QString(9, QChar(0x4E2D))) << "cut to 20 GBK bytes";
+    EXPECT_EQ(nicknames.count(), 1);
+    EXPECT_FALSE(lazy.autoPopup());
+    EXPECT_NE(peer.form1->chatRoomView(), nullptr) << "clearing auto-pop-up opens the chat-room view";
+    EXPECT_FALSE(lazy.saveChatLog());
+    EXPECT_FALSE(lazy.rejectStrangers());
+    EXPECT_TRUE(lazy.presenceSettings().enabled);
+
+    lazy.show();
+    ASSERT_NE(lazy.PageControl1, nullptr);
+    ASSERT_EQ(lazy.PageControl1->count(), 5) << "a page deleted before it was added is left out";
+    EXPECT_EQ(lazy.PageControl1->widget(1), extra);
+    EXPECT_EQ(lazy.PageControl1->tabText(0), u"个性设置"_s);
+    EXPECT_EQ(lazy.PageControl1->tabText(2), u"背景音乐"_s);
+    EXPECT_EQ(lazy.PageControl1->currentIndex(), 0);
+    EXPECT_TRUE(lazy.w1->rect().contains(lazy.Button1->geometry()));
+    EXPECT_EQ(lazy.myname->text(), lazy.nickname());
+    EXPECT_FALSE(lazy.autopop->isChecked());
+    EXPECT_EQ(nicknames.count(), 1) << "making the name box changes no name";
+    ASSERT_NE(lazy.hostif, nullptr);
+    EXPECT_TRUE(lazy.hostif->text().startsWith(u"本机IP："_s));
+    lazy.PageControl1->setCurrentWidget(lazy.about);
+    EXPECT_EQ(lazy.Memo1->size(), QSize(367, 163));
+
+    // From here on the controls hold the options.
+    lazy.myname->setText(u"小红"_s);
+    EXPECT_EQ(nicknames.count(), 2);
+    EXPECT_EQ(lazy.nickname(), u"小红"_s);
+    lazy.setAutoPopup(true);
+    EXPECT_TRUE(lazy.autopop->isChecked());
+    EXPECT_EQ(peer.form1->chatRoomView(), nullptr) << "setting auto-pop-up closes the chat-room view";
 }
 
 TEST_F(SettingsWindow, HostLabelIsSetWhenShown)
