@@ -103,13 +103,19 @@ inline void ready()
     std::fflush(stdout);
 }
 
+// The user and system CPU seconds of a usage report.
+inline double cpuSeconds(const rusage &usage)
+{
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // The user and system CPU seconds this process (all its threads) has used so far.
 inline double cpuSecondsSoFar()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return cpuSeconds(usage);
 }
 
 // Tells the parent the CPU time this process used to get ready for a transfer (its start), on a

@@ -10,12 +10,6 @@
 
 extern char **environ;
 
-namespace {
-
-double seconds(const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
-
-} // namespace
-
 ChildProcess::ChildProcess(const std::vector<std::string> &args)
 {
     int pipeFds[2];
@@ -65,4 +59,4 @@ void ChildProcess::terminate()
     finish();
 }
 
-double ChildProcess::cpuSeconds() const { return seconds(usage_.ru_utime) + seconds(usage_.ru_stime); }
+double ChildProcess::cpuSeconds() const { return ::cpuSeconds(usage_); }
