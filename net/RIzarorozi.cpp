@@ -2,6 +2,7 @@
 
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
+#include "net/SendFileMover.h"
 #include "net/Swallow.h"
 #include "net/TThreadTimer.h"
 #include "net/WinsockErrno.h"
@@ -550,6 +551,9 @@ void RIzarorozi::Disconnect()
 
 void RIzarorozi::closeHandle()
 {
+    // A body still moving on its own thread ends before its socket goes.
+    if (mover_)
+        mover_->stop();
     if (readNotifier_) {
         readNotifier_->setEnabled(false);
         writeNotifier_->setEnabled(false);

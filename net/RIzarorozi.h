@@ -11,6 +11,7 @@
 
 class QIODevice;
 class QSocketNotifier;
+class SendFileMover;
 class QTimer;
 class TThreadTimer;
 
@@ -37,10 +38,11 @@ public:
     // milliseconds: often enough that a freed descriptor is soon used, seldom enough that a
     // listener stuck at the limit costs next to nothing.
     static constexpr int DefaultAcceptBackOff = 100;
-    // A file body goes out by sendfile(2) in pieces of at most this many bytes, each followed by
-    // OnPacketSent: large enough that the calls cost nothing at loopback speed, small enough that
-    // progress and the event loop still come several hundred times a second.
-    static constexpr qint64 SendFileChunk = 1 << 20;
+    // A file body goes out by sendfile(2) on a thread of its own while the caller's event loop
+    // runs; OnPacketSent then reports the progress when the first bytes went out and at most
+    // once every this many milliseconds after, never per block (a person reads no more, and a
+    // window or a screen reader that follows every block would slow the transfer down).
+    static constexpr int ProgressInterval = 100;
     // The pipe a body is spliced through on its way from the socket into a file is asked for
     // this many bytes (the system's default limit for unprivileged pipes); one splice moves at
     // most what the pipe holds. Pipe pages are kernel memory, bound per connection by this size.
@@ -70,7 +72,7 @@ public:
     Event OnHostResolved;           // a host name look-up succeeded
     StatusEvent OnStatus;           // status texts at levels up to ReportLevel
     Event OnConnectionFailed;       // Connect is about to raise its failure
-    Event OnPacketSent;             // after each successful send of SendStream
+    Event OnPacketSent;             // progress of SendStream: per send, coalesced for files (ProgressInterval)
     Event OnPacketRecvd;            // after each block that CaptureStream stores
     Event OnDataAvailable;          // bytes arrived while no operation was reading
     Event OnAccept;                 // a listening socket has a connection pending
@@ -198,6 +200,7 @@ private:
     void sendBody(QIODevice &Stream, qint64 size);
     void sendRead(QIODevice &Stream, qint64 size);
     bool sendFile(int file, qint64 offset, qint64 size);
+    void awaitMover(SendFileMover &mover);
     void packetSent(qint64 count);
     void receiveInto(QIODevice &Stream, qint64 held, qint64 Size);
     bool spliceInto(QIODevice &Stream, int file, qint64 &held, qint64 Size);
@@ -213,6 +216,7 @@ private:
     void closeHandle();
 
     std::unique_ptr<char[]> buffer_;
+    SendFileMover *mover_ = nullptr; // the file body being sent, stopped before the socket closes
     TThreadTimer *timer_ = nullptr;
     QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;

@@ -187,11 +187,11 @@ void RIzarorozi::SendStream(QIODevice &Stream, qint64 Count)
     sendBody(Stream, Count);
 }
 
-// Sends size bytes of the stream, raising OnPacketSent after every send that moved bytes; a
-// full socket is waited for. A regular file goes by sendfile(2), anything else (or a file the
-// system cannot send from) is read into the buffer and sent from there. The event loop is
-// pumped between sends (at most every few milliseconds, so that pumping costs next to nothing
-// at loopback speed).
+// Sends size bytes of the stream; a full socket is waited for. A regular file goes by
+// sendfile(2) on a thread of its own, its progress coalesced (see sendFile). Anything else (or
+// a file the system cannot send from) is read into the buffer and sent from there, raising
+// OnPacketSent after every send that moved bytes and pumping the event loop between sends (at
+// most every few milliseconds, so that pumping costs next to nothing at loopback speed).
 void RIzarorozi::sendBody(QIODevice &Stream, qint64 size)
 {
     OpScope op(*this);

@@ -1,20 +1,24 @@
 // The zero-copy paths of the socket base's stream operations: a body sent from a regular file
-// by sendfile(2), and a body received into a regular file by splice(2) through a pipe. Each
+// by sendfile(2) on a thread of its own, and a body received into a regular file by splice(2)
+// through a pipe. Each
 // reports when the system cannot serve it before any byte moved, and the caller then takes the
 // path through the buffer.
 #include "net/RIzarorozi.h"
 
 #include "net/Exceptions.h"
+#include "net/SendFileMover.h"
 #include "net/SplicePipe.h"
 #include "net/WinsockErrno.h"
 
+#include <QCoreApplication>
 #include <QIODevice>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <pthread.h>
-#include <sys/sendfile.h>
+#include <exception>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -24,52 +28,83 @@ bool cannotServe(int error) { return error == EINVAL || error == ENOSYS; }
 
 QString systemText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-// sendfile(2) has no MSG_NOSIGNAL: SIGPIPE is blocked on this thread during the call and the one
-// a closed peer raised is taken back, so that such a peer gives EPIPE as send does. A caller
-// that blocks SIGPIPE itself keeps what it gets.
-ssize_t sendFileQuietly(int socket, int file, off_t *at, size_t count)
-{
-    sigset_t pipeSignal, before;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
-    const ssize_t n = ::sendfile(socket, file, at, count);
-    const int error = errno;
-    if (!sigismember(&before, SIGPIPE)) { // also after a count: the call may end short with EPIPE
-        const timespec now{0, 0};
-        while (::sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {}
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    errno = error;
-    return n;
-}
-
 } // namespace
 
-// Sends size bytes of file from offset, in pieces of at most SendFileChunk. False, with nothing
-// sent, when the system cannot send from this file.
+// Sends size bytes of file from offset. The bytes move on a thread of their own (or on this
+// one, when it waits directly), while this thread's event loop runs: progress reaches
+// OnPacketSent when the first bytes went out, then at most every ProgressInterval ms, and once
+// more at the end. False, with nothing sent, when the system cannot send from this file.
 bool RIzarorozi::sendFile(int file, qint64 offset, qint64 size)
 {
-    off_t at = off_t(offset);
-    const off_t end = at + off_t(size);
-    while (at < end && !cancel_) {
-        const ssize_t n = sendFileQuietly(fd_, file, &at, size_t(qMin<qint64>(end - at, SendFileChunk)));
-        if (n > 0) {
-            bytesZeroCopied_ += n;
-            packetSent(n);
-            continue;
-        }
-        if (n == 0) // the file is shorter than it was
-            throw ESockError(u"Cannot read the stream: the file ended early"_s);
-        const int error = errno;
-        if (cannotServe(error) && bytesSent_ == 0)
+    SendFileMover mover({fd_, file, wakeFd_}, {cancel_, bytesSent_, bytesZeroCopied_}, offset, size, StallTimeOut);
+    if (!mover.valid())
+        return false;
+    if (direct())
+        mover.run();
+    else
+        awaitMover(mover);
+    switch (mover.outcome()) {
+    case SendFileMover::Outcome::FileEnded:
+        throw ESockError(u"Cannot read the stream: the file ended early"_s);
+    case SendFileMover::Outcome::Stalled:
+        checkError(ETIMEDOUT);
+        break;
+    case SendFileMover::Outcome::Halted:
+        checkError(ENOTCONN);
+        break;
+    case SendFileMover::Outcome::Failed:
+        if (mover.cannotServe())
             return false;
-        if (error != EINTR) {
-            checkError(error);
-            waitSocket(true);
-        }
+        checkError(mover.error());
+        break;
+    default: // done or cancelled: the caller looks at the cancel flag
+        break;
     }
     return true;
+}
+
+// Runs this thread's event loop until the mover has ended. A progress handler that raises
+// cancels the move; its exception is raised here once the mover has stopped.
+void RIzarorozi::awaitMover(SendFileMover &mover)
+{
+    ensureNotifiers();
+    QSocketNotifier signalled(mover.signalDescriptor(), QSocketNotifier::Read);
+    QTimer progress;
+    progress.setInterval(ProgressInterval);
+    qint64 reported = 0;
+    std::exception_ptr raised;
+    const auto reportProgress = [&] {
+        const qint64 sent = bytesSent_.load(std::memory_order_relaxed);
+        if (sent == reported || !OnPacketSent || raised)
+            return;
+        reported = sent;
+        try {
+            OnPacketSent(this);
+        } catch (...) {
+            raised = std::current_exception();
+            Cancel();
+        }
+    };
+    connect(&signalled, &QSocketNotifier::activated, this, [&] {
+        quint64 count = 0;
+        while (::read(mover.signalDescriptor(), &count, sizeof count) > 0) {}
+        reportProgress();
+        if (!mover.finished() && !progress.isActive())
+            progress.start();
+    });
+    connect(&progress, &QTimer::timeout, this, reportProgress);
+    mover_ = &mover;
+    mover.start();
+    while (!mover.finished())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    mover.stop();
+    mover_ = nullptr;
+    progress.stop();
+    reportProgress();
+    if (raised) {
+        cancel_ = false;
+        std::rethrow_exception(raised);
+    }
 }
 
 // Moves the body from the socket into file until the stream holds Size bytes, the peer closes

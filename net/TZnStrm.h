@@ -13,7 +13,8 @@
 //     QFile file(path); file.open(QIODevice::ReadOnly);
 //     QByteArray reply;  fsd.PostStream(file, reply);   // reply is "OK" + 14 spaces
 // PostStream pumps the calling thread's event loop while it waits. Events of a post, in order:
-// OnHostResolved (names only), OnConnect, OnPacketSent per send, OnMessageSent, OnDisconnect.
+// OnHostResolved (names only), OnConnect, OnPacketSent as the body goes, OnMessageSent,
+// OnDisconnect.
 // Progress: BytesSent() against BytesTotal() (the stream's size, set when the body starts).
 class TZnStrm : public RIzarorozi {
     Q_OBJECT

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <unistd.h>
 
@@ -54,7 +55,7 @@ TEST(ZeroCopy, FileBodiesArriveIntactBySendfileAndSplice)
         EXPECT_EQ(m.zeroCopied, size);
         EXPECT_EQ(sender.strm.BytesZeroCopied(), size);
         EXPECT_EQ(sender.strm.BytesSent(), size);
-        // Progress after every piece, rising to the whole.
+        // Progress as the body goes, rising to the whole.
         EXPECT_EQ(sender.progress.isEmpty(), size == 0);
         EXPECT_TRUE(std::is_sorted(sender.progress.begin(), sender.progress.end()));
         EXPECT_EQ(sender.progress.isEmpty() ? 0 : sender.progress.last(), size);
@@ -193,4 +194,108 @@ TEST(ZeroCopy, SenderThatStopsInsideTheBodyDeliversNothing)
 
     EXPECT_EQ(receiver.messageCount(), 0);
     EXPECT_TRUE(receiver.leftovers().isEmpty());
+}
+
+// The body moves on a thread of its own: a progress handler that holds the caller's thread does
+// not hold the bytes, and progress comes coalesced, not once per block, however slowly the
+// receiver reads.
+TEST(ZeroCopy, AFileBodyMovesWithoutWaitingForTheCallersThread)
+{
+    TempDir dir;
+    {
+        Receiver receiver;
+        Sender sender;
+        const qsizetype size = 32 << 20;
+        auto file = sourceFile(dir, RawTcp::pattern(size));
+        qint64 before = -1, after = -1;
+        sender.strm.OnPacketSent = [&](RIzarorozi *s) {
+            if (before >= 0)
+                return;
+            before = s->BytesSent();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            after = s->BytesSent();
+        };
+        EXPECT_EQ(sender.post(*file), ack);
+        EXPECT_GT(after, before) << "bytes kept moving while the handler held the thread";
+        EXPECT_EQ(sender.strm.BytesSent(), size);
+    }
+
+    // A receiver that takes 16 KiB at a time, a millisecond apart.
+    Socket listener = RawTcp::listenOn("127.0.0.3", streamPort);
+    const qsizetype size = 4 << 20;
+    const qsizetype expected = header({}, size).size() + size;
+    auto peer = std::async(std::launch::async, [&] {
+        Socket s = RawTcp::acceptOne(listener);
+        qsizetype received = 0;
+        while (received < expected) {
+            received += RawTcp::receiveExactly(s, qMin<qsizetype>(16384, expected - received)).size();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        RawTcp::sendAll(s, ack);
+        return received;
+    });
+    Sender sender;
+    sender.strm.Host = u"127.0.0.3"_s;
+    auto file = sourceFile(dir, RawTcp::pattern(size));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(sender.post(*file), ack);
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(peer.get(), expected);
+    ASSERT_FALSE(sender.progress.isEmpty());
+    EXPECT_EQ(sender.progress.last(), size);
+    EXPECT_LE(sender.progress.size(), elapsed / RIzarorozi::ProgressInterval + 3)
+        << "progress every " << RIzarorozi::ProgressInterval << " ms at most, in " << elapsed << " ms";
+}
+
+// An abort or a raising handler at the first progress of a file body, and a receiver that stops
+// reading: the post ends with its error, the connection is closed, nothing is delivered, and
+// the sender can post again.
+TEST(ZeroCopy, AFileBodyEndsOnAbortARaisingHandlerOrAStall)
+{
+    Receiver receiver;
+    TempDir dir;
+    // Sparse, so that it costs no disk, and far more than an abort lets through.
+    dir.write(u"sparse.bin"_s, {});
+    ASSERT_TRUE(QFile::resize(dir.file(u"sparse.bin"_s), 1LL << 30));
+    auto file = std::make_unique<QFile>(dir.file(u"sparse.bin"_s));
+    ASSERT_TRUE(file->open(QIODevice::ReadOnly));
+    struct Case {
+        const char *name;
+        std::function<void(TZnStrm &)> onProgress; // null: a receiver that stops reading
+        QString error;
+    };
+    const QList<Case> cases{
+        {"abort", [](TZnStrm &strm) { strm.Abort(); }, u"Socket send aborted"_s},
+        {"raise", [](TZnStrm &) { throw Exception(u"handler failed"_s); }, u"handler failed"_s},
+        {"stall", nullptr, u"10060:Connection timed out"_s},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sender sender;
+        std::optional<Socket> silentListener;
+        std::future<Socket> silent;
+        if (c.onProgress) {
+            sender.strm.OnPacketSent = [&](RIzarorozi *) { c.onProgress(sender.strm); };
+        } else {
+            silentListener.emplace(RawTcp::listenOn("127.0.0.3", streamPort));
+            silent = std::async(std::launch::async, [&] { return RawTcp::acceptOne(*silentListener); });
+            sender.strm.Host = u"127.0.0.3"_s;
+            sender.strm.StallTimeOut = 200;
+        }
+        ASSERT_TRUE(file->seek(0));
+        EXPECT_EQ(raisedBy([&] { sender.post(*file); }), c.error);
+        EXPECT_FALSE(sender.strm.Connected());
+        EXPECT_GT(sender.strm.BytesSent(), 0);
+        EXPECT_LT(sender.strm.BytesSent(), file->size());
+
+        sender.strm.OnPacketSent = nullptr;
+        sender.strm.Host = QString::fromLatin1(serverIp);
+        sender.strm.StallTimeOut = 0;
+        EXPECT_EQ(sender.post("again"), ack);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.messageCount(), 3, 10000);
+    for (const Receiver::Message &m : receiver.messages)
+        EXPECT_EQ(m.body, QByteArray("again"));
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.leftovers().isEmpty(), 10000);
 }

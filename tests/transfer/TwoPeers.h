@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/socket.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -107,9 +108,16 @@ protected:
         window->Button1->click();
     }
 
-    // Runs during A's post, once, right after the first bytes of the body went out.
+    // Runs during A's post, once, right after the first bytes of the body went out. The body
+    // moves on a thread of its own while the action runs: B's receive windows take it through
+    // the smallest receive buffer the system allows, so that a body of a few MiB is still
+    // moving for a good while after its first bytes.
     void duringBody(TForm6 *window, std::function<void()> action)
     {
+        for (TForm7 *receiving : b.files->receiveWindows()) {
+            const int smallest = 1;
+            ::setsockopt(receiving->jsd->Socket(), SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+        }
         auto original = window->fsd->OnPacketSent;
         window->fsd->OnPacketSent = [original, action, done = false](RIzarorozi *sender) mutable {
             original(sender);
