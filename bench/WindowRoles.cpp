@@ -1,6 +1,7 @@
 #include "bench/WindowRoles.h"
 
 #include "bench/BenchPeer.h"
+#include "bench/WindowSession.h"
 #include "net/TZnStrm.h"
 #include "transfer/TForm6.h"
 #include "transfer/TForm7.h"
@@ -46,6 +47,7 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
 {
     useOffscreenPlatform();
     QApplication app(argc, argv);
+    requirePlatform(o);
     BenchPeer peer(QString::fromStdString(o.ip));
     requireReceiving(peer);
     peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
@@ -61,13 +63,15 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
     user.start(5);
     ready();
     reportStartCpu();
-    return runUntilEndMessage(app, peer, u"接收完毕！"_s) ? 0 : 1;
+    const bool received = runUntilEndMessage(app, peer, u"接收完毕！"_s);
+    return received && accessibilityAsAsked(o) ? 0 : 1;
 }
 
 int windowSender(int argc, char **argv, const BenchOptions &o)
 {
     useOffscreenPlatform();
     QApplication app(argc, argv);
+    requirePlatform(o);
     BenchPeer peer(QString::fromStdString(o.from));
     requireReceiving(peer);
     peer.prompts.openAnswer = QString::fromStdString(o.file);
@@ -81,7 +85,7 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
     };
     reportStartCpu();
     window->Button1->click();
-    if (!runUntilEndMessage(app, peer, u"发送完毕！"_s))
+    if (!runUntilEndMessage(app, peer, u"发送完毕！"_s) || !accessibilityAsAsked(o))
         return 1;
     std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
     return 0;
