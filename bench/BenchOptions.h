@@ -30,6 +30,7 @@ struct BenchOptions {
     std::string saveLog = "off"; // "保存聊天记录" of a dispatch peer: on or off
     std::string platform;        // the platform a role's windows must be on, any when empty
     std::string a11y;            // on or off: the accessibility bridge a role's windows must have
+    std::string mainWindow = "hidden"; // a file-window peer's main window: shown or hidden
     std::string only;            // the one part of a benchmark to run, all when empty
 
     static BenchOptions parse(int argc, char **argv)
@@ -65,6 +66,8 @@ struct BenchOptions {
                 o.platform = value;
             else if (key == "--a11y")
                 o.a11y = value;
+            else if (key == "--main-window")
+                o.mainWindow = value;
             else if (key == "--only")
                 o.only = value;
             else if (key == "--rate")

@@ -2,6 +2,9 @@
 
 #include "bench/BenchOptions.h"
 
+#include <csignal>
+#include <filesystem>
+
 HostSession::HostSession(const std::string &ns, Windows windows) : ns_(ns), windows_(windows)
 {
     if (windows_ != Windows::Accessible)
@@ -28,6 +31,23 @@ HostSession::HostSession(const std::string &ns, Windows windows) : ns_(ns), wind
         || !call({"org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status", "string:ScreenReaderEnabled",
                   "variant:boolean:true"}))
         fail("start the accessibility bus");
+    // This program (lan_bench) holds the stand-in's role.
+    screenReader_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        "ip", "netns", "exec", ns_, "env", "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
+        std::filesystem::read_symlink("/proc/self/exe").string(), "--role", "screen-reader"});
+    if (screenReader_->line() != "ready\n")
+        fail("start the screen reader stand-in");
+}
+
+long HostSession::finishScreenReader()
+{
+    if (!screenReader_)
+        return -1;
+    kill(screenReader_->pid(), SIGTERM);
+    const std::string events = screenReader_->line();
+    const bool ended = screenReader_->finish();
+    screenReader_.reset();
+    return ended && !events.empty() ? std::atol(events.c_str()) : -1;
 }
 
 std::vector<std::string> HostSession::command(const std::vector<std::string> &role) const

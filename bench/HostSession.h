@@ -26,10 +26,13 @@ public:
     // The command that runs role (a program and its arguments) on this host; for a role with
     // windows it adds --platform xcb and --a11y on|off, which the role checks.
     std::vector<std::string> command(const std::vector<std::string> &role) const;
+    // Ends the screen reader stand-in; the number of events it received, -1 without one.
+    long finishScreenReader();
 
 private:
     std::string ns_;
     Windows windows_;
     std::unique_ptr<ChildProcess> bus_;
     std::string busAddress_;
+    std::unique_ptr<ChildProcess> screenReader_; // ends before the bus
 };

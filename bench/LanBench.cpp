@@ -10,11 +10,13 @@
 //   lan_bench --dir TMPFS [--sizes 67108864,1073741824] [--repeats 5] [--count 200000] [--runs 5]
 //             [--only transfer|dispatch]
 //
-// It also holds the zero-copy copy's roles (--role zero-recv|zero-send, see ZeroCopy.h).
+// It also holds the zero-copy copy's roles (--role zero-recv|zero-send, see ZeroCopy.h) and the
+// screen reader stand-in (--role screen-reader, see ScreenReaderStandIn.h).
 #include "bench/BenchOptions.h"
 #include "bench/ChildProcess.h"
 #include "bench/LanDispatch.h"
 #include "bench/LanTransfer.h"
+#include "bench/ScreenReaderStandIn.h"
 #include "bench/VethLink.h"
 #include "bench/ZeroCopy.h"
 
@@ -29,6 +31,8 @@ int main(int argc, char **argv)
         return zeroCopyReceiver(o);
     if (o.role == "zero-send")
         return zeroCopySender(o);
+    if (o.role == "screen-reader")
+        return screenReaderStandIn(argc, argv);
     // A failed run exits at once: the session buses it started end with it.
     std::atexit(ChildProcess::terminateAll);
     if (std::getenv("DISPLAY") == nullptr) {

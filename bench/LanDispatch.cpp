@@ -27,6 +27,7 @@ struct Run {
     long received = 0;
     long entries = 0;
     double receiveSeconds = 0;
+    long events = -1; // received by the screen reader stand-in, -1 without one
 
     long lost() const { return sent - received; }
     double intake() const { return receiveSeconds > 0 ? double(received - 1) / receiveSeconds : 0; }
@@ -40,7 +41,8 @@ Run run(const Receiver &receiverKind, const LanHosts &hosts, long count, long ra
         role.insert(role.end(), {"--role", "plain"});
     else
         role.insert(role.end(), {"--role", "peer", "--view", "shown", "--save-log", "on"});
-    const HostSession receiving(hosts.receiverNs, receiverKind.windows), sending(hosts.senderNs, Windows::None);
+    HostSession receiving(hosts.receiverNs, receiverKind.windows);
+    const HostSession sending(hosts.senderNs, Windows::None);
     ChildProcess receiver(receiving.command(role));
     if (receiver.line() != "ready\n")
         fail("receiver did not start");
@@ -57,6 +59,7 @@ Run run(const Receiver &receiverKind, const LanHosts &hosts, long count, long ra
         std::fprintf(stderr, "lan_bench: the %s receiver failed\n", receiverKind.name);
         std::exit(1);
     }
+    r.events = receiving.finishScreenReader();
     return r;
 }
 
@@ -69,7 +72,8 @@ void runLanDispatch(const BenchOptions &o, const LanHosts &hosts)
     std::printf("### Dispatch between two hosts\n\nMessage datagrams from %s to %s:2928 over the veth pair. The "
                 "chat-room peer has its chat-room view shown and \"保存聊天记录\" ticked, its windows on Xvfb "
                 "with openbox (xcb), without and with the accessibility bus; \"plain recvfrom\" is a poll and "
-                "recvfrom loop on the same host.\n\n",
+                "recvfrom loop on the same host. With the bus, a screen reader stand-in receives every event the "
+                "peer's bridge sends.\n\n",
                 hosts.senderIp.c_str(), hosts.receiverIp.c_str());
     const std::vector<Receiver> floodKinds{Plain, Peer, AccessiblePeer};
     std::vector<std::vector<Run>> floods(floodKinds.size());
@@ -78,21 +82,23 @@ void runLanDispatch(const BenchOptions &o, const LanHosts &hosts)
             floods[k].push_back(run(floodKinds[k], hosts, o.count, 0));
     std::printf("Flood: %ld datagrams sent as fast as the sender can, %ld repeats, the receivers taking turns; "
                 "medians over the repeats, the intake ratio the median of each repeat's ratio to the plain "
-                "loop's.\n\n| receiver | taken in per s | lost | entries appended | intake ratio |\n"
-                "|---|---|---|---|---|\n",
+                "loop's.\n\n| receiver | taken in per s | lost | entries appended | intake ratio | screen reader "
+                "events |\n|---|---|---|---|---|---|\n",
                 o.count, o.repeats);
     std::vector<double> ratios(floodKinds.size());
     for (size_t k = 0; k < floodKinds.size(); ++k) {
-        std::vector<double> intakes, lost, entries, paired;
+        std::vector<double> intakes, lost, entries, paired, events;
         for (size_t i = 0; i < floods[k].size(); ++i) {
             intakes.push_back(floods[k][i].intake());
             lost.push_back(double(floods[k][i].lost()));
             entries.push_back(double(floods[k][i].entries));
             paired.push_back(floods[k][i].intake() / floods[0][i].intake());
+            events.push_back(double(floods[k][i].events));
         }
         ratios[k] = median(paired);
-        std::printf("| %s | %.0f | %.0f | %.0f | %.3f |\n", floodKinds[k].name, median(intakes), median(lost),
-                    k == 0 ? 0.0 : median(entries), ratios[k]);
+        const std::string eventsText = median(events) >= 0 ? std::to_string(long(median(events))) : "";
+        std::printf("| %s | %.0f | %.0f | %.0f | %.3f | %s |\n", floodKinds[k].name, median(intakes), median(lost),
+                    k == 0 ? 0.0 : median(entries), ratios[k], eventsText.c_str());
     }
     std::fflush(stdout);
 

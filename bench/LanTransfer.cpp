@@ -39,6 +39,7 @@ struct Transfer {
     double receiverPeakMiB = 0;
     Threads senderThreads;
     Threads receiverThreads;
+    long events = -1; // received by the screen reader stand-ins of both hosts, -1 without them
 
     double cpu() const { return senderCpu + receiverCpu; }
 };
@@ -48,11 +49,14 @@ double lineNumber(ChildProcess &child) { return std::atof(child.line().c_str());
 Transfer transfer(const Kind &kind, const BenchOptions &o, const LanHosts &hosts)
 {
     const auto args = [&](const char *side) {
-        return std::vector<std::string>{kind.program, "--role", kind.role + side, "--dir", o.dir,
-                                        "--ip", hosts.receiverIp, "--from", hosts.senderIp, "--port",
-                                        std::to_string(o.port), "--file", o.dir + "/source.bin"};
+        std::vector<std::string> args{kind.program, "--role", kind.role + side, "--dir", o.dir,
+                                      "--ip", hosts.receiverIp, "--from", hosts.senderIp, "--port",
+                                      std::to_string(o.port), "--file", o.dir + "/source.bin"};
+        if (kind.windows != Windows::None)
+            args.insert(args.end(), {"--main-window", "shown"});
+        return args;
     };
-    const HostSession receiving(hosts.receiverNs, kind.windows), sending(hosts.senderNs, kind.windows);
+    HostSession receiving(hosts.receiverNs, kind.windows), sending(hosts.senderNs, kind.windows);
     ThreadCpu threads;
     ChildProcess receiver(receiving.command(args("-recv")));
     threads.watch(receiver.pid());
@@ -69,6 +73,9 @@ Transfer transfer(const Kind &kind, const BenchOptions &o, const LanHosts &hosts
     threads.sample();
     const bool received = receiver.finish();
     threads.stop();
+    const long senderEvents = sending.finishScreenReader(), receiverEvents = receiving.finishScreenReader();
+    if (senderEvents >= 0 && receiverEvents >= 0)
+        t.events = senderEvents + receiverEvents;
     const std::string copy = o.dir + "/received-" + kind.role + ".bin";
     if (!sent || !received || elapsed.empty() || !sameContent(o.dir + "/source.bin", copy)) {
         std::fprintf(stderr, "lan_bench: the %s transfer failed\n", kind.name);
@@ -115,13 +122,17 @@ void printRows(long long size, const std::vector<Kind> &kinds, const Runs &runs)
     const std::vector<Transfer> &plain = runs[0], &zero = runs[1];
     for (size_t k = 0; k < kinds.size(); ++k) {
         const std::vector<Transfer> &r = runs[k];
-        std::printf("| %s | %s | %.0f | %.2f | %.2f | %.3f | %.3f | %.3f | %.2f | %.1f |\n", sizeText(size).c_str(),
+        const double events = medianOf(r, [](const Transfer &t) { return double(t.events); });
+        char eventsText[32] = "";
+        if (events >= 0)
+            std::snprintf(eventsText, sizeof eventsText, "%.0f", events);
+        std::printf("| %s | %s | %.0f | %.2f | %.2f | %.3f | %.3f | %.3f | %.2f | %.1f | %s |\n", sizeText(size).c_str(),
                     kinds[k].name, double(size) / medianOf(r, [](const Transfer &t) { return t.elapsed; }) / (1 << 20),
                     pairedRatio(r, zero, speed), pairedRatio(r, plain, speed),
                     medianOf(r, [](const Transfer &t) { return t.senderCpu; }),
                     medianOf(r, [](const Transfer &t) { return t.receiverCpu; }),
                     medianOf(r, [](const Transfer &t) { return t.startCpu; }), pairedRatio(r, plain, cpu),
-                    medianOf(r, peak));
+                    medianOf(r, peak), eventsText);
     }
     std::fflush(stdout);
 }
@@ -207,6 +218,12 @@ void printTargets(const BenchOptions &o, const std::vector<Kind> &kinds, const R
         const double r = pairedRatio(largest[k], largest[0], cpu);
         return cell(r, " x", r <= TargetCpu);
     });
+    line("(not a target) CPU of both processes less their start, x plain TCP's", [&](size_t k) {
+        const auto transferCpu = [](const Transfer &t) { return t.cpu() - t.startCpu; };
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f x", pairedRatio(largest[k], largest[0], transferCpu));
+        return std::string(text);
+    });
     line("receiver memory flat", [&](size_t k) {
         if (o.sizes.size() < 2)
             return std::string("not judged: one size");
@@ -227,14 +244,17 @@ void runLanTransfer(const BenchOptions &o, const LanHosts &hosts)
         {"file windows, accessibility bus", hosts.programs + "window_bench", "windows", Windows::Accessible},
     };
     std::printf("### File transfer between two hosts\n\nFrom %s to %s over a veth pair, tmpfs to tmpfs, each side "
-                "a process of its own in its host's namespace; the file windows' peers on Xvfb with openbox "
-                "(xcb), without and with the accessibility bus. The kinds take turns in each of %ld repeats; "
+                "a process of its own in its host's namespace; the file windows' peers, their main windows shown, "
+                "on Xvfb with openbox (xcb), without and with the accessibility bus (each such role checks that "
+                "its platform is xcb and that its accessibility bridge is active or inactive as asked, and a "
+                "role that is not ends the benchmark; with the bus, a screen reader stand-in on each host receives "
+                "every event the bridges send, counted in the last column). The kinds take turns in each of %ld repeats; "
                 "figures are medians over the repeats, ratios medians of each repeat's paired ratio "
                 "(throughput: ours / theirs; CPU: ours / plain TCP's, both processes whole).\n\n",
                 hosts.senderIp.c_str(), hosts.receiverIp.c_str(), o.repeats);
     std::printf("| size | copy | MiB/s | throughput vs zero-copy | throughput vs plain | sender CPU s | "
-                "receiver CPU s | start CPU s | CPU vs plain | receiver peak MiB |\n"
-                "|---|---|---|---|---|---|---|---|---|---|\n");
+                "receiver CPU s | start CPU s | CPU vs plain | receiver peak MiB | screen reader events |\n"
+                "|---|---|---|---|---|---|---|---|---|---|---|\n");
     Runs smallest, largest;
     for (const long long size : o.sizes) {
         makeSource(o.dir + "/source.bin", size);

@@ -2,8 +2,8 @@
 
 #include "bench/BenchOptions.h"
 
-// The two peers of the file-window benchmark, each a process of its own with a main window and
-// its file windows on the offscreen platform, or the one QT_QPA_PLATFORM names (--platform and
+// The two peers of the file-window benchmark, each a process of its own with a main window (shown
+// with --main-window shown, else hidden) and its file windows on the offscreen platform, or the one QT_QPA_PLATFORM names (--platform and
 // --a11y make a role fail unless its windows are on that platform and its accessibility bridge
 // is so, see WindowSession.h). The receiver (at --ip) accepts the first offer into
 // DIR/received-windows.bin and ends with its end message; the sender (at --from) offers --file
