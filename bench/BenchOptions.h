@@ -27,6 +27,11 @@ struct BenchOptions {
     std::string role;
     std::string file;
     std::string view = "shown"; // the chat-room view of a dispatch peer: shown or minimised
+    std::string saveLog = "off"; // "保存聊天记录" of a dispatch peer: on or off
+    std::string platform;        // the platform a role's windows must be on, any when empty
+    std::string a11y;            // on or off: the accessibility bridge a role's windows must have
+    std::string mainWindow = "hidden"; // a file-window peer's main window: shown or hidden
+    std::string only;            // the one part of a benchmark to run, all when empty
 
     static BenchOptions parse(int argc, char **argv)
     {
@@ -55,6 +60,16 @@ struct BenchOptions {
                 o.idleSeconds = std::atol(value.c_str());
             else if (key == "--view")
                 o.view = value;
+            else if (key == "--save-log")
+                o.saveLog = value;
+            else if (key == "--platform")
+                o.platform = value;
+            else if (key == "--a11y")
+                o.a11y = value;
+            else if (key == "--main-window")
+                o.mainWindow = value;
+            else if (key == "--only")
+                o.only = value;
             else if (key == "--rate")
                 o.rate = std::atol(value.c_str());
             else if (key == "--rates")

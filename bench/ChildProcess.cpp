@@ -10,6 +10,8 @@
 
 extern char **environ;
 
+std::set<ChildProcess *> ChildProcess::running_;
+
 ChildProcess::ChildProcess(const std::vector<std::string> &args)
 {
     int pipeFds[2];
@@ -24,11 +26,12 @@ ChildProcess::ChildProcess(const std::vector<std::string> &args)
     for (std::string &a : copies)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         fail("spawn");
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     out_ = fdopen(pipeFds[0], "r");
+    running_.insert(this);
 }
 
 ChildProcess::~ChildProcess()
@@ -45,6 +48,7 @@ std::string ChildProcess::line()
 
 bool ChildProcess::finish()
 {
+    running_.erase(this);
     int status = 0;
     if (wait4(pid_, &status, 0, &usage_) != pid_)
         fail("wait");
@@ -57,6 +61,12 @@ void ChildProcess::terminate()
 {
     kill(pid_, SIGTERM);
     finish();
+}
+
+void ChildProcess::terminateAll()
+{
+    while (!running_.empty())
+        (*running_.begin())->terminate();
 }
 
 double ChildProcess::cpuSeconds() const { return ::cpuSeconds(usage_); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -10,7 +11,8 @@
 // kernel reports for it alone when it ends (wait4).
 class ChildProcess {
 public:
-    // Starts args[0] with the arguments args[1...] and this process's environment.
+    // Starts args[0] (looked up in PATH unless it holds a slash) with the arguments args[1...]
+    // and this process's environment.
     explicit ChildProcess(const std::vector<std::string> &args);
     ~ChildProcess();
     ChildProcess(const ChildProcess &) = delete;
@@ -23,6 +25,10 @@ public:
     // Asks it to end (SIGTERM) and waits for that.
     void terminate();
 
+    // Asks every child that has not ended yet to end, and waits for that: for an exit that
+    // skips the destructors (std::exit after a failed run), through std::atexit.
+    static void terminateAll();
+
     pid_t pid() const { return pid_; }
     // User and system CPU seconds and peak resident memory in KiB, once it has ended.
     double cpuSeconds() const;
@@ -33,4 +39,5 @@ private:
     FILE *out_ = nullptr;
     bool ended_ = false;
     rusage usage_{};
+    static std::set<ChildProcess *> running_;
 };

@@ -17,9 +17,14 @@
 // at least 0.5 of the plain loop's.
 //
 //   dispatch_bench [--count 200000] [--rates 5000,10000,...] [--ip 127.0.0.2] [--from 127.0.0.3]
+//
+// lan_bench runs the roles one by one over a veth link: --role plain|send, and --role peer with
+// --view shown|minimised, --save-log on|off ("保存聊天记录" ticked in the settings window or
+// not), --platform and --a11y (see WindowSession.h).
 #include "bench/BenchOptions.h"
 #include "bench/BenchPeer.h"
 #include "bench/ChildProcess.h"
+#include "bench/WindowSession.h"
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
 #include "net/TZnUDP.h"
@@ -28,6 +33,7 @@
 #include "ui/TForm5.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -93,14 +99,30 @@ int plainReceiver(const BenchOptions &o)
     return 0;
 }
 
+// The user ticks "保存聊天记录" in the settings window: every message is then also written to
+// the chat log.
+void tickSaveChatLog(BenchPeer &peer)
+{
+    peer.form2->buildPages();
+    if (!peer.form2->bcf->isChecked())
+        peer.form2->bcf->click();
+    if (!peer.form2->saveChatLog()) {
+        std::fprintf(stderr, "dispatch_bench: the chat log is not saved\n");
+        std::exit(1);
+    }
+}
+
 int peerReceiver(int argc, char **argv, const BenchOptions &o)
 {
     useOffscreenPlatform();
     QApplication app(argc, argv);
+    requirePlatform(o);
     BenchPeer peer(QString::fromStdString(o.ip));
     peer.prompts.echo = false;
     if (!peer.form1->receiving())
         fail("bind the datagram port");
+    if (o.saveLog == "on")
+        tickSaveChatLog(peer);
     peer.storeNickname(u"接收者"_s);
     peer.start();
     peer.form1->store().adduser(Gbk::encode(u"发送者"_s), QString::fromStdString(o.from), 1);
@@ -135,7 +157,7 @@ int peerReceiver(int argc, char **argv, const BenchOptions &o)
     ready();
     app.exec();
     report(count, entries, first, last);
-    return peer.prompts.errors == 0 ? 0 : 1;
+    return peer.prompts.errors == 0 && accessibilityAsAsked(o) ? 0 : 1;
 }
 
 // Sends --count message datagrams from --from to --ip, at --rate per second (0: as fast as it

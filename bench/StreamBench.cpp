@@ -14,6 +14,7 @@
 //                [--from 127.0.0.3] [--port 2921]
 #include "bench/BenchOptions.h"
 #include "bench/ChildProcess.h"
+#include "bench/TransferFiles.h"
 #include "net/Exceptions.h"
 #include "net/TZnStrm.h"
 #include "net/TZnStrmServ.h"
@@ -175,26 +176,6 @@ struct Result {
     double transferCpu() const { return wholeCpu() - startCpu; }
 };
 
-bool sameContent(const std::string &a, const std::string &b)
-{
-    FILE *fa = std::fopen(a.c_str(), "rb");
-    FILE *fb = std::fopen(b.c_str(), "rb");
-    bool same = fa && fb;
-    std::vector<char> ba(Chunk), bb(Chunk);
-    while (same) {
-        const size_t na = std::fread(ba.data(), 1, Chunk, fa);
-        const size_t nb = std::fread(bb.data(), 1, Chunk, fb);
-        same = na == nb && std::memcmp(ba.data(), bb.data(), na) == 0;
-        if (na == 0)
-            break;
-    }
-    if (fa)
-        std::fclose(fa);
-    if (fb)
-        std::fclose(fb);
-    return same;
-}
-
 // The roles of the file windows live in window_bench beside this program, so that this one
 // stays free of the window libraries and its own roles' memory figures are theirs alone.
 Result run(const std::string &self, const BenchOptions &o, const std::string &kind)
@@ -241,35 +222,6 @@ Result medianRun(std::vector<Result> runs)
     std::sort(runs.begin(), runs.end(),
               [](const Result &a, const Result &b) { return a.elapsed < b.elapsed; });
     return runs[runs.size() / 2];
-}
-
-void makeSource(const BenchOptions &o)
-{
-    const std::string path = o.dir + "/source.bin";
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        fail("create source");
-    std::vector<unsigned char> block(Chunk);
-    unsigned state = 12345;
-    const long long chunk = Chunk;
-    for (long long written = 0; written < o.size; written += chunk) {
-        for (unsigned char &c : block)
-            c = (state = state * 1103515245u + 12345u) >> 24;
-        std::fwrite(block.data(), 1, size_t(std::min(chunk, o.size - written)), f);
-    }
-    std::fclose(f);
-}
-
-std::string sizeText(long long size)
-{
-    char text[32];
-    if (size >= (1LL << 30) && size % (1LL << 30) == 0)
-        std::snprintf(text, sizeof text, "%lld GiB", size >> 30);
-    else if (size >= (1LL << 20) && size % (1LL << 20) == 0)
-        std::snprintf(text, sizeof text, "%lld MiB", size >> 20);
-    else
-        std::snprintf(text, sizeof text, "%lld B", size);
-    return text;
 }
 
 // One row of the table: our figures beside the plain copy of the same run.
@@ -345,7 +297,7 @@ int main(int argc, char **argv)
     std::vector<Result> largestWindows, largestPlains;
     for (const long long size : o.sizes) {
         o.size = size;
-        makeSource(o);
+        makeSource(o.dir + "/source.bin", size);
         // Each copy runs several times, the three kinds taking turns, so that a disturbance of
         // the shared disk or CPU falls on one run of one kind; the run of median time counts.
         std::vector<Result> plains, ourses, windowses;

@@ -1,6 +1,7 @@
 // The two peers of the file-window benchmark, started by stream_bench: one process per peer.
 //
 //   window_bench --role windows-recv|windows-send --dir FOLDER --ip RECEIVER --from SENDER --file SOURCE
+//                [--platform xcb] [--a11y on|off] [--main-window shown|hidden]
 #include "bench/BenchOptions.h"
 #include "bench/WindowRoles.h"
 

@@ -1,0 +1,84 @@
+#include "bench/ZeroCopy.h"
+
+#include <QElapsedTimer>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int PipeBytes = 1 << 20;
+
+sockaddr_in address(const BenchOptions &o)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(o.port));
+    inet_pton(AF_INET, o.ip.c_str(), &a.sin_addr);
+    return a;
+}
+
+} // namespace
+
+int zeroCopyReceiver(const BenchOptions &o)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const sockaddr_in a = address(o);
+    if (bind(listener, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 || listen(listener, 1) != 0)
+        fail("listen");
+    ready();
+    reportStartCpu();
+    const int s = accept(listener, nullptr, nullptr);
+    const int out = open((o.dir + "/received-zero.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int pipeFds[2];
+    if (s < 0 || out < 0 || pipe(pipeFds) != 0)
+        fail("accept, create or pipe");
+    if (fcntl(pipeFds[1], F_SETPIPE_SZ, PipeBytes) < 0)
+        fail("pipe size");
+    for (;;) {
+        const ssize_t n = splice(s, nullptr, pipeFds[1], nullptr, PipeBytes, SPLICE_F_MOVE | SPLICE_F_MORE);
+        if (n < 0)
+            fail("splice from the socket");
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = splice(pipeFds[0], nullptr, out, nullptr, size_t(n - done), SPLICE_F_MOVE);
+            if (w <= 0)
+                fail("splice into the file");
+            done += w;
+        }
+    }
+    close(out);
+    close(s);
+    return 0;
+}
+
+int zeroCopySender(const BenchOptions &o)
+{
+    reportStartCpu();
+    const int in = open(o.file.c_str(), O_RDONLY);
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in a = address(o);
+    struct stat info {};
+    QElapsedTimer clock;
+    clock.start();
+    if (in < 0 || fstat(in, &info) != 0 || connect(s, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
+        fail("open or connect");
+    for (off_t offset = 0; offset < info.st_size;)
+        if (sendfile(s, in, &offset, size_t(info.st_size - offset)) <= 0)
+            fail("sendfile");
+    shutdown(s, SHUT_WR);
+    char end = 0;
+    while (recv(s, &end, 1, 0) > 0) {}
+    std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
+    close(s);
+    close(in);
+    return 0;
+}
