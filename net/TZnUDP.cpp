@@ -60,6 +60,9 @@ void TZnUDP::closeSocket()
 {
     delete notifier_;
     notifier_ = nullptr;
+    delete intakeNotifier_;
+    intakeNotifier_ = nullptr;
+    intake_.reset(); // its thread ends before the socket goes
     if (socket_ >= 0)
         ::close(socket_);
     socket_ = -1;
@@ -83,17 +86,34 @@ void TZnUDP::Loaded()
     (void)::bind(socket_, reinterpret_cast<const sockaddr *>(&local), sizeof local);
     if (!notifier_) {
         notifier_ = new QSocketNotifier(qintptr(socket_), QSocketNotifier::Read, this);
-        connect(notifier_, &QSocketNotifier::activated, this, [this] {
-            // Exceptions must not cross the event loop; OnDataReceived is expected to handle
-            // its own, so anything arriving here is only logged.
-            try {
-                receivePending();
-            } catch (const Exception &e) {
-                qWarning() << "TZnUDP: unhandled exception in OnDataReceived:" << e.message();
-            } catch (...) {
-                qWarning() << "TZnUDP: unhandled exception in OnDataReceived";
-            }
-        });
+        connect(notifier_, &QSocketNotifier::activated, this, [this] { receiveGuarded(); });
+    }
+    if (!intake_ && BoundPort() != 0)
+        startIntake();
+}
+
+void TZnUDP::startIntake()
+{
+    intake_ = std::make_unique<DatagramIntake>(socket_, ReceiveBufferSize);
+    if (!intake_->running())
+        return; // the endpoint reads alone
+    intakeNotifier_ = new QSocketNotifier(qintptr(intake_->signalDescriptor()), QSocketNotifier::Read, this);
+    connect(intakeNotifier_, &QSocketNotifier::activated, this, [this] {
+        intake_->clearSignal();
+        receiveGuarded();
+    });
+}
+
+// Exceptions must not cross the event loop; OnDataReceived is expected to handle its own, so
+// anything arriving here is only logged.
+void TZnUDP::receiveGuarded()
+{
+    try {
+        receivePending();
+    } catch (const Exception &e) {
+        qWarning() << "TZnUDP: unhandled exception in OnDataReceived:" << e.message();
+    } catch (...) {
+        qWarning() << "TZnUDP: unhandled exception in OnDataReceived";
     }
 }
 
@@ -128,20 +148,23 @@ void TZnUDP::receivePending()
         if (!receiveStep() || !self)
             return;
     }
+    // The socket's notifier calls again while it holds more; the intake's queue needs a word.
+    if (intake_)
+        intake_->remind();
 }
 
-// Takes in one datagram; false when none was waiting.
+// Takes in one datagram, the oldest: one the intake moved, or else one from the socket; false
+// when none was waiting.
 bool TZnUDP::receiveStep()
 {
     if (socket_ < 0)
         return false;
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-    // MSG_TRUNC makes recvfrom return the datagram's real size, so a longer one is detected.
-    const ssize_t n = ::recvfrom(socket_, receiveBuffer_.data(), receiveBuffer_.size(), MSG_TRUNC,
-                                 reinterpret_cast<sockaddr *>(&from), &fromLength);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+    const bool taken = intake_ ? intake_->take(received_)
+                               : DatagramIntake::receive(socket_, ReceiveBufferSize, received_);
+    if (!taken)
         return false; // a wake-up without a datagram: nothing was received
+    const qint64 n = received_.length;
+    const sockaddr_in &from = received_.from;
     const bool received = n >= 0 && n <= ReceiveBufferSize;
     receivedLength_ = received ? int(n) : -1;
     if (!OnDataReceived)
@@ -167,7 +190,7 @@ void TZnUDP::ReadDatagram(char *Buff, int Capacity, int &Length) const
     }
     Length = std::max(0, std::min(receivedLength_, Capacity));
     if (Length > 0)
-        std::memcpy(Buff, receiveBuffer_.data(), size_t(Length));
+        std::memcpy(Buff, received_.bytes.constData(), size_t(Length));
 }
 
 QTime TZnUDP::ReceiveTime()

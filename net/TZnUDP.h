@@ -4,15 +4,19 @@
 #include <QObject>
 #include <QString>
 #include <QTime>
-#include <array>
 #include <functional>
+#include <memory>
+
+#include "net/DatagramIntake.h"
 
 class QSocketNotifier;
 
 // The datagram endpoint: one non-blocking UDP socket, bound to BindAddress:LocalPort to
 // receive, and used to send each datagram to RemoteHost:RemotePort. Readiness arrives through
 // a socket notifier on the owning thread's event loop; a host name is looked up while a nested
-// event loop waits for the answer. Everything runs on the owning thread.
+// event loop waits for the answer. Every event runs on the owning thread; only while that
+// thread is busy does an intake thread move waiting datagrams out of the kernel's small queue
+// (see DatagramIntake), so that a burst is not dropped behind a long handler.
 class TZnUDP : public QObject {
     Q_OBJECT
 
@@ -87,6 +91,7 @@ private:
     void createSocket();
     void closeSocket();
     void receivePending();
+    void receiveGuarded();
     bool receiveStep();
     quint32 resolveRemoteHost(QString name);
     bool lookUpHost(const QString &name, quint32 &address);
@@ -94,8 +99,12 @@ private:
     QString errorText(int errorNumber);
     void reportStatus(int level, const QString &text);
 
-    std::array<char, ReceiveBufferSize> receiveBuffer_{};
+    void startIntake();
+
+    DatagramIntake::Datagram received_; // the datagram of the running OnDataReceived
     int receivedLength_ = 0;
+    std::unique_ptr<DatagramIntake> intake_;
+    QSocketNotifier *intakeNotifier_ = nullptr;
     // Wake-ups running (nested when a handler runs an event loop), and their time of day,
     // invalid until asked for.
     int wakeUps_ = 0;

@@ -53,6 +53,9 @@ TForm5::TForm5(MainWindowLinks &main)
     setMinimumWidth(MinWidth);
     setMaximumWidth(MaxWidth);
     resize(MinWidth, 374);
+    showing_ = new QTimer(this);
+    showing_->setSingleShot(true);
+    connect(showing_, &QTimer::timeout, this, [this] { postShowing(); });
     Timer1->start();
     bc->start();
 }
@@ -91,8 +94,13 @@ void TForm5::appendEntry(const QString &entry)
 
 void TForm5::postShowing()
 {
-    if (showingPosted_ || !canBeSeen())
+    if (showingPosted_ || showing_->isActive() || !canBeSeen())
         return;
+    const qint64 sinceShown = shown_.isValid() ? shown_.elapsed() : ShowInterval;
+    if (sinceShown < ShowInterval) {
+        showing_->start(int(ShowInterval - sinceShown));
+        return;
+    }
     showingPosted_ = true;
     // Queued: it runs once the datagrams of this wake-up have all been dispatched.
     QMetaObject::invokeMethod(
@@ -112,6 +120,7 @@ void TForm5::showWaitingEntries()
     const QString text = std::move(*waiting_);
     waiting_.reset();
     lts->appendPlainText(text);
+    shown_.start();
 }
 
 QString TForm5::transcript()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <optional>
 
@@ -14,14 +15,18 @@ class MainWindowLinks;
 // Opened by the main window, as its child window, when the settings box autopop is cleared;
 // released 6000 ms after closing. Its docking and saving timers run only while it is open;
 // closing saves once more, so the file holds the whole transcript. Entries reach lts in one
-// edit at the end of the event-loop turn that appended them, and not while the view is
-// minimised or hidden (no one can see them then): they wait, in order, until it is shown again
-// or saved.
+// edit at the end of the event-loop turn that appended them, at most once every ShowInterval
+// ms (a flood is shown as it grows, not laid out, painted and announced to a screen reader
+// datagram by datagram), and not while the view is minimised or hidden (no one can see them
+// then): they wait, in order, until it is shown again or saved.
 class TForm5 : public QWidget {
     Q_OBJECT
 public:
     static constexpr int MinWidth = 268;
     static constexpr int MaxWidth = 400;
+    // Milliseconds between two edits of the transcript that show arriving entries: about as
+    // often as a person can follow, seldom enough that a flood costs few edits.
+    static constexpr int ShowInterval = 100;
 
     explicit TForm5(MainWindowLinks &main);
 
@@ -63,4 +68,6 @@ private:
     // Entries not yet in lts, joined as one append would add them; empty when none wait.
     std::optional<QString> waiting_;
     bool showingPosted_ = false;
+    QTimer *showing_;      // single shot: the next edit, ShowInterval after the last one
+    QElapsedTimer shown_;  // since the last edit that showed entries
 };
