@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include <pthread.h>
 #include <system_error>
 
 InstantiateServethread::InstantiateServethread(TZnGeneralServer &connection) : connection_(connection) {}
@@ -35,6 +36,7 @@ void InstantiateServethread::join()
 
 void InstantiateServethread::run()
 {
+    pthread_setname_np(pthread_self(), "connection"); // for the system's per-thread figures
     {
         const QEventLoop dispatcher; // makes this thread's event dispatcher for the waits
         connection_.moveToThread(QThread::currentThread());

@@ -54,7 +54,13 @@ SendFileMover::~SendFileMover()
         ::close(signal_);
 }
 
-void SendFileMover::start() { thread_ = std::thread([this] { loop(); }); }
+void SendFileMover::start()
+{
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "file sender"); // for the system's per-thread figures
+        loop();
+    });
+}
 
 void SendFileMover::run() { loop(); }
 
