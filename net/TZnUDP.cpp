@@ -94,7 +94,7 @@ void TZnUDP::Loaded()
 
 void TZnUDP::startIntake()
 {
-    intake_ = std::make_unique<DatagramIntake>(socket_, ReceiveBufferSize);
+    intake_ = std::make_unique<DatagramIntake>(socket_, ReceiveBufferSize, IntakeLimit);
     if (!intake_->running())
         return; // the endpoint reads alone
     intakeNotifier_ = new QSocketNotifier(qintptr(intake_->signalDescriptor()), QSocketNotifier::Read, this);

@@ -40,6 +40,9 @@ public:
     int ReportLevel = 1;
     // Address the socket binds in Loaded; set it before SetLocalPort.
     QString BindAddress = QStringLiteral("0.0.0.0");
+    // Datagrams the intake holds at most while the owning thread is busy (see DatagramIntake);
+    // read when the socket is bound.
+    int IntakeLimit = DatagramIntake::DefaultQueueLimit;
 
     int LocalPort() const { return localPort_; }
     // Replaces the socket by a new one and binds it to BindAddress:Value (through Loaded),

@@ -8,8 +8,12 @@
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <sys/socket.h>
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -252,6 +256,41 @@ TEST_F(TZnUDPTest, ABurstIsTakenInAtOneWakeUpUpToTheCap)
     ASSERT_TRUE(waitReceived(burst));
     for (int i = 0; i < burst; ++i)
         EXPECT_EQ(received[i].bytes, QByteArray::number(i));
+}
+
+// The owning thread is busy (as in a long edit of a window; here it waits for the sender) while
+// a burst arrives, more than the kernel's queue holds: the datagrams wait in the endpoint's
+// intake and all come, in order, once the thread is free. An intake with a smaller limit holds
+// no more than that and keeps the order.
+TEST_F(TZnUDPTest, ABurstBehindABusyHandlerWaitsInTheIntake)
+{
+    constexpr int Burst = 2000;
+    for (const int limit : {udp.IntakeLimit, 100}) {
+        SCOPED_TRACE(limit);
+        udp.IntakeLimit = limit;
+        udp.SetLocalPort(Port);
+        received.clear();
+        // A raw sender on a thread of its own: ten datagrams a millisecond, for 200 ms.
+        std::thread sender([] {
+            const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(Port);
+            ::inet_pton(AF_INET, "127.0.0.52", &to.sin_addr);
+            for (int i = 0; i <= Burst; ++i) {
+                const QByteArray bytes = QByteArray::number(i);
+                ::sendto(s, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+                if (i % 10 == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ::close(s);
+        });
+        sender.join();
+        const bool all = waitReceived(Burst + 1);
+        EXPECT_EQ(all, limit > Burst) << received.size() << " received";
+        for (qsizetype i = 1; i < received.size(); ++i)
+            ASSERT_LT(received[i - 1].bytes.toInt(), received[i].bytes.toInt()) << "in the order sent";
+    }
 }
 
 // A handler that runs a nested event loop (a modal box) takes in the rest of the burst there,

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTest>
@@ -91,6 +92,29 @@ TEST_F(ChatRoomBatch, EntriesOfOneTurnReachThePaneInOneEditInTheirOrder)
     ASSERT_TRUE(paneShows(appendedOneByOne(first + Entries)));
     EXPECT_EQ(edits, 2);
     EXPECT_EQ(view->transcript(), PaneText::get(view->lts) + u"\r\n"_s);
+}
+
+// Entries that keep coming, one every few milliseconds, are shown as they come but in few edits:
+// at most one every ShowInterval.
+TEST_F(ChatRoomBatch, AStreamOfEntriesIsShownInAtMostOneEditPerInterval)
+{
+    int edits = 0;
+    QObject::connect(view->lts->document(), &QTextDocument::contentsChanged, [&] { ++edits; });
+    QStringList sent;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer arriving;
+    QObject::connect(&arriving, &QTimer::timeout, [&] {
+        sent << u"第%1条"_s.arg(sent.size());
+        append({sent.last()});
+        if (clock.elapsed() >= 5 * TForm5::ShowInterval)
+            arriving.stop();
+    });
+    arriving.start(5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !arriving.isActive(); }, 10000));
+    ASSERT_TRUE(paneShows(appendedOneByOne(sent)));
+    EXPECT_GE(sent.size(), 20);
+    EXPECT_LE(edits, clock.elapsed() / TForm5::ShowInterval + 2) << sent.size() << " entries";
 }
 
 TEST_F(ChatRoomBatch, ABurstOfDatagramsIsTranscribedInArrivalOrder)
