@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <system_error>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -16,6 +17,13 @@ void raise(int descriptor)
     if (::write(descriptor, &one, sizeof one) < 0) {
         // Full only if nobody reads it: the reader then has a wake-up waiting anyway.
     }
+}
+
+qint64 monotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 void drain(int descriptor)
@@ -62,9 +70,11 @@ bool DatagramIntake::take(Datagram &datagram)
     if (!queue_.empty()) {
         datagram = std::move(queue_.front());
         queue_.pop_front();
-        return true;
+    } else if (!receive(socket_, bufferSize_, datagram)) {
+        return false;
     }
-    return receive(socket_, bufferSize_, datagram);
+    lastTaken_.store(monotonicMs(), std::memory_order_relaxed);
+    return true;
 }
 
 bool DatagramIntake::receive(int socket, int bufferSize, Datagram &datagram)
@@ -82,7 +92,7 @@ bool DatagramIntake::receive(int socket, int bufferSize, Datagram &datagram)
 }
 
 // Sleeps until the socket is readable; then gives the owner GracePeriod ms to take what waits,
-// and moves whatever is still there into the queue.
+// and moves whatever is still there into the queue unless the owner is taking datagrams.
 void DatagramIntake::run()
 {
     pthread_setname_np(pthread_self(), "datagram intake");
@@ -97,7 +107,8 @@ void DatagramIntake::run()
         pollfd stop{stop_, POLLIN, 0};
         if (::poll(&stop, 1, GracePeriod) > 0)
             return;
-        moveWaiting();
+        if (monotonicMs() - lastTaken_.load(std::memory_order_relaxed) >= GracePeriod)
+            moveWaiting();
     }
 }
 
