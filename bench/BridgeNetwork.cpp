@@ -53,7 +53,7 @@ BridgeNetwork::BridgeNetwork()
     unavailable_ = whyUnavailable();
     if (!unavailable_.isEmpty())
         return;
-    removeStale();
+    removeStale(NamespacePrefix);
     const QString pid = QString::number(::getpid());
     prefix_ = NamespacePrefix + pid + u'-';
     bridge_ = InterfacePrefix + pid + u"br"_s;
@@ -87,14 +87,13 @@ QString BridgeNetwork::whyUnavailable()
     return QString();
 }
 
-// Namespaces whose process has ended (killed before its destructor ran).
-void BridgeNetwork::removeStale()
+void BridgeNetwork::removeStale(const QString &prefix)
 {
     QStringList commands;
-    const QStringList names = QDir(u"/var/run/netns"_s).entryList({NamespacePrefix + u'*'}, QDir::Files);
+    const QStringList names = QDir(u"/var/run/netns"_s).entryList({prefix + u'*'}, QDir::Files);
     for (const QString &name : names) {
         bool ok = false;
-        const qint64 pid = name.mid(NamespacePrefix.size()).section(u'-', 0, 0).toLongLong(&ok);
+        const qint64 pid = name.mid(prefix.size()).section(u'-', 0, 0).toLongLong(&ok);
         if (ok && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
             commands << u"netns del "_s + name;
     }

@@ -47,6 +47,9 @@ public:
 
     // Runs ip with the commands, one a line, in batch mode (inside namespace ns when given).
     static bool runIp(const QStringList &commands, const QString &ns = QString());
+    // Removes the namespaces named prefix + PID + "-..." whose process has ended (killed
+    // before its destructor ran).
+    static void removeStale(const QString &prefix);
 
 private:
     // One interface inside a namespace.
@@ -57,7 +60,6 @@ private:
         QStringList addresses; // with prefix length
     };
     static QString whyUnavailable();
-    static void removeStale();
 
     QString prefix_;
     QString bridge_;

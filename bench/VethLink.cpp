@@ -2,8 +2,6 @@
 
 #include "bench/BridgeNetwork.h"
 
-#include <QDir>
-#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -22,7 +20,7 @@ VethLink::VethLink()
         unavailable_ = u"needs root"_s;
         return;
     }
-    removeStale();
+    BridgeNetwork::removeStale(NamespacePrefix);
     const QString prefix = NamespacePrefix + QString::number(::getpid()) + u'-';
     for (int host = 0; host < Hosts; ++host) {
         const QString name = prefix + QString::number(host);
@@ -58,17 +56,3 @@ VethLink::~VethLink()
         BridgeNetwork::runIp(commands);
 }
 
-// Namespaces whose process has ended (killed before its destructor ran).
-void VethLink::removeStale()
-{
-    QStringList commands;
-    const QStringList names = QDir(u"/var/run/netns"_s).entryList({NamespacePrefix + u'*'}, QDir::Files);
-    for (const QString &name : names) {
-        bool ok = false;
-        const qint64 pid = name.mid(NamespacePrefix.size()).section(u'-', 0, 0).toLongLong(&ok);
-        if (ok && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            commands << u"netns del "_s + name;
-    }
-    if (!commands.isEmpty())
-        BridgeNetwork::runIp(commands);
-}

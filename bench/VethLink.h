@@ -24,8 +24,6 @@ public:
     static QString address(int host);
 
 private:
-    static void removeStale();
-
     QStringList namespaces_;
     QString unavailable_;
 };
