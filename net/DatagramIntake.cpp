@@ -70,6 +70,10 @@ bool DatagramIntake::take(Datagram &datagram)
     if (!queue_.empty()) {
         datagram = std::move(queue_.front());
         queue_.pop_front();
+        // The rest must not wait for the thread: a handler of this one may run an event loop
+        // of its own (a box), which takes them in, as it would from the socket.
+        if (!queue_.empty())
+            raise(signal_);
     } else if (!receive(socket_, bufferSize_, datagram)) {
         return false;
     }
