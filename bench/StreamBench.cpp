@@ -13,6 +13,7 @@
 //   stream_bench [--sizes BYTES,BYTES...] [--repeats 5] [--dir FOLDER] [--ip 127.0.0.2]
 //                [--from 127.0.0.3] [--port 2921]
 #include "bench/BenchOptions.h"
+#include "bench/CopyEnds.h"
 #include "bench/ChildProcess.h"
 #include "bench/TransferFiles.h"
 #include "net/Exceptions.h"
@@ -44,26 +45,9 @@ constexpr double TargetThroughput = 1.5; // at least this many times the plain c
 constexpr double TargetCpu = 0.7;        // at most this share of the plain copy's CPU time
 constexpr double TargetPeakMiB = 40;     // the receiver's peak resident memory
 
-sockaddr_in address(const BenchOptions &o)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(o.port));
-    inet_pton(AF_INET, o.ip.c_str(), &a.sin_addr);
-    return a;
-}
-
 int plainReceiver(const BenchOptions &o)
 {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    const sockaddr_in a = address(o);
-    if (bind(listener, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 || listen(listener, 1) != 0)
-        fail("listen");
-    ready();
-    reportStartCpu();
-    const int s = accept(listener, nullptr, nullptr);
+    const int s = acceptOneCopy(o);
     const int out = open((o.dir + "/received-plain.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (s < 0 || out < 0)
         fail("accept or create");
@@ -89,7 +73,7 @@ int plainSender(const BenchOptions &o)
     reportStartCpu();
     const int in = open(o.file.c_str(), O_RDONLY);
     const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in a = address(o);
+    const sockaddr_in a = receiverAddress(o);
     QElapsedTimer clock;
     clock.start();
     if (in < 0 || connect(s, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)

@@ -1,5 +1,7 @@
 #include "bench/ZeroCopy.h"
 
+#include "bench/CopyEnds.h"
+
 #include <QElapsedTimer>
 
 #include <arpa/inet.h>
@@ -14,28 +16,11 @@ namespace {
 
 constexpr int PipeBytes = 1 << 20;
 
-sockaddr_in address(const BenchOptions &o)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(o.port));
-    inet_pton(AF_INET, o.ip.c_str(), &a.sin_addr);
-    return a;
-}
-
 } // namespace
 
 int zeroCopyReceiver(const BenchOptions &o)
 {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    const sockaddr_in a = address(o);
-    if (bind(listener, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 || listen(listener, 1) != 0)
-        fail("listen");
-    ready();
-    reportStartCpu();
-    const int s = accept(listener, nullptr, nullptr);
+    const int s = acceptOneCopy(o);
     const int out = open((o.dir + "/received-zero.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int pipeFds[2];
     if (s < 0 || out < 0 || pipe(pipeFds) != 0)
@@ -65,7 +50,7 @@ int zeroCopySender(const BenchOptions &o)
     reportStartCpu();
     const int in = open(o.file.c_str(), O_RDONLY);
     const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in a = address(o);
+    const sockaddr_in a = receiverAddress(o);
     struct stat info {};
     QElapsedTimer clock;
     clock.start();

@@ -62,7 +62,6 @@ DatagramIntake::~DatagramIntake()
 
 void DatagramIntake::clearSignal() { drain(signal_); }
 
-void DatagramIntake::remind() { raise(signal_); }
 
 bool DatagramIntake::take(Datagram &datagram)
 {

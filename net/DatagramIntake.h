@@ -42,8 +42,6 @@ public:
     // Readable when the thread has queued datagrams; the owner reads it empty (clearSignal).
     int signalDescriptor() const { return signal_; }
     void clearSignal();
-    // Makes the signal readable again: datagrams are left in the queue for a later turn.
-    void remind();
 
     // The oldest datagram, from the queue or else the socket; false when none waits.
     bool take(Datagram &datagram);

@@ -67,7 +67,6 @@ bool RIzarorozi::sendFile(int file, qint64 offset, qint64 size)
 // cancels the move; its exception is raised here once the mover has stopped.
 void RIzarorozi::awaitMover(SendFileMover &mover)
 {
-    ensureNotifiers();
     QSocketNotifier signalled(mover.signalDescriptor(), QSocketNotifier::Read);
     QTimer progress;
     progress.setInterval(ProgressInterval);

@@ -148,9 +148,6 @@ void TZnUDP::receivePending()
         if (!receiveStep() || !self)
             return;
     }
-    // The socket's notifier calls again while it holds more; the intake's queue needs a word.
-    if (intake_)
-        intake_->remind();
 }
 
 // Takes in one datagram, the oldest: one the intake moved, or else one from the socket; false
