@@ -72,12 +72,11 @@ int plainSender(const BenchOptions &o)
 {
     reportStartCpu();
     const int in = open(o.file.c_str(), O_RDONLY);
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in a = receiverAddress(o);
+    if (in < 0)
+        fail("open");
     QElapsedTimer clock;
     clock.start();
-    if (in < 0 || connect(s, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
-        fail("open or connect");
+    const int s = connectToReceiver(o);
     std::vector<char> buffer(Chunk);
     for (;;) {
         const ssize_t k = read(in, buffer.data(), Chunk);
@@ -90,11 +89,7 @@ int plainSender(const BenchOptions &o)
             done += n;
         }
     }
-    shutdown(s, SHUT_WR);
-    char end = 0;
-    while (recv(s, &end, 1, 0) > 0) {}
-    std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
-    close(s);
+    endSending(s, clock);
     close(in);
     return 0;
 }

@@ -49,21 +49,16 @@ int zeroCopySender(const BenchOptions &o)
 {
     reportStartCpu();
     const int in = open(o.file.c_str(), O_RDONLY);
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in a = receiverAddress(o);
     struct stat info {};
+    if (in < 0 || fstat(in, &info) != 0)
+        fail("open");
     QElapsedTimer clock;
     clock.start();
-    if (in < 0 || fstat(in, &info) != 0 || connect(s, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
-        fail("open or connect");
+    const int s = connectToReceiver(o);
     for (off_t offset = 0; offset < info.st_size;)
         if (sendfile(s, in, &offset, size_t(info.st_size - offset)) <= 0)
             fail("sendfile");
-    shutdown(s, SHUT_WR);
-    char end = 0;
-    while (recv(s, &end, 1, 0) > 0) {}
-    std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
-    close(s);
+    endSending(s, clock);
     close(in);
     return 0;
 }
