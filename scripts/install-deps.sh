@@ -9,6 +9,7 @@ PACKAGES=(
   libqt6multimedia6 libqt6multimediawidgets6
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa gstreamer1.0-libav
   libgtest-dev libgmock-dev googletest
+  libsodium-dev
   fonts-wqy-microhei qt6-translations-l10n
   librsvg2-bin
   iproute2 util-linux
