@@ -7,7 +7,7 @@
 # The targets that use loopback sockets run in a network namespace of their own.
 # Usage: scripts/fuzz.sh [--seconds N] [target...]
 #   --seconds N   time per target (default 60)
-#   target        datagram, sequence, stream, contacts, gbk (default: all five)
+#   target        datagram, sequence, stream, contacts, gbk, envelope (default: all six)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,16 +16,17 @@ targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
-    datagram|sequence|stream|contacts|gbk) targets+=("$1"); shift ;;
-    *) echo "usage: scripts/fuzz.sh [--seconds N] [datagram|sequence|stream|contacts|gbk]..." >&2; exit 2 ;;
+    datagram|sequence|stream|contacts|gbk|envelope) targets+=("$1"); shift ;;
+    *) echo "usage: scripts/fuzz.sh [--seconds N] [datagram|sequence|stream|contacts|gbk|envelope]..." >&2; exit 2 ;;
   esac
 done
-[ ${#targets[@]} -eq 0 ] && targets=(datagram sequence stream contacts gbk)
+[ ${#targets[@]} -eq 0 ] && targets=(datagram sequence stream contacts gbk envelope)
 
 # Longest input per target: datagrams reach past the endpoint's 2048-byte receive buffer;
 # a sequence holds up to 48 datagrams of up to 127 bytes;
-# streams, files and texts stay a few kilobytes long, so that each run stays fast.
-declare -A max_len=([datagram]=4096 [sequence]=2048 [stream]=8192 [contacts]=4096 [gbk]=1024)
+# streams, files and texts stay a few kilobytes long, so that each run stays fast; envelopes
+# reach past the largest one (1083 bytes).
+declare -A max_len=([datagram]=4096 [sequence]=2048 [stream]=8192 [contacts]=4096 [gbk]=1024 [envelope]=2048)
 
 scripts/install-deps.sh
 scripts/install-fuzz-deps.sh
