@@ -26,8 +26,12 @@ bool writeAll(int fd, const char *data, qsizetype size)
         const ssize_t n = ::write(fd, data, size_t(size));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n < 0)
             return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
         data += n;
         size -= n;
     }
@@ -85,19 +89,21 @@ PrivateFile::ReadResult PrivateFile::read(const QString &path, qsizetype maxSize
 
 bool PrivateFile::write(const QString &path, const QByteArray &content, QString *error)
 {
-    // mkstemp creates the file with mode 0600, so it is never readable by others, not even
+    // mkostemp creates the file with mode 0600, so it is never readable by others, not even
     // before the first byte is written.
     QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return fail(error, u"cannot create a file beside"_s, path);
-    const bool written = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, content.constData(), content.size())
-        && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
+    int failure = 0;
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0 || !writeAll(fd, content.constData(), content.size())
+        || ::fsync(fd) != 0)
+        failure = errno;
+    if (::close(fd) != 0 && failure == 0)
+        failure = errno;
+    if (failure != 0) {
         ::unlink(temporary.constData());
-        errno = written ? errno : savedErrno;
+        errno = failure;
         return fail(error, u"cannot write"_s, path);
     }
     if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {

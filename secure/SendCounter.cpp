@@ -47,7 +47,7 @@ SendCounter::SendCounter(QString path) : path_(std::move(path))
     case PrivateFile::ReadResult::Failed: break;
     }
     next_ = reserved_ = std::max<quint64>(1, quint64(QDateTime::currentMSecsSinceEpoch()) * 1000);
-    qWarning().noquote() << error << u"; counting on from the clock"_s;
+    qWarning().noquote() << error + u"; counting on from the clock"_s;
 }
 
 quint64 SendCounter::next()
