@@ -7,6 +7,7 @@
 #include "core/Gbk.h"
 #include "core/LocalTime.h"
 #include "core/Packet.h"
+#include "core/PeerSecurity.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/TZnUDP.h"
@@ -20,6 +21,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 const QString NoAutoReplyCaption = u"Talvino"_s;
+
+constexpr char SealedType = '9';
 
 // The GBK bytes of "自动回复": payload bytes 2 to 9 of every automatic reply.
 const QByteArray AutoReplyMarker = QByteArrayLiteral("\xD7\xD4\xB6\xAF\xBB\xD8\xB8\xB4");
@@ -44,10 +47,15 @@ void Dispatcher::lwudpDataReceived(TZnUDP *, int, const QString &FromIP, int)
 
 DatagramBacklog::Datagram Dispatcher::readDatagram(const QString &fromIp) const
 {
-    std::array<char, Packet::BufferSize> buffer{};
+    // Sealed datagrams may be longer; every other type is read into its 255-byte buffer as
+    // it always was (the rest of a longer one is cut off).
+    std::array<char, TZnUDP::ReceiveBufferSize> buffer{};
     int n = 0;
     lwudp_.ReadDatagram(buffer.data(), int(buffer.size()), n);
-    return {QByteArray(buffer.data(), std::max(n, 0)), fromIp};
+    n = std::max(n, 0);
+    if (n > Packet::BufferSize && buffer[0] != SealedType)
+        n = Packet::BufferSize;
+    return {QByteArray(buffer.data(), n), fromIp};
 }
 
 // Counts the dispatch as standing open until its handler and the error box of its failure
@@ -76,34 +84,66 @@ void Dispatcher::dispatch(const Datagram &datagram)
 {
     // Each datagram has its own bytes: nested calls from a box's event loop do not disturb them.
     const QByteArray &bytes = datagram.bytes;
-    const QString &fromIp = datagram.fromIp;
-    const QByteArray payload = bytes.mid(1);
     const char type = bytes.isEmpty() ? '\0' : bytes[0];
     if (type < '0' || type > '9')
         throw EConvertError(Gbk::decode(bytes.left(1)));
 
     switch (type) {
-    case Packet::Message: return handleMessage(payload, fromIp, false);
-    case Packet::FriendRequest: return handleFriendRequest(payload, fromIp);
-    case Packet::FileAccept: return handleFileAccept(fromIp);
-    case Packet::FriendAccept: return handleFriendAccept(payload, fromIp);
-    case Packet::FileOffer: return handleFileOffer(payload, fromIp);
-    case Packet::AutoReply: return handleMessage(payload, fromIp, true);
-    case Packet::Progress: return handleProgress(payload, fromIp);
     case '8':
         if (OnPresence)
-            OnPresence(bytes, fromIp);
+            OnPresence(bytes, datagram.fromIp);
         return;
-    default: return; // types 0 and 9 mean nothing
+    case SealedType: return dispatchSealed(datagram);
+    default: return dispatchBase(type, bytes.mid(1), datagram.fromIp, Origin::Plain);
     }
 }
 
+// A sealed datagram carries one base datagram; one that does not open, repeats, or carries
+// anything else (presence, another envelope) is dropped without a word.
+void Dispatcher::dispatchSealed(const Datagram &datagram)
+{
+    if (!security_)
+        return;
+    const std::optional<PeerSecurity::Opened> opened = security_->open(datagram.bytes, datagram.fromIp);
+    if (!opened)
+        return;
+    const char type = opened->datagram[0];
+    if (type < Packet::Message || type > Packet::Progress)
+        return;
+    const QByteArray inner = opened->datagram.left(Packet::bufferSize(type));
+    dispatchBase(type, inner.mid(1), datagram.fromIp, opened->keyChanged ? Origin::SealedKeyChanged : Origin::Sealed);
+}
+
+void Dispatcher::dispatchBase(char type, const QByteArray &payload, const QString &fromIp, Origin origin)
+{
+    switch (type) {
+    case Packet::Message: return handleMessage(payload, fromIp, false, origin);
+    case Packet::FriendRequest: return handleFriendRequest(payload, fromIp);
+    case Packet::FileAccept: return handleFileAccept(fromIp);
+    case Packet::FriendAccept: return handleFriendAccept(payload, fromIp);
+    case Packet::FileOffer: return handleFileOffer(payload, fromIp, origin);
+    case Packet::AutoReply: return handleMessage(payload, fromIp, true, origin);
+    case Packet::Progress: return handleProgress(payload, fromIp);
+    default: return; // type 0 means nothing
+    }
+}
+
+QString Dispatcher::shownText(const QString &text, const QString &fromIp, Origin origin) const
+{
+    switch (origin) {
+    case Origin::Plain: return security_ && security_->isPinned(fromIp) ? u"[未加密]"_s + text : text;
+    case Origin::SealedKeyChanged: return u"[密钥已变]"_s + text;
+    case Origin::Sealed: return text;
+    }
+    return text;
+}
+
 // Types 1 and 6: a message window or a chat-room entry; a message may be answered.
-void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply)
+void Dispatcher::handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply, Origin origin)
 {
     const QString name = store_.senderLookup(fromIp);
     const QString shownName = name.isEmpty() ? u"陌生人"_s : name;
-    const QString text = Gbk::decode(payload, windows_.textCharset(fromIp));
+    const QString text = shownText(Gbk::decode(payload, windows_.textCharset(fromIp)), fromIp, origin);
     if (windows_.autoPopup()) {
         if (!(name.isEmpty() && windows_.rejectStrangers())) {
             windows_.showMessageWindow(autoReply ? u"对方自动回复"_s : u"接收消息"_s, fromIp, shownName, text,
@@ -168,13 +208,13 @@ void Dispatcher::handleFileAccept(const QString &fromIp)
         files_->clickTrueSend(fromIp);
 }
 
-void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromIp)
+void Dispatcher::handleFileOffer(const QByteArray &payload, const QString &fromIp, Origin origin)
 {
     // The size stands before the first "B" (of "Byte "); an offer without one is all size.
     const qsizetype b = payload.indexOf('B');
     const qint64 size = toInteger(b < 0 ? payload : payload.left(b));
     if (files_)
-        files_->openReceiveFileWindow(size, Gbk::decode(payload), fromIp);
+        files_->openReceiveFileWindow(size, shownText(Gbk::decode(payload), fromIp, origin), fromIp);
 }
 
 void Dispatcher::handleProgress(const QByteArray &payload, const QString &fromIp)

@@ -11,6 +11,7 @@ class ContactStore;
 class DispatcherWindows;
 class ErrorReporter;
 class FileWindows;
+class PeerSecurity;
 class Prompts;
 class TZnUDP;
 
@@ -40,6 +41,9 @@ public:
     // The file windows that file accepts, offers and progress reports go to; none until set,
     // and then those packets are checked as usual and dropped.
     void setFileWindows(FileWindows *files) { files_ = files; }
+    // Opens sealed datagrams ("9") and tells which plain ones may be forged; none until set,
+    // and then "9" means nothing, as to a peer of the base protocol.
+    void setSecurity(PeerSecurity *security) { security_ = security; }
 
     // Handler of lwudp.OnDataReceived (wire it there). NumberBytes and Port are not used: the
     // packet is fetched with ReadDatagram; FromIP is the sender's dotted address.
@@ -74,13 +78,20 @@ private:
     Datagram readDatagram(const QString &fromIp) const;
     void dispatchGuarded(const Datagram &datagram);
     void dispatchBacklog();
+    // How a base datagram came: in the clear, or sealed (by the pinned key or a changed one).
+    enum class Origin { Plain, Sealed, SealedKeyChanged };
     void dispatch(const Datagram &datagram);
-    void handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply);
+    void dispatchSealed(const Datagram &datagram);
+    void dispatchBase(char type, const QByteArray &payload, const QString &fromIp, Origin origin);
+    // Text as shown: marked when it came in the clear from a peer whose key is pinned (it may
+    // be forged), or sealed by a key other than the pinned one.
+    QString shownText(const QString &text, const QString &fromIp, Origin origin) const;
+    void handleMessage(const QByteArray &payload, const QString &fromIp, bool autoReply, Origin origin);
     void sendAutoReply(const QByteArray &payload, const QString &fromIp);
     void handleFriendRequest(const QByteArray &payload, const QString &fromIp);
     void handleFriendAccept(const QByteArray &payload, const QString &fromIp);
     void handleFileAccept(const QString &fromIp);
-    void handleFileOffer(const QByteArray &payload, const QString &fromIp);
+    void handleFileOffer(const QByteArray &payload, const QString &fromIp, Origin origin);
     void handleProgress(const QByteArray &payload, const QString &fromIp);
     void addBuddy(const QByteArray &nickname, const QString &ip);
     static qint64 toInteger(const QByteArray &text);
@@ -89,6 +100,7 @@ private:
     ContactStore &store_;
     DispatcherWindows &windows_;
     FileWindows *files_ = nullptr;
+    PeerSecurity *security_ = nullptr;
     Prompts &prompts_;
     ErrorReporter &reporter_;
     int maxNesting_ = MaxNesting;

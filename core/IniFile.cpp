@@ -168,6 +168,18 @@ QList<std::pair<qint64, QByteArray>> IniFile::Contents::numberedValues(const QSt
     return result;
 }
 
+std::optional<QByteArray> IniFile::Contents::keyWithValue(const QString &section, const QByteArray &value) const
+{
+    const qsizetype header = findSection(nameBytes(section));
+    if (header < 0)
+        return std::nullopt;
+    const qsizetype end = sectionEnd(header);
+    for (qsizetype i = header + 1; i < end; ++i)
+        if (lines[i].kind == Line::Key && lines[i].value == value)
+            return lines[i].name;
+    return std::nullopt;
+}
+
 // ---------------------------------------------------------------- IniFile
 
 IniFile::IniFile(const QString &path)

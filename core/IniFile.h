@@ -28,6 +28,8 @@ public:
         // The keys of section that are decimal numbers from 1 to upTo (no sign, no leading
         // zeros), with their values, in ascending order; the first occurrence of a key counts.
         QList<std::pair<qint64, QByteArray>> numberedValues(const QString &section, qint64 upTo) const;
+        // The name of the first key of section whose value is value exactly.
+        std::optional<QByteArray> keyWithValue(const QString &section, const QByteArray &value) const;
 
     private:
         friend class IniFile;

@@ -22,12 +22,13 @@ NearbyTable::Result NearbyTable::observe(const PresenceDatagram &datagram, const
     entry.peer.displayNickname = datagram.displayNickname();
     entry.peer.statusMode = datagram.statusMode;
     entry.peer.capabilities = datagram.capabilities;
+    entry.peer.publicKey = datagram.publicKey;
     entry.peer.lastHeardMs = nowMs;
     entry.heardOrder = ++heardCount_;
     publish(entry);
     if (result.change == Change::Unchanged
         && (moved || before.nickname != entry.peer.nickname || before.statusMode != entry.peer.statusMode
-            || before.capabilities != entry.peer.capabilities))
+            || before.capabilities != entry.peer.capabilities || before.publicKey != entry.peer.publicKey))
         result.change = Change::Changed;
     return result;
 }

@@ -20,6 +20,7 @@ struct NearbyPeer {
     QString displayNickname; // decoded, control characters replaced: plain text only
     quint8 statusMode = 0;
     quint16 capabilities = 0;
+    QByteArray publicKey;   // its identity key, when it announced sealing
     QString address;        // the address to use: on our own subnet when the peer has one
     QStringList addresses;  // every address it was heard from lately
     qint64 lastHeardMs = 0; // monotonic milliseconds

@@ -46,5 +46,13 @@ void Packet::send(TZnUDP &endpoint, const QString &ip, const QByteArray &packet)
     const int length = int(std::min<qsizetype>(packet.size(), capacity));
     std::memcpy(buffer.data(), packet.constData(), size_t(length));
     endpoint.RemoteHost = ip;
+    if (endpoint.OnSeal) {
+        const QByteArray datagram(buffer.data(), length);
+        const std::optional<QByteArray> out = endpoint.OnSeal(ip, datagram);
+        if (!out)
+            return;
+        if (*out != datagram)
+            return endpoint.SendDatagram(*out, int(out->size()));
+    }
     endpoint.SendDatagram(QByteArray(buffer.data(), capacity), length);
 }

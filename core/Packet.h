@@ -45,7 +45,8 @@ public:
     static QByteArray progress(qint64 position);
 
     // The four sender steps: copy packet into a packet buffer of its type's size (cutting what
-    // does not fit), set the endpoint's RemoteHost to ip, and send the packet's length.
+    // does not fit), set the endpoint's RemoteHost to ip, and send the packet's length; what
+    // goes out passes the endpoint's OnSeal first.
     // Exceptions of the endpoint pass to the caller.
     static void send(TZnUDP &endpoint, const QString &ip, const QByteArray &packet);
 

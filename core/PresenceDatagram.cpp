@@ -46,8 +46,13 @@ QByteArray PresenceDatagram::build() const
     if (kind == Kind::Goodbye)
         return out;
     const QByteArray name = cutGbk(nickname, MaxNicknameBytes);
-    out.append(char(statusMode)).append(char(capabilities >> 8)).append(char(capabilities & 0xFF));
+    quint16 flags = capabilities;
+    if (publicKey.size() != PublicKeySize)
+        flags &= quint16(~CapabilitySealed);
+    out.append(char(statusMode)).append(char(flags >> 8)).append(char(flags & 0xFF));
     out.append(char(name.size())).append(name);
+    if (flags & CapabilitySealed)
+        out.append(publicKey);
     return out;
 }
 
@@ -73,6 +78,14 @@ std::optional<PresenceDatagram> PresenceDatagram::parse(const QByteArray &datagr
     if (length > MaxNicknameBytes || datagram.size() < FixedSize + length)
         return std::nullopt;
     result.nickname = datagram.mid(FixedSize, length);
+    // The extension area: what a known flag announces, in the order of the flags' bits.
+    const int keyAt = FixedSize + length;
+    if (result.supportsSealing()) {
+        if (datagram.size() >= keyAt + PublicKeySize)
+            result.publicKey = datagram.mid(keyAt, PublicKeySize);
+        else
+            result.capabilities &= quint16(~CapabilitySealed);
+    }
     return result;
 }
 

@@ -31,27 +31,36 @@ public:
 
     // Capability flags (a set of bits; bits this version does not know are dropped by parse).
     static constexpr quint16 CapabilityGb18030 = 0x0001; // message text may be GB18030
-    static constexpr quint16 KnownCapabilities = CapabilityGb18030;
+    // Datagrams to this peer may be sealed; its identity key follows the nickname.
+    static constexpr quint16 CapabilitySealed = 0x0002;
+    static constexpr quint16 KnownCapabilities = CapabilityGb18030 | CapabilitySealed;
+    static constexpr int PublicKeySize = 32;
 
     Kind kind = Kind::Hello;
     QByteArray id;         // IdSize random bytes, never all zero
     quint8 statusMode = 0; // the status flag: 1 normal, 0 secure; other values kept as data
     quint16 capabilities = 0;
     QByteArray nickname; // GBK bytes, at most MaxNicknameBytes; not sent in a goodbye
+    // The peer's public identity key (PublicKeySize bytes), in the extension area after the
+    // nickname; present exactly when CapabilitySealed is set.
+    QByteArray publicKey;
 
     // The datagram as it goes on the wire. A nickname longer than MaxNicknameBytes is cut on
-    // a GBK character boundary. Returns an empty array when id is not a valid id.
+    // a GBK character boundary; CapabilitySealed goes out only with a key of the right size.
+    // Returns an empty array when id is not a valid id.
     QByteArray build() const;
     // Reads a whole datagram ("8" first). nullopt for: another type, another version, an
     // unknown kind, a wrong or all-zero id, a truncated datagram, a nickname longer than
     // MaxNicknameBytes, a datagram longer than MaxDatagramSize. Bytes after the fields are
-    // ignored (room for later extensions).
+    // ignored (room for later extensions). CapabilitySealed without the whole key after the
+    // nickname is read as not announced.
     static std::optional<PresenceDatagram> parse(const QByteArray &datagram);
 
     // The nickname decoded from GBK for display: invalid bytes become U+FFFD and control
     // characters '?'. Markup stays as literal text: show it only as plain text.
     QString displayNickname() const;
     bool supportsGb18030() const { return (capabilities & CapabilityGb18030) != 0; }
+    bool supportsSealing() const { return (capabilities & CapabilitySealed) != 0; }
     static bool isValidId(const QByteArray &id);
 
     friend bool operator==(const PresenceDatagram &, const PresenceDatagram &) = default;

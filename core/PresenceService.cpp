@@ -101,14 +101,16 @@ void PresenceService::setUnicastTargets(const QStringList &addresses)
     }
 }
 
-void PresenceService::setOwnInfo(const QString &nickname, quint8 statusMode, quint16 capabilities)
+void PresenceService::setOwnInfo(const QString &nickname, quint8 statusMode, quint16 capabilities,
+                                 const QByteArray &publicKey)
 {
     const QByteArray bytes = Gbk::encode(Gbk::truncateToBytes(nickname, PresenceDatagram::MaxNicknameBytes));
-    if (bytes == nickname_ && statusMode == statusMode_ && capabilities == capabilities_)
+    if (bytes == nickname_ && statusMode == statusMode_ && capabilities == capabilities_ && publicKey == publicKey_)
         return;
     nickname_ = bytes;
     statusMode_ = statusMode;
     capabilities_ = capabilities;
+    publicKey_ = publicKey;
     if (!running() || announcePending_)
         return;
     // Several changes made together go out as one keep-alive.
@@ -152,6 +154,7 @@ PresenceDatagram PresenceService::own(PresenceDatagram::Kind kind) const
     datagram.statusMode = statusMode_;
     datagram.capabilities = capabilities_;
     datagram.nickname = nickname_;
+    datagram.publicKey = publicKey_;
     return datagram;
 }
 

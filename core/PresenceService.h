@@ -63,8 +63,10 @@ public:
     // Dotted IPv4 addresses that get our hellos and keep-alives directly (peers beyond a
     // broadcast); anything else is left out, so that no send waits for a host look-up.
     void setUnicastTargets(const QStringList &addresses);
-    // What we announce; a change while running is announced at once by a keep-alive.
-    void setOwnInfo(const QString &nickname, quint8 statusMode, quint16 capabilities);
+    // What we announce (publicKey: the identity key, sent with CapabilitySealed); a change
+    // while running is announced at once by a keep-alive.
+    void setOwnInfo(const QString &nickname, quint8 statusMode, quint16 capabilities,
+                    const QByteArray &publicKey = {});
     PresenceRateLimit &rateLimit() { return rateLimit_; }
     NearbyTable &table() { return table_; }
 
@@ -109,6 +111,7 @@ private:
     QByteArray nickname_;
     quint8 statusMode_ = 0;
     quint16 capabilities_ = 0;
+    QByteArray publicKey_;
     bool enabled_ = true;
     bool started_ = false;
     bool announcePending_ = false;

@@ -6,6 +6,7 @@
 #include <QTime>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "net/DatagramIntake.h"
 
@@ -69,6 +70,10 @@ public:
     // After each send, whether or not it succeeded.
     std::function<void(TZnUDP *Sender)> OnDataSend;
     std::function<void(TZnUDP *Sender, const QString &Status)> OnStatus;
+    // Senders of peer packets (Packet::send) pass each datagram through it, with the address
+    // it goes to: it gives back what goes out instead (the datagram sealed), or nothing to
+    // send nothing. Unset, datagrams go as they are. SendDatagram itself does not call it.
+    std::function<std::optional<QByteArray>(const QString &Host, const QByteArray &Datagram)> OnSeal;
     // Just before a socket error is raised as UDPSockError.
     std::function<void(TZnUDP *Sender, quint16 ErrorNo, const QString &Text)> OnSocketError;
 

@@ -5,6 +5,7 @@
 
 #include <QList>
 
+class PeerSecurity;
 class QWidget;
 class SettingsLinks;
 class TForm5;
@@ -36,4 +37,6 @@ public:
     virtual TForm5 *chatRoomView() const = 0;
     // The nearby peers that are not buddies, as the main window lists them.
     virtual QList<NearbyPeer> nearbyPeers() const = 0;
+    // Keys, sealing, the peers' pinned keys and safety codes.
+    virtual PeerSecurity &security() = 0;
 };

@@ -1,7 +1,7 @@
 #include "ui/NearbyList.h"
 
 #include "core/PresenceService.h"
-#include "ui/FixedHeightDelegate.h"
+#include "ui/MarkedItemDelegate.h"
 #include "ui/PaneColors.h"
 #include "ui/PlainToolTip.h"
 
@@ -26,7 +26,7 @@ NearbyList::NearbyList(BuddyTest isBuddy, QWidget *parent) : QListWidget(parent)
 {
     setObjectName(u"nearbylist"_s);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setItemDelegate(new FixedHeightDelegate(12, this));
+    setItemDelegate(new MarkedItemDelegate(12, this));
     setPaneColors(this, QColor(226, 236, 245));
     setContextMenuPolicy(Qt::CustomContextMenu);
     menu = new QMenu(this);
@@ -89,6 +89,10 @@ void NearbyList::show(const NearbyPeer &peer)
         item->setData(Qt::UserRole, peer.id);
     }
     item->setText(itemText(peer));
+    // A peer that announced no key gets our datagrams in the clear: it says so beside its name.
+    const QString mark = (peer.capabilities & PresenceDatagram::CapabilitySealed) ? QString() : u"未加密"_s;
+    item->setData(MarkedItemDelegate::MarkRole, mark);
+    item->setData(Qt::AccessibleDescriptionRole, mark);
     item->setToolTip(plainToolTip(peer.displayNickname + u"\n"_s + peer.addresses.join(u"\n"_s)));
     emit listChanged();
 }

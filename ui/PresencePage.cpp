@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -31,6 +32,10 @@ PresencePage::PresencePage(PeerContext &context, QWidget *parent)
     layout->addWidget(hint);
     layout->addWidget(interfaceList, 1);
     layout->addWidget(rememberBuddies);
+    resetIdentity = new QPushButton(u"重置身份"_s);
+    resetIdentity->setToolTip(u"换一个新的身份密钥：所有对方都会看到你的密钥变了，需要重新核对安全码。"_s);
+    layout->addWidget(resetIdentity, 0, Qt::AlignLeft);
+    connect(resetIdentity, &QPushButton::clicked, this, &PresencePage::resetIdentityRequested);
 
     const auto take = [this] { guardedIn(context_, this, [this] { takeChoices(); }); };
     connect(presenceOn, &QCheckBox::toggled, this, take);

@@ -6,11 +6,12 @@
 
 class QCheckBox;
 class QListWidget;
+class QPushButton;
 struct PeerContext;
 
 // The settings window's presence tab: presence on or off, the machine's interfaces to tick
 // (none ticked: every interface that is not virtual), and whether buddies are remembered
-// between runs. Loads the stored choices when made and stores each change at once, so that
+// between runs, and the identity key's reset. Loads the stored choices when made and stores each change at once, so that
 // the next run starts with them; changed() tells the main window to apply them.
 class PresencePage : public QWidget {
     Q_OBJECT
@@ -24,9 +25,12 @@ public:
     QCheckBox *presenceOn;
     QListWidget *interfaceList;
     QCheckBox *rememberBuddies;
+    // Makes a new identity key after a confirmation (resetIdentityRequested).
+    QPushButton *resetIdentity;
 
 signals:
     void changed();
+    void resetIdentityRequested();
 
 private:
     void fillInterfaces();

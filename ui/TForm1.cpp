@@ -2,14 +2,18 @@
 
 #include "core/FileWindows.h"
 #include "core/PeerContext.h"
+#include "core/PeerSecurity.h"
 #include "core/PresenceId.h"
 #include "core/PresenceService.h"
 #include "core/Prompts.h"
 #include "net/TZnUDP.h"
-#include "ui/FixedHeightDelegate.h"
+#include "ui/MarkedItemDelegate.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
 #include "ui/NearbyList.h"
+#include "ui/SafetyCodeDialog.h"
+#include "ui/SecurityMarks.h"
+#include "ui/UnreadMarks.h"
 #include "ui/PaneColors.h"
 #include "ui/PaneText.h"
 #include "ui/PlainToolTip.h"
@@ -67,6 +71,12 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
     dispatcher_.OnPresence = [this](const QByteArray &datagram, const QString &fromIp) {
         presence_->handleDatagram(datagram, fromIp);
     };
+    security_ = std::make_unique<PeerSecurity>(context.configDir, *presence_);
+    dispatcher_.setSecurity(security_.get());
+    lwudp->OnSeal = [this](const QString &host, const QByteArray &datagram) {
+        return security_->outgoing(host, datagram);
+    };
+    connect(security_.get(), &PeerSecurity::identityChanged, this, &TForm1::announceOwnInfo);
     nicknameSettle_ = new QTimer(this);
     nicknameSettle_->setSingleShot(true);
     nicknameSettle_->setInterval(NicknameSettleMs);
@@ -74,6 +84,9 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
     setFont(mainWindowFont());
     setWindowTitle(modes_.caption());
     buildBuddyList();
+    new SecurityMarks(*userlist, *security_, *presence_, [this](const QListWidgetItem &item) {
+        return store_.buddyIp(ContactStore::entryNumber(UnreadMarks::entryOf(item)));
+    }, this);
     buildNearbySection();
     buildContextMenu();
     buildMainMenu();
@@ -98,6 +111,8 @@ TForm1::~TForm1()
     // Presence says goodbye through the endpoint; then the endpoint goes, so that no datagram
     // reaches a half-destroyed window.
     presence_.reset();
+    lwudp->OnSeal = nullptr;
+    security_.reset();
     delete lwudp;
     if (settings_)
         settings_->setMainWindow(nullptr);
@@ -108,7 +123,7 @@ void TForm1::buildBuddyList()
     userlist = new QListWidget;
     userlist->setObjectName(u"userlist"_s);
     userlist->setSelectionMode(QAbstractItemView::SingleSelection);
-    userlist->setItemDelegate(new FixedHeightDelegate(12, userlist));
+    userlist->setItemDelegate(new MarkedItemDelegate(12, userlist));
     setPaneColors(userlist, QColor(231, 242, 185));
     userlist->setContextMenuPolicy(Qt::CustomContextMenu);
     userlist->viewport()->installEventFilter(this);
@@ -157,6 +172,7 @@ void TForm1::buildContextMenu()
     N8 = ulmenu->addSeparator();
     N7 = ulmenu->addAction(u"聊天模式"_s);
     N7->setData(0); // the item's Tag: 0 auto-pop-up mode, 1 chat-room mode
+    safetyCode = ulmenu->addAction(u"安全码…"_s);
 }
 
 void TForm1::buildMainMenu()
@@ -196,6 +212,7 @@ void TForm1::connectHandlers()
     bind(N9, &TForm1::N9Click);
     bind(N10, &TForm1::N10Click);
     bind(N7, &TForm1::N7Click);
+    bind(safetyCode, &TForm1::safetyCodeClick);
     bind(N18, &TForm1::N18Click);
     bind(N19, &TForm1::N19Click);
     bind(N21, &TForm1::N21Click);
@@ -242,13 +259,15 @@ void TForm1::applyPresenceSettings()
     presence_->setEnabled(chosen.enabled);
 }
 
-// What presence announces of us: the nickname as the name box holds it, the status, and that
-// message text may come as GB18030.
+// What presence announces of us: the nickname as the name box holds it, the status, that
+// message text may come as GB18030, and our identity key for sealed datagrams.
 void TForm1::announceOwnInfo()
 {
     // What is announced now is the name as it stands: a pause in typing has nothing to add.
     nicknameSettle_->stop();
-    presence_->setOwnInfo(ownNickname(), statusFlag(), PresenceDatagram::CapabilityGb18030);
+    const QByteArray key = security_->ownPublicKey();
+    const quint16 sealed = key.isEmpty() ? 0 : PresenceDatagram::CapabilitySealed;
+    presence_->setOwnInfo(ownNickname(), statusFlag(), PresenceDatagram::CapabilityGb18030 | sealed, key);
 }
 
 TForm4 *TForm1::addFriendDialog() const { return addFriendDialog_; }
@@ -370,6 +389,20 @@ void TForm1::N10Click()
 }
 
 // The settings window's box autopop follows, and its change opens or closes the chat-room view.
+// The safety code of the selected buddy, to compare and mark.
+void TForm1::safetyCodeClick()
+{
+    const std::optional<QString> entry = selectedEntry();
+    if (!entry) {
+        context_.prompts->information(u"你发给鬼阿？名字也不选～切！"_s);
+        return;
+    }
+    const QString key = ContactStore::entryNumber(*entry);
+    auto *dialog = new SafetyCodeDialog(*security_, store_.buddyIp(key), store_.buddyEntry(key), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
 void TForm1::N7Click()
 {
     const bool toChatRoom = N7->data().toInt() == 0;

@@ -16,6 +16,7 @@
 
 class FileWindows;
 class NearbyList;
+class PeerSecurity;
 class PresenceWhy;
 class PresenceService;
 class QAction;
@@ -82,6 +83,8 @@ public:
     // Presence on lwudp: started once the start-up steps ran, following the settings window's
     // presence choices, the nickname and the status; its goodbye goes out when this window goes.
     PresenceService *presence() const { return presence_.get(); }
+    // Keys, sealing and the pinned keys of peers (see PeerSecurity).
+    PeerSecurity &security() override { return *security_; }
 
     // Handlers.
     void FormShow();
@@ -90,6 +93,7 @@ public:
     void N9Click();
     void N10Click();
     void N7Click();
+    void safetyCodeClick();
     void N18Click();
     void N19Click();
     void N12Click();
@@ -135,6 +139,7 @@ public:
     QLabel *ztPanel0;
     QMenu *ulmenu;
     QAction *N1, *N2, *N3, *N4, *N5, *N9, *N10, *N8, *N7;
+    QAction *safetyCode; // after the menu's own items: the selected buddy's safety code
     QMenu *statusMenu;
     QAction *N18, *N19, *N30, *N21;
     QMenu *settingsMenu;
@@ -201,6 +206,7 @@ private:
     Dispatcher dispatcher_;
     // Made after lwudp and released before it (see the destructor).
     std::unique_ptr<PresenceService> presence_;
+    std::unique_ptr<PeerSecurity> security_;
     BuddyIds buddyIds_;
     QPointer<PresenceWhy> why_;
     QTimer *nicknameSettle_;

@@ -5,6 +5,7 @@
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
 #include "core/PeerContext.h"
+#include "core/PeerSecurity.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
@@ -225,6 +226,22 @@ void TForm2::connectHandlers()
         Timer1->stop();
     });
     connect(presencePage, &PresencePage::changed, this, &TForm2::presenceSettingsChanged);
+    connect(presencePage, &PresencePage::resetIdentityRequested, this,
+            [this] { guardedIn(context_, this, [this] { resetIdentity(); }); });
+}
+
+// A new identity key, once the person confirmed: every peer will see a key change.
+void TForm2::resetIdentity()
+{
+    if (!main_)
+        return;
+    const QString question = u"重置身份会生成新的身份密钥。所有对方都会看到你的密钥变了，"
+                             u"需要重新接受并核对安全码。确定要重置吗？"_s;
+    if (context_.prompts->confirm(question, false) != Prompts::Answer::Yes)
+        return;
+    QString error;
+    if (!main_->security().resetIdentity(&error))
+        context_.prompts->error(u"无法保存新的身份密钥："_s + error);
 }
 
 QString TForm2::nickname() const { return myname ? myname->text() : nickname_; }

@@ -137,6 +137,7 @@ private:
     void connectHandlers();
     void playTrack(int index);
     void mediaFailed(const QString &description);
+    void resetIdentity();
 
     // A page added before the pages were made.
     struct PendingPage {

@@ -3,6 +3,7 @@
 #include "core/ChatLog.h"
 #include "core/LocalTime.h"
 #include "core/Packet.h"
+#include "core/PeerSecurity.h"
 #include "core/PeerContext.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
@@ -14,6 +15,7 @@
 #include "ui/MainWindowLinks.h"
 #include "ui/PaneText.h"
 #include "ui/PlainScrollBar.h"
+#include "ui/SecurityStrip.h"
 #include "ui/SettingsLinks.h"
 
 #include <QCloseEvent>
@@ -112,6 +114,8 @@ TForm3::TForm3(MainWindowLinks &main)
     layout->setSpacing(3);
     layout->addWidget(buildTopStrip());
     layout->addWidget(buildToolBar());
+    security = new SecurityStrip(main_.security());
+    layout->addWidget(security->warning);
     layout->addWidget(mess, 1);
     layout->addWidget(inpu);
     layout->addWidget(buildButtonRow());
@@ -180,6 +184,7 @@ QWidget *TForm3::buildButtonRow()
     Button1 = button75x25(u"聊天记录"_s, u"是否需要保存聊天记录，可以在系统选项中设置。"_s);
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(security);
     layout->addStretch();
     layout->addWidget(fs);
     layout->addWidget(Button1);
@@ -291,6 +296,7 @@ void TForm3::FormShow()
     showStyle(style);
     // The peer's address is set by now: its limit counts the bytes the text will go in.
     limit_->setCharset(main_.textCharset(ip->text()));
+    security->setPeer(ip->text(), nc->text());
     if (inpu->isEnabled())
         inpu->setFocus();
     if (!saveChatLog())
@@ -324,6 +330,10 @@ void TForm3::fsClick()
     const QString text = PaneText::get(inpu);
     if (text.isEmpty()) {
         main_.context().prompts->information(u"不能发送空消息！"_s);
+        return;
+    }
+    if (main_.security().linkTo(ip->text()) == PeerSecurity::Link::KeyChanged) {
+        main_.context().prompts->information(u"对方的身份密钥变了，消息没有发出。请先点“安全码…”核对，确认后接受新密钥。"_s);
         return;
     }
     const QByteArray packet = Packet::message(text, main_.textCharset(ip->text()));

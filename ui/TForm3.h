@@ -17,6 +17,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class MainWindowLinks;
+class SecurityStrip;
 class SettingsLinks;
 
 // The message window: one turn of a conversation with one peer. It shows the peer's address
@@ -89,6 +90,8 @@ public:
     QPushButton *Button1;
     QWidget *Panel2;
     QPlainTextEdit *ltjl;
+    // Whether the conversation is sealed, its safety code, and a key change in red.
+    SecurityStrip *security;
     // The font dialog's own font: where the next font dialog starts, and what the display
     // pane takes when it closes. The dialog has no colour: the pane's text then takes the
     // window-text colour.

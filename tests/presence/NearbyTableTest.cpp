@@ -19,7 +19,7 @@ QByteArray idOf(int n)
 
 PresenceDatagram datagram(int n, Kind kind = Kind::KeepAlive, const QByteArray &nickname = "peer")
 {
-    return PresenceDatagram{kind, idOf(n), 0, 0, nickname};
+    return PresenceDatagram{kind, idOf(n), 0, 0, nickname, {}};
 }
 
 } // namespace

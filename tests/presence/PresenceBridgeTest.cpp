@@ -287,7 +287,7 @@ TEST_F(PresenceBridge, ANicknameCannotBreakAnEventLine)
     RawUdpPeer stranger(u"10.88.0.254"_s);
     ASSERT_TRUE(stranger.isBound());
     const QByteArray id = QByteArray::fromHex("00112233445566778899aabbccddeeff");
-    stranger.send(a.address, PresenceDatagram{PresenceDatagram::Kind::Hello, id, 1, 0, "x\nlisted 7\r"}.build());
+    stranger.send(a.address, PresenceDatagram{PresenceDatagram::Kind::Hello, id, 1, 0, "x\nlisted 7\r", {}}.build());
 
     const QString found = a.process->waitForLine(u"found "_s + QString::fromLatin1(id.toHex()), DiscoveryMs);
     EXPECT_EQ(found.toStdString(), "found 00112233445566778899aabbccddeeff 10.88.0.254 1 x?listed 7?");

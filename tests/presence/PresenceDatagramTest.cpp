@@ -47,7 +47,7 @@ TEST(PresenceDatagram, EachKindIsBuiltAndParsedByteForByte)
         ASSERT_TRUE(parsed.has_value()) << char(c.kind);
         PresenceDatagram expected = example(c.kind);
         if (c.kind == Kind::Goodbye)
-            expected = PresenceDatagram{Kind::Goodbye, ExampleId, 0, 0, {}};
+            expected = PresenceDatagram{Kind::Goodbye, ExampleId, 0, 0, {}, {}};
         EXPECT_EQ(*parsed, expected) << char(c.kind);
     }
     EXPECT_EQ(example(Kind::Hello).build().size(), 27);
@@ -73,6 +73,40 @@ TEST(PresenceDatagram, UnknownVersionKindAndFlagsAreIgnoredAndExtensionsSkipped)
     EXPECT_EQ(parsed->capabilities, PresenceDatagram::CapabilityGb18030) << "unknown flags are dropped";
     EXPECT_EQ(parsed->nickname, Gbk::encode(u"小明"_s));
     EXPECT_TRUE(PresenceDatagram::parse(example(Kind::Goodbye).build() + "xyz"));
+}
+
+// The identity key rides in the extension area after the nickname, announced by its flag.
+TEST(PresenceDatagram, TheIdentityKeyFollowsTheNicknameOnlyWithItsFlag)
+{
+    const QByteArray key = QByteArray::fromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf");
+    PresenceDatagram d = example(Kind::KeepAlive);
+    d.capabilities |= PresenceDatagram::CapabilitySealed;
+    d.publicKey = key;
+    const QByteArray wire = d.build();
+    EXPECT_EQ(wire, hex("38014b 00112233445566778899aabbccddeeff 01 0003 04 d0a1c3f7") + key);
+    EXPECT_EQ(PresenceDatagram::parse(wire), d);
+    EXPECT_TRUE(PresenceDatagram::parse(wire + "later")->supportsSealing()) << "later extensions skipped";
+
+    const struct {
+        const char *what;
+        QByteArray wire;
+    } unannounced[] = {
+        {"flag without the whole key", wire.left(wire.size() - 1)},
+        {"flag without any key", wire.left(PresenceDatagram::FixedSize + 4)},
+    };
+    for (const auto &c : unannounced) {
+        const auto parsed = PresenceDatagram::parse(c.wire);
+        ASSERT_TRUE(parsed) << c.what;
+        EXPECT_FALSE(parsed->supportsSealing()) << c.what;
+        EXPECT_TRUE(parsed->publicKey.isEmpty()) << c.what;
+        EXPECT_TRUE(parsed->supportsGb18030()) << c.what;
+    }
+    d.publicKey = key.left(31);
+    EXPECT_EQ(d.build(), hex("38014b 00112233445566778899aabbccddeeff 01 0001 04 d0a1c3f7"))
+        << "no flag goes out without a whole key";
+    d.capabilities = PresenceDatagram::CapabilityGb18030;
+    d.publicKey = key;
+    EXPECT_EQ(d.build().size(), 27) << "no key goes out without the flag";
 }
 
 TEST(PresenceDatagram, TruncatedOverlongAndZeroIdAreRejected)

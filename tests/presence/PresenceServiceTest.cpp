@@ -37,7 +37,7 @@ struct PresencePeer {
 
 PresenceDatagram hello(const QByteArray &id, Kind kind = Kind::Hello)
 {
-    return PresenceDatagram{kind, id, 1, 0, "probe"};
+    return PresenceDatagram{kind, id, 1, 0, "probe", {}};
 }
 
 QByteArray idOf(int n)

@@ -145,7 +145,7 @@ TEST(MainWindowStart, LayoutAndMenus)
 
     EXPECT_EQ(captions(w.ulmenu),
               (QStringList{u"发送消息"_s, u"传送文件"_s, u"-"_s, u"语音聊天"_s, u"-"_s, u"添加好友"_s,
-                           u"删除好友"_s, u"-"_s, u"聊天模式"_s}));
+                           u"删除好友"_s, u"-"_s, u"聊天模式"_s, u"安全码…"_s}));
     EXPECT_EQ(captions(w.statusMenu), (QStringList{u"一般状态"_s, u"安全状态"_s, u"-"_s, u"退出"_s}));
     EXPECT_EQ(captions(w.settingsMenu), (QStringList{u"自动回复"_s, u"设置面板"_s, u"为什么看不到？"_s}));
     EXPECT_EQ(captions(w.N11),

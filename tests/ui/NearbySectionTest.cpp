@@ -27,7 +27,7 @@ QByteArray probeId() { return QByteArray(PresenceDatagram::IdSize, 'p'); }
 // A presence hello as a peer of our kind would send it, from a probe that is not our code.
 QByteArray helloFrom(const QByteArray &nickname, quint16 capabilities = 0)
 {
-    return PresenceDatagram{PresenceDatagram::Kind::Hello, probeId(), 1, capabilities, nickname}.build();
+    return PresenceDatagram{PresenceDatagram::Kind::Hello, probeId(), 1, capabilities, nickname, {}}.build();
 }
 
 // The datagrams of the base protocol a probe received: presence datagrams left out.

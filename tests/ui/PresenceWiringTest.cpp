@@ -56,7 +56,7 @@ TEST_F(PresenceWiring, TurnedOffInTheSettingsAPeerSendsNothingSeesNothingAndReme
 
     // Nothing more leaves B: not on refresh, not at a hello, not at a change of status.
     linkPresence(*b, probe.address());
-    probe.send(b->ip(), PresenceDatagram{PresenceDatagram::Kind::Hello, QByteArray(16, 'p'), 1, 1, "probe"}.build());
+    probe.send(b->ip(), PresenceDatagram{PresenceDatagram::Kind::Hello, QByteArray(16, 'p'), 1, 1, "probe", {}}.build());
     b->form1->N18->trigger();
     Packet::send(b->endpoint(), probe.address(), "9end");
     ASSERT_TRUE(probe.waitForDatagrams(1));

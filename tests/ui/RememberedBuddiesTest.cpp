@@ -119,7 +119,7 @@ TEST(RememberedBuddies, AnIdClaimedFromAnotherAddressWhileTheBuddyIsHeardMovesNo
     befriendNearby(*a, *b);
     const QByteArray id = PresenceId::loadOrCreate(dirB.path());
     RawUdpPeer forger(u"127.0.0.4"_s);
-    forger.send(a->ip(), PresenceDatagram{PresenceDatagram::Kind::Hello, id, 1, 0, "fake"}.build());
+    forger.send(a->ip(), PresenceDatagram{PresenceDatagram::Kind::Hello, id, 1, 0, "fake", {}}.build());
     ASSERT_TRUE(QTest::qWaitFor([&] {
         const std::optional<NearbyPeer> seen = a->form1->presence()->table().peer(id);
         return seen && seen->addresses.contains(forger.address());

@@ -62,7 +62,7 @@ TEST_F(WideText, APeerOfTheBaseProtocolGetsPureGbkAndIsReadAsGbk)
 
     // Once it announces the capability (and we do), they are read as GB18030.
     probe.send(a->ip(), PresenceDatagram{PresenceDatagram::Kind::Hello, QByteArray(16, 'p'), 1,
-                                         PresenceDatagram::CapabilityGb18030, "probe"}
+                                         PresenceDatagram::CapabilityGb18030, "probe", {}}
                             .build());
     probe.send(a->ip(), wide);
     EXPECT_EQ(received(*a, 3), Grin);
