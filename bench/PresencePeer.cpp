@@ -6,12 +6,32 @@
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
+#include "core/PeerSecurity.h"
+#include "transfer/TForm6.h"
+#include "transfer/OfferStrmServ.h"
+#include "transfer/TForm7.h"
+#include "transfer/TransferWindows.h"
+#include "ui/ArrivedMessage.h"
+#include "ui/TForm3.h"
+
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Text from the network on one line of output.
+QString oneLine(QString text) { return text.replace(u'\r', u' ').replace(u'\n', u' '); }
+
+} // namespace
 
 PresencePeerOptions PresencePeerOptions::parse(const QStringList &arguments)
 {
@@ -48,6 +68,9 @@ PresenceConsole::PresenceConsole(BenchPeer &peer, PresenceService &service, QObj
             [this](const NearbyPeer &p) { print(u"changed"_s, p); });
     connect(&service_, &PresenceService::peerGone, this,
             [](const QByteArray &id) { printLine(u"gone "_s + QString::fromLatin1(id.toHex())); });
+    peer_.form1->OnMessageShown = [](const ArrivedMessage &m) { printLine(u"message "_s + m.fromIp + u' ' + oneLine(m.text)); };
+    peer_.prompts.echo = false;
+    peer_.prompts.onShown = [](const QString &text) { printLine(u"box "_s + oneLine(text)); };
 }
 
 void PresenceConsole::prepare(const PresencePeerOptions &options)
@@ -87,6 +110,15 @@ bool PresenceConsole::run(const QString &line)
         service_.refresh();
     else if (command == u"quit"_s)
         emit quitRequested();
+    else if (command == u"send"_s)
+        sendMessage(argument.section(u' ', 0, 0), argument.section(u' ', 1));
+    else if (command == u"offer"_s)
+        offerFile(argument.section(u' ', 0, 0), argument.section(u' ', 1));
+    else if (command == u"accept"_s) {
+        acceptInto_ = argument;
+        acceptOffers();
+    } else if (command == u"code"_s)
+        printLine(u"code "_s + argument + u' ' + peer_.form1->security().safetyCode(argument));
     else if (command == u"list"_s) {
         const QList<NearbyPeer> peers = service_.peers();
         for (const NearbyPeer &p : peers)
@@ -95,6 +127,42 @@ bool PresenceConsole::run(const QString &line)
     } else
         return false;
     return true;
+}
+
+// As a person answers a message: the message window to ip, the text typed, "发送信息".
+void PresenceConsole::sendMessage(const QString &ip, const QString &text)
+{
+    peer_.form1->showMessageWindow(u"接收消息"_s, ip, ip, QString(), true);
+    TForm3 *window = peer_.form1->findChildren<TForm3 *>().constLast();
+    window->inpu->setPlainText(text);
+    window->fs->click();
+}
+
+// As a person offers a file: the send-file window to ip, the file chosen, "发送".
+void PresenceConsole::offerFile(const QString &ip, const QString &path)
+{
+    peer_.prompts.openAnswer = path;
+    peer_.files->openSendFileWindow(ip);
+    if (TForm6 *window = peer_.files->sendWindow())
+        window->Button1->click();
+}
+
+// Every offer's window is answered with "接收" as soon as it is there, into acceptInto_.
+void PresenceConsole::acceptOffers()
+{
+    if (accepting_)
+        return;
+    auto *user = new QTimer(this);
+    accepting_ = user;
+    connect(user, &QTimer::timeout, this, [this] {
+        TForm7 *window = peer_.files->receiveWindow();
+        if (!window || window->accepted() || window->isClosed())
+            return;
+        printLine(u"offer "_s + window->jsd->Host + u' ' + oneLine(window->fsm->text()));
+        peer_.prompts.saveAnswer = acceptInto_;
+        window->Button1->click();
+    });
+    user->start(20);
 }
 
 void PresenceConsole::readInput()

@@ -27,8 +27,11 @@ struct PresencePeerOptions {
 // and what presence sees on standard output, one event a line (nicknames are shown as plain text, so a line
 // never breaks inside one).
 //   commands: nick NAME | status 0|1 | presence on|off | refresh | list | quit
+//             | send IP TEXT (a message window's send) | offer IP PATH (a send-file window's send)
+//             | accept PATH (from now on every offer is accepted into PATH) | code IP
 //   events:   ready ID | found ID IP STATUS NICK | changed ID IP STATUS NICK | gone ID
 //             | peer ID IP STATUS NICK (one per peer after list) | listed COUNT
+//             | message IP TEXT | offer IP TEXT | box TEXT (every box shown) | code IP CODE
 // IDs are 32 hexadecimal digits. End of input quits too.
 class PresenceConsole : public QObject {
     Q_OBJECT
@@ -48,6 +51,9 @@ signals:
 
 private:
     void setPresence(bool on);
+    void sendMessage(const QString &ip, const QString &text);
+    void offerFile(const QString &ip, const QString &path);
+    void acceptOffers();
     void readInput();
     void print(const QString &event, const NearbyPeer &peer);
     static void printLine(const QString &line);
@@ -56,4 +62,6 @@ private:
     PresenceService &service_;
     QSocketNotifier *input_;
     QByteArray pending_;
+    QString acceptInto_;
+    QObject *accepting_ = nullptr;
 };
