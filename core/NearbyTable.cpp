@@ -24,11 +24,13 @@ NearbyTable::Result NearbyTable::observe(const PresenceDatagram &datagram, const
     entry.peer.capabilities = datagram.capabilities;
     entry.peer.publicKey = datagram.publicKey;
     entry.peer.lastHeardMs = nowMs;
+    entry.peer.heardFromTwoHosts = takingTurns(entry);
     entry.heardOrder = ++heardCount_;
     publish(entry);
     if (result.change == Change::Unchanged
         && (moved || before.nickname != entry.peer.nickname || before.statusMode != entry.peer.statusMode
-            || before.capabilities != entry.peer.capabilities || before.publicKey != entry.peer.publicKey))
+            || before.capabilities != entry.peer.capabilities || before.publicKey != entry.peer.publicKey
+            || before.heardFromTwoHosts != entry.peer.heardFromTwoHosts))
         result.change = Change::Changed;
     return result;
 }
@@ -68,7 +70,23 @@ void NearbyTable::hear(Entry &entry, const QString &fromIp, qint64 nowMs)
                 oldest = it;
         entry.heard.erase(oldest);
     }
-    entry.heard.append({fromIp, nowMs});
+    entry.heard.append({fromIp, nowMs, nowMs});
+}
+
+// Two addresses on one of our subnets, each heard again after the other was first heard: a
+// host that moved to a new address is not heard at its old one after that.
+bool NearbyTable::takingTurns(const Entry &entry) const
+{
+    for (const HeardAddress &a : entry.heard)
+        for (const HeardAddress &b : entry.heard) {
+            if (&a == &b || a.lastHeardMs <= b.firstHeardMs || b.lastHeardMs <= a.firstHeardMs)
+                continue;
+            const Ipv4Address hostA(a.address), hostB(b.address);
+            for (const Subnet &s : subnets_)
+                if (hostA.isInSubnet(s.first, s.second) && hostB.isInSubnet(s.first, s.second))
+                    return true;
+        }
+    return false;
 }
 
 // Whether fromIp becomes the peer's address: always for the first one; an address on our

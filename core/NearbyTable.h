@@ -24,6 +24,9 @@ struct NearbyPeer {
     QString address;        // the address to use: on our own subnet when the peer has one
     QStringList addresses;  // every address it was heard from lately
     qint64 lastHeardMs = 0; // monotonic milliseconds
+    // Two addresses on one of our subnets keep taking turns with this id: two hosts announce
+    // one installation's id (a cloned disk), not one host that moved.
+    bool heardFromTwoHosts = false;
 };
 
 // The bounded table of nearby peers, keyed by peer id: one id heard from several addresses
@@ -69,6 +72,7 @@ private:
     struct HeardAddress {
         QString address;
         qint64 lastHeardMs = 0;
+        qint64 firstHeardMs = 0;
     };
     struct Entry {
         NearbyPeer peer;
@@ -77,6 +81,7 @@ private:
     };
     bool makeRoom(QByteArray &evicted);
     bool onLocalSubnet(const QString &address) const;
+    bool takingTurns(const Entry &entry) const;
     void hear(Entry &entry, const QString &fromIp, qint64 nowMs);
     bool choose(Entry &entry, const QString &fromIp, bool hello, qint64 nowMs) const;
     static void publish(Entry &entry);

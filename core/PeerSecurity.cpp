@@ -171,10 +171,12 @@ QStringList PeerSecurity::sameKeyElsewhere(const QString &ip) const
     QStringList others;
     if (key.isEmpty())
         return others;
-    // A cloned installation also shares its presence id: then it is one entry heard from
-    // two addresses; with a new id, two entries.
+    // A cloned installation also shares its presence id: then it is one entry whose
+    // addresses take turns; with a new id, two entries.
     for (const NearbyPeer &peer : presence_.peers()) {
         if (peer.publicKey != key)
+            continue;
+        if ((peer.address == ip || peer.addresses.contains(ip)) && !peer.heardFromTwoHosts)
             continue;
         const QStringList addresses = QStringList(peer.addresses) << peer.address;
         for (const QString &address : addresses)

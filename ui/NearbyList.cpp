@@ -2,6 +2,7 @@
 
 #include "core/PresenceService.h"
 #include "ui/MarkedItemDelegate.h"
+#include "ui/SecurityText.h"
 #include "ui/PaneColors.h"
 #include "ui/PlainToolTip.h"
 
@@ -90,11 +91,25 @@ void NearbyList::show(const NearbyPeer &peer)
     }
     item->setText(itemText(peer));
     // A peer that announced no key gets our datagrams in the clear: it says so beside its name.
-    const QString mark = (peer.capabilities & PresenceDatagram::CapabilitySealed) ? QString() : u"未加密"_s;
+    QString mark = (peer.capabilities & PresenceDatagram::CapabilitySealed) ? QString() : u"未加密"_s;
+    if (sharesKey(peer))
+        mark = SecurityText::sameKeyMark();
     item->setData(MarkedItemDelegate::MarkRole, mark);
     item->setData(Qt::AccessibleDescriptionRole, mark);
     item->setToolTip(plainToolTip(peer.displayNickname + u"\n"_s + peer.addresses.join(u"\n"_s)));
     emit listChanged();
+}
+
+// Whether another peer, or another address of this one, announces the peer's key: a cloned
+// installation, which the person is told to reset.
+bool NearbyList::sharesKey(const NearbyPeer &peer) const
+{
+    if (peer.publicKey.isEmpty())
+        return false;
+    if (peer.heardFromTwoHosts)
+        return true;
+    return std::any_of(peers_.cbegin(), peers_.cend(),
+                       [&](const NearbyPeer &other) { return other.id != peer.id && other.publicKey == peer.publicKey; });
 }
 
 void NearbyList::drop(const QByteArray &id)

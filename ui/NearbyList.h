@@ -36,6 +36,7 @@ public:
     std::optional<NearbyPeer> selectedPeer() const;
     // An item's text: the nickname (the address when it has none) and the status.
     static QString itemText(const NearbyPeer &peer);
+    bool sharesKey(const NearbyPeer &peer) const;
 
     QMenu *menu;
     QAction *addFriend;

@@ -33,7 +33,9 @@ void SecurityMarks::mark(QListWidgetItem &item)
 {
     const QString ip = ipOf_(item);
     const PeerSecurity::Link link = ip.isEmpty() ? PeerSecurity::Link::Plain : security_.linkTo(ip);
-    const QString text = link == PeerSecurity::Link::Sealed ? QString() : SecurityText::shortState(link, false);
+    QString text = link == PeerSecurity::Link::Sealed ? QString() : SecurityText::shortState(link, false);
+    if (!ip.isEmpty() && !security_.sameKeyElsewhere(ip).isEmpty())
+        text = SecurityText::sameKeyMark();
     if (item.data(MarkedItemDelegate::MarkRole).toString() == text)
         return;
     item.setData(MarkedItemDelegate::MarkRole, text);

@@ -52,7 +52,12 @@ void SecurityStrip::refresh()
     stateLabel->setText(text);
     setWarningColour(stateLabel, link == PeerSecurity::Link::KeyChanged);
     codeButton->setVisible(link != PeerSecurity::Link::Plain);
-    warning->setVisible(link == PeerSecurity::Link::KeyChanged);
+    const QStringList sameKey = security_.sameKeyElsewhere(ip_);
+    if (link == PeerSecurity::Link::KeyChanged)
+        warning->setText(SecurityText::keyChanged());
+    else if (!sameKey.isEmpty())
+        warning->setText(SecurityText::sameKey(sameKey));
+    warning->setVisible(link == PeerSecurity::Link::KeyChanged || !sameKey.isEmpty());
     setWarningColour(warning, true);
 }
 

@@ -9,7 +9,8 @@ class QPushButton;
 
 // A message window's line about its peer's security: "未加密", or "已加密" with the safety
 // code (and whether it was compared), and a button that opens the safety-code dialog. While
-// the peer's key changed, a red warning above says so in words (warning, shown only then).
+// the peer's key changed, or another host announces the same key, a red warning above says
+// so in words (warning, shown only then).
 // It follows the peer's state while the window is open.
 class SecurityStrip : public QWidget {
     Q_OBJECT

@@ -40,10 +40,17 @@ QString SecurityText::state(PeerSecurity::Link link, bool pinned, bool verified,
         break;
     }
     if (!sameKeyElsewhere.isEmpty())
-        text += u"\n警告：另有电脑使用同一个身份密钥（"_s + sameKeyElsewhere.join(u"、"_s)
-            + u"），可能是复制了整个系统。请在其中一台电脑的“设置面板”里点“重置身份”。"_s;
+        text += u"\n"_s + sameKey(sameKeyElsewhere);
     return text;
 }
+
+QString SecurityText::sameKey(const QStringList &addresses)
+{
+    return u"警告：另有电脑使用同一个身份密钥（"_s + addresses.join(u"、"_s)
+        + u"），可能是复制了整个系统。请在其中一台电脑的“设置面板”→“附近的人”里点“重置身份”。"_s;
+}
+
+QString SecurityText::sameKeyMark() { return u"密钥重复"_s; }
 
 void setWarningColour(QWidget *label, bool warning)
 {

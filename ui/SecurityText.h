@@ -17,6 +17,10 @@ QString shortState(PeerSecurity::Link link, bool verified);
 QString state(PeerSecurity::Link link, bool pinned, bool verified, const QStringList &sameKeyElsewhere);
 // The red warning of a key change.
 QString keyChanged();
+// The warning when other addresses announce the same key (a cloned installation).
+QString sameKey(const QStringList &addresses);
+// The short mark of such a peer in a list.
+QString sameKeyMark();
 
 } // namespace SecurityText
 

@@ -42,6 +42,28 @@ TEST(NearbyTable, OnePeerSeenFromSeveralAddressesIsOneEntryPreferringOurSubnet)
     EXPECT_EQ(table.peer(idOf(1))->address, u"192.168.5.21"_s);
 }
 
+// One id from two hosts (a cloned disk) against one host that moved or has a VPN address.
+TEST(NearbyTable, AnIdWhoseAddressesOnOneSubnetTakeTurnsIsHeardFromTwoHosts)
+{
+    const struct {
+        const char *what;
+        QList<std::pair<const char *, qint64>> heard; // address, time
+        bool twoHosts;
+    } cases[] = {
+        {"two hosts taking turns", {{"192.168.5.20", 0}, {"192.168.5.21", 30}, {"192.168.5.20", 60}}, true},
+        {"a new lease", {{"192.168.5.20", 0}, {"192.168.5.21", 30}, {"192.168.5.21", 90}}, false},
+        {"our subnet and a VPN", {{"192.168.5.20", 0}, {"10.8.0.7", 30}, {"192.168.5.20", 60}}, false},
+        {"one address", {{"192.168.5.20", 0}, {"192.168.5.20", 60}}, false},
+    };
+    for (const auto &c : cases) {
+        NearbyTable table;
+        table.setLocalSubnets({{Ipv4Address(u"192.168.5.10"_s), 24}});
+        for (const auto &[address, at] : c.heard)
+            table.observe(datagram(1), QString::fromLatin1(address), at);
+        EXPECT_EQ(table.peer(idOf(1))->heardFromTwoHosts, c.twoHosts) << c.what;
+    }
+}
+
 TEST(NearbyTable, NicknameStatusAndCapabilityChangesAreReported)
 {
     NearbyTable table;
