@@ -2,7 +2,8 @@
 # Takes screenshots of every window under Xvfb with the openbox window manager, in a light and
 # a dark palette: the main window, a message window that arrived while the person typed in
 # another, the chat-room view, the settings window, both file windows (with the longest values:
-# a 20-byte nickname, 2 GiB - 1 bytes), the "为什么看不到？" window, the whole desktop, and a box
+# a 20-byte nickname, 2 GiB - 1 bytes), the "为什么看不到？" window, a safety code, a message
+# window whose peer's key changed, the whole desktop, and a box
 # over the window that raised it. The windows come from the screenshot tour (tests/tour), two peers in one process.
 # Usage: scripts/screenshots.sh [build-dir] [output-dir] [display]
 # Needs xvfb, openbox, xdotool and imagemagick (installed here when missing; the program does not
@@ -44,7 +45,7 @@ timeout 300 scripts/isolated.sh bash -c '
     sleep 1 # the window manager draws its frames
     import -window root "$OUT_DIR/desktop-$palette.png"
     # Each window on top in turn: the covered parts of a window read as black.
-    for name in main message chatroom settings sendfile receivefile why; do
+    for name in main message chatroom settings sendfile receivefile why keychanged safetycode; do
       # The window manager stacks its frame, the window'"'"'s parent: that is what goes on top.
       frame=$(xwininfo -tree -id "${ids[$name]}" | sed -n "s/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p")
       xdotool windowraise "$frame"

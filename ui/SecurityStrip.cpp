@@ -15,8 +15,11 @@ SecurityStrip::SecurityStrip(PeerSecurity &security, QWidget *parent) : QWidget(
     stateLabel = new QLabel;
     stateLabel->setObjectName(u"securityState"_s);
     stateLabel->setTextFormat(Qt::PlainText);
-    codeButton = new QPushButton(u"安全码…"_s);
+    codeButton = new QPushButton(u"核对…"_s);
     codeButton->setFixedHeight(25);
+    // As narrow as its text: the code beside it must fit in the button row whole.
+    codeButton->setFixedWidth(codeButton->fontMetrics().horizontalAdvance(codeButton->text()) + 16);
+    stateLabel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     codeButton->setToolTip(u"查看并核对与对方的安全码"_s);
     warning = new QLabel(SecurityText::keyChanged());
     warning->setObjectName(u"keyChangedWarning"_s);
@@ -25,6 +28,7 @@ SecurityStrip::SecurityStrip(PeerSecurity &security, QWidget *parent) : QWidget(
     warning->hide();
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
     layout->addWidget(stateLabel);
     layout->addWidget(codeButton);
     connect(codeButton, &QPushButton::clicked, this, &SecurityStrip::openDialog);

@@ -333,7 +333,7 @@ void TForm3::fsClick()
         return;
     }
     if (main_.security().linkTo(ip->text()) == PeerSecurity::Link::KeyChanged) {
-        main_.context().prompts->information(u"对方的身份密钥变了，消息没有发出。请先点“安全码…”核对，确认后接受新密钥。"_s);
+        main_.context().prompts->information(u"对方的身份密钥变了，消息没有发出。请先点“核对…”对照安全码，确认后接受新密钥。"_s);
         return;
     }
     const QByteArray packet = Packet::message(text, main_.textCharset(ip->text()));

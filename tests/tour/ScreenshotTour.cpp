@@ -1,11 +1,13 @@
 // Opens every window of two peers in one process, A (127.0.0.2) and B (127.0.0.3), with the
-// longest values (a 20-byte nickname, an offer of 2 GiB - 1 bytes), in a light or a dark
+// longest values (a 20-byte nickname, an offer of 2 GiB - 1 bytes), their conversation sealed,
+// the safety code of B and a message window of a peer whose key changed, in a light or a dark
 // palette, and prints each window's id for scripts/screenshots.sh. Once the file "box" appears
 // in its folder it raises the settings window's "保存成功！" box, to show where a box opens.
 // Usage: screenshot_tour light|dark folder
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
+#include "core/PeerSecurity.h"
 #include "core/PresenceService.h"
 #include "harness/HarnessPeer.h"
 #include "net/TZnUDP.h"
@@ -17,6 +19,7 @@
 #include "ui/PresenceWhy.h"
 #include "ui/QtPrompts.h"
 #include "ui/QtTranslation.h"
+#include "ui/SafetyCodeDialog.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 #include "ui/TForm3.h"
@@ -148,7 +151,19 @@ int main(int argc, char **argv)
     waitFor([&] { return a.form1->isVisible(); });
     a.befriend(u"阿红"_s, u"127.0.0.3"_s);
     b.befriend(longName, u"127.0.0.2"_s);
+    a.befriend(u"老王"_s, u"127.0.0.4"_s); // a peer of the base protocol: "未加密"
     a.form1->move(40, 40);
+    // A and B hear each other's presence, keys included: what they send each other is sealed.
+    b.form1->show(); // its start-up starts its presence
+    waitFor([&] { return b.form1->isVisible(); });
+    b.form1->hide();
+    for (auto [from, to] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
+        from->form1->presence()->setMaxAnswerDelayMs(0);
+        from->form1->presence()->setUnicastTargets({to->context.bindAddress});
+        from->form1->presence()->refresh();
+    }
+    waitFor([&] { return a.form1->security().linkTo(b.context.bindAddress) == PeerSecurity::Link::Sealed
+                         && b.form1->security().linkTo(a.context.bindAddress) == PeerSecurity::Link::Sealed; });
 
     // Two peers nearby that are not buddies, found by presence (by unicast: a namespace has
     // only loopback), one of them with markup in its nickname.
@@ -195,6 +210,22 @@ int main(int argc, char **argv)
     waitFor([&] { return b.files->receiveWindows().last()->jsjd->value() > 0; });
     TForm7 *receiving = b.files->receiveWindows().last();
 
+    // 小刚 (C) talks to A, then makes itself a new key and talks again: A's window says in red
+    // that its key changed.
+    Packet::send(*c.form1->lwudp, a.context.bindAddress, Packet::message(u"你好"_s));
+    waitFor([&] { return a.form1->security().isPinned(c.context.bindAddress); });
+    const qsizetype beforeChange = a.form1->findChildren<TForm3 *>().size();
+    c.form1->security().resetIdentity();
+    waitFor([&] { return a.form1->security().linkTo(c.context.bindAddress) == PeerSecurity::Link::KeyChanged; });
+    Packet::send(*c.form1->lwudp, a.context.bindAddress, Packet::message(u"我换了电脑"_s));
+    waitFor([&] { return a.form1->findChildren<TForm3 *>().size() > beforeChange; });
+    TForm3 *keyChanged = a.form1->findChildren<TForm3 *>().last();
+
+    // The safety code of B, from the buddy list's menu.
+    a.form1->userlist->setCurrentRow(0);
+    a.form1->safetyCode->trigger();
+    auto *code = a.form1->findChild<SafetyCodeDialog *>();
+
     // The settings window, then the chat-room view beside the main window with a stranger's entry.
     a.form1->szClick();
     a.form2->autopop->setChecked(false);
@@ -213,6 +244,8 @@ int main(int argc, char **argv)
     a.form1->why->trigger();
     auto *why = a.form1->findChild<PresenceWhy *>();
     why->move(480, 300);
+    keyChanged->move(480, 40);
+    code->move(900, 400);
     print("main", a.form1.get());
     print("message", arrived);
     print("typing", typing);
@@ -221,6 +254,8 @@ int main(int argc, char **argv)
     print("sendfile", sending);
     print("receivefile", receiving);
     print("why", why);
+    print("keychanged", keyChanged);
+    print("safetycode", code);
     std::printf("ready\n");
     std::fflush(stdout);
 
