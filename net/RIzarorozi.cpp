@@ -2,7 +2,7 @@
 
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
-#include "net/SendFileMover.h"
+#include "net/BodyMover.h"
 #include "net/Swallow.h"
 #include "net/TThreadTimer.h"
 #include "net/WinsockErrno.h"

@@ -9,9 +9,9 @@
 #include <memory>
 #include <netinet/in.h>
 
+class BodyMover;
 class QIODevice;
 class QSocketNotifier;
-class SendFileMover;
 class QTimer;
 class TThreadTimer;
 
@@ -200,7 +200,7 @@ private:
     void sendBody(QIODevice &Stream, qint64 size);
     void sendRead(QIODevice &Stream, qint64 size);
     bool sendFile(int file, qint64 offset, qint64 size);
-    void awaitMover(SendFileMover &mover);
+    void awaitMover(BodyMover &mover);
     void packetSent(qint64 count);
     void receiveInto(QIODevice &Stream, qint64 held, qint64 Size);
     bool spliceInto(QIODevice &Stream, int file, qint64 &held, qint64 Size);
@@ -216,7 +216,7 @@ private:
     void closeHandle();
 
     std::unique_ptr<char[]> buffer_;
-    SendFileMover *mover_ = nullptr; // the file body being sent, stopped before the socket closes
+    BodyMover *mover_ = nullptr; // the file body being sent, stopped before the socket closes
     TThreadTimer *timer_ = nullptr;
     QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;
