@@ -44,7 +44,8 @@ public:
 
     StrmEvent OnMSG;
     QString TempFolder; // folder of the temporary body files; the system's temporary folder by default
-    // The keys a connection from peerIp must use, or none for a plain connection.
+    // The keys a connection from peerIp must use, or none for a plain connection. Asked while
+    // accepting: keep it quick (a look-up, no file or network).
     std::function<std::optional<TlsKeys>(const QString &peerIp)> TlsFor;
 
     void ServeConnection() override;
