@@ -1,6 +1,7 @@
 // Posts a large body from a TZnStrm to a TZnStrmServ over loopback and copies the same bytes
 // over a plain TCP connection of two blocking sockets (64 KiB reads and writes on both ends,
-// file to file, as our components do). Every side runs in a process of its own, so that the
+// file to file, as our components do), and posts it once more inside TLS (fixed test keys; the
+// sender names the negotiated cipher suite on its error output). Every side runs in a process of its own, so that the
 // CPU time and the peak memory the kernel reports for each process (wait4) belong to that
 // side alone. Then sends the same file from one peer's send-file window to another peer's
 // receive-file window (two processes of window_bench, each with its main window and file
@@ -23,6 +24,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <sodium.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -32,6 +34,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -94,19 +97,38 @@ int plainSender(const BenchOptions &o)
     return 0;
 }
 
-int oursReceiver(int argc, char **argv, const BenchOptions &o)
+// Keys of the TLS post made from fixed seeds: the same in the sender's and the receiver's process.
+TlsKeys benchKeys(bool sender)
+{
+    const auto pair = [](char fill) {
+        QByteArray seed(crypto_sign_SEEDBYTES, fill), publicKey(crypto_sign_PUBLICKEYBYTES, '\0');
+        unsigned char secret[crypto_sign_SECRETKEYBYTES];
+        if (sodium_init() < 0
+            || crypto_sign_seed_keypair(reinterpret_cast<unsigned char *>(publicKey.data()), secret,
+                                        reinterpret_cast<const unsigned char *>(seed.constData()))
+                != 0)
+            fail("keys");
+        return std::pair{seed, publicKey};
+    };
+    const auto own = pair(sender ? 's' : 'r'), peer = pair(sender ? 'r' : 's');
+    return {own.first, own.second, peer.second};
+}
+
+int oursReceiver(int argc, char **argv, const BenchOptions &o, bool tls)
 {
     QCoreApplication app(argc, argv);
     TZnStrmServ server;
     server.Port = o.port;
     server.BindAddress = QString::fromStdString(o.ip);
     server.TempFolder = QString::fromStdString(o.dir);
-    const QString target = QString::fromStdString(o.dir + "/received-ours.bin");
+    const QString target = QString::fromStdString(o.dir + (tls ? "/received-tls.bin" : "/received-ours.bin"));
     server.OnMSG = [target](TZnStrmServ *, const QByteArray &, QFile *strm) {
         QFile::remove(target);
         if (!strm->rename(target))
             throw Exception(QStringLiteral("cannot move the body"));
     };
+    if (tls)
+        server.TlsFor = [](const QString &) -> std::optional<TlsKeys> { return benchKeys(false); };
     server.OnDisconnect = [&app](RIzarorozi *) { app.quit(); };
     server.Loaded();
     if (!server.Listening())
@@ -116,7 +138,7 @@ int oursReceiver(int argc, char **argv, const BenchOptions &o)
     return app.exec();
 }
 
-int oursSender(int argc, char **argv, const BenchOptions &o)
+int oursSender(int argc, char **argv, const BenchOptions &o, bool tls)
 {
     QCoreApplication app(argc, argv);
     QFile file(QString::fromStdString(o.file));
@@ -125,6 +147,8 @@ int oursSender(int argc, char **argv, const BenchOptions &o)
     TZnStrm strm;
     strm.Host = QString::fromStdString(o.ip);
     strm.Port = o.port;
+    if (tls)
+        strm.Tls = benchKeys(true);
     QByteArray reply;
     reportStartCpu();
     QElapsedTimer clock;
@@ -140,6 +164,8 @@ int oursSender(int argc, char **argv, const BenchOptions &o)
         return 1;
     }
     std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
+    if (tls)
+        std::fprintf(stderr, "stream_bench: inside TLS with %s\n", qPrintable(strm.TlsCipherSuite()));
     return 0;
 }
 
@@ -257,10 +283,10 @@ int main(int argc, char **argv)
         return plainReceiver(o);
     if (o.role == "plain-send")
         return plainSender(o);
-    if (o.role == "ours-recv")
-        return oursReceiver(argc, argv, o);
-    if (o.role == "ours-send")
-        return oursSender(argc, argv, o);
+    if (o.role == "ours-recv" || o.role == "tls-recv")
+        return oursReceiver(argc, argv, o, o.role == "tls-recv");
+    if (o.role == "ours-send" || o.role == "tls-send")
+        return oursSender(argc, argv, o, o.role == "tls-send");
 
     std::printf("### File transfer\n\nLoopback %s:%d, file to file, each side a process of its own; "
                 "ratios are against the plain TCP copy of the same size in the same run "
@@ -277,18 +303,21 @@ int main(int argc, char **argv)
     for (const long long size : o.sizes) {
         o.size = size;
         makeSource(o.dir + "/source.bin", size);
-        // Each copy runs several times, the three kinds taking turns, so that a disturbance of
+        // Each copy runs several times, the four kinds taking turns, so that a disturbance of
         // the shared disk or CPU falls on one run of one kind; the run of median time counts.
-        std::vector<Result> plains, ourses, windowses;
+        std::vector<Result> plains, ourses, tlses, windowses;
         for (long repeat = 0; repeat < o.repeats; ++repeat) {
             plains.push_back(run(argv[0], o, "plain"));
             ourses.push_back(run(argv[0], o, "ours"));
+            tlses.push_back(run(argv[0], o, "tls"));
             windowses.push_back(run(argv[0], o, "windows"));
         }
-        const Result plain = medianRun(plains), ours = medianRun(ourses), windows = medianRun(windowses);
+        const Result plain = medianRun(plains), ours = medianRun(ourses), tls = medianRun(tlses),
+                     windows = medianRun(windowses);
         std::remove((o.dir + "/source.bin").c_str());
         row("plain TCP", size, plain, plain);
         row("stream post", size, ours, plain);
+        row("stream post inside TLS", size, tls, plain);
         row("file windows", size, windows, plain);
         largestWindows = windowses;
         largestPlains = plains;

@@ -2,7 +2,7 @@
 
 #include "net/Exceptions.h"
 #include "net/HostLookup.h"
-#include "net/SendFileMover.h"
+#include "net/BodyMover.h"
 #include "net/Swallow.h"
 #include "net/TThreadTimer.h"
 #include "net/WinsockErrno.h"
@@ -454,6 +454,7 @@ void RIzarorozi::Connect()
     cancel_ = false;
     if (connected_)
         throw ESockError(u"Already connected"_s);
+    tlsSuite_.clear();
     for (int attempts = 0;; ++attempts) {
         try {
             ResolveHost();
@@ -551,9 +552,14 @@ void RIzarorozi::Disconnect()
 
 void RIzarorozi::closeHandle()
 {
-    // A body still moving on its own thread ends before its socket goes.
+    // A body still moving on its own thread ends before its socket goes; a TLS session in good
+    // order tells the peer that it ends (close_notify), without waiting for an answer.
     if (mover_)
         mover_->stop();
+    if (tls_) {
+        tls_->shutdown();
+        tls_.reset();
+    }
     if (readNotifier_) {
         readNotifier_->setEnabled(false);
         writeNotifier_->setEnabled(false);
@@ -666,6 +672,7 @@ void RIzarorozi::adoptConnectedSocket(int socket, const sockaddr_in &peer)
     ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful);
     remote_ = peer;
     connected_ = true;
+    tlsSuite_.clear();
 }
 
 bool RIzarorozi::DataAvailable()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "secure/TlsSession.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -9,9 +11,9 @@
 #include <memory>
 #include <netinet/in.h>
 
+class BodyMover;
 class QIODevice;
 class QSocketNotifier;
-class SendFileMover;
 class QTimer;
 class TThreadTimer;
 
@@ -22,9 +24,13 @@ class TThreadTimer;
 // the other handlers of that thread keep running. Readiness notifications and timer ticks belong
 // to the thread the instance lives on; a QCoreApplication must exist.
 //
+// A descendant may run the connection inside TLS 1.3 (StartTls): the data operations then send
+// and receive through the TLS session, with the same waits, time-outs and cancels.
+//
 // Failures raise ESockError with a fixed text, socket errors with "number:message" from the
-// error table; a cancelled operation raises EAbortError. Events are plain function members,
-// called with the instance as Sender; an unset event is skipped.
+// error table, TLS failures with "TLS: " and the reason; a cancelled operation raises
+// EAbortError. Events are plain function members, called with the instance as Sender; an unset
+// event is skipped.
 class RIzarorozi : public QObject {
     Q_OBJECT
 public:
@@ -94,7 +100,7 @@ public:
     void Write(const QByteArray &Text);             // sends Text up to its first zero byte
     void Writeln(const QByteArray &Text);           // Write(Text + CR LF)
     QByteArray Read(int Count);                     // exactly Count bytes; empty when the peer closed first
-    QByteArray ReadLn();                            // one line with its line end; empty when the peer closed
+    QByteArray ReadLn();                            // one line with its line end; empty when the peer closed (not inside TLS)
     virtual void Transaction(const QByteArray &Command, QByteArray &Reply);
     void SendStream(QIODevice &Stream);                 // the whole (seekable) stream from its start
     void SendStream(QIODevice &Stream, qint64 Count);   // Count bytes from where Stream stands (a pipe too)
@@ -112,6 +118,8 @@ public:
     // regular file, by splice(2) when the target is one. Other streams take the read and write
     // path, and this stays 0.
     qint64 BytesZeroCopied() const { return bytesZeroCopied_.load(std::memory_order_relaxed); }
+    // The cipher suite of this connection's TLS session (standard name), empty for a plain one.
+    QString TlsCipherSuite() const { return tlsSuite_; }
     int LastError() const { return lastError_; }
     QString StatusText() const { return statusText_; }
     QByteArray LastReply() const { return lastReply_; }
@@ -157,6 +165,16 @@ protected:
     // are refused. A later Listen starts afresh.
     void closeListener();
 
+    // Runs the connection inside TLS 1.3 from here on, in role with keys: the handshake, with
+    // the waits, the time-out, the stall time-out and the cancel of the other operations.
+    // Raises ESockError ("TLS: " and the reason) when the peer is not the pinned one or the
+    // handshake fails otherwise; the caller then disconnects. The session ends with the socket.
+    void StartTls(TlsSession::Role role, const TlsKeys &keys);
+    bool TlsStarted() const { return tls_ != nullptr; }
+    // Inside TLS: takes and drops what arrives until the peer ends the session or the
+    // connection, or the operation is cancelled.
+    void awaitTlsClose();
+
     char *buffer() { return buffer_.get(); }
 
 private:
@@ -200,11 +218,21 @@ private:
     void sendBody(QIODevice &Stream, qint64 size);
     void sendRead(QIODevice &Stream, qint64 size);
     bool sendFile(int file, qint64 offset, qint64 size);
-    void awaitMover(SendFileMover &mover);
+    void awaitMover(BodyMover &mover);
     void packetSent(qint64 count);
     void receiveInto(QIODevice &Stream, qint64 held, qint64 Size);
     bool spliceInto(QIODevice &Stream, int file, qint64 &held, qint64 Size);
     void blockReceived(qint64 count);
+    // Inside TLS (RIzaroroziTls.cpp).
+    TlsSession &session();
+    void tlsWait(TlsSession::Result result);
+    [[noreturn]] void raiseTlsFailure();
+    void tlsSend(const char *data, qint64 size);
+    QByteArray tlsRead(int Count);
+    void tlsSendBody(QIODevice &Stream, int file, qint64 start, qint64 size);
+    bool tlsSendFile(int file, qint64 offset, qint64 size);
+    void tlsSendRead(QIODevice &Stream, qint64 size);
+    void tlsReceiveInto(QIODevice &Stream, qint64 held, qint64 Size);
     void startStallTimer();
     void retryAccepting();
     template <typename Done> void pumpUntil(Done done);
@@ -216,7 +244,9 @@ private:
     void closeHandle();
 
     std::unique_ptr<char[]> buffer_;
-    SendFileMover *mover_ = nullptr; // the file body being sent, stopped before the socket closes
+    BodyMover *mover_ = nullptr; // the file body being sent, stopped before the socket closes
+    std::unique_ptr<TlsSession> tls_; // the connection's TLS session, ended with the socket
+    QString tlsSuite_;
     TThreadTimer *timer_ = nullptr;
     QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;

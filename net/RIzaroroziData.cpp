@@ -30,7 +30,9 @@ void RIzarorozi::SendBuffer(const char *Buffer, int Count)
     if (!cancel_) {
         if (Count == 0)
             Count = int(qstrnlen(Buffer, BufferSize));
-        int remaining = Count;
+        if (tls_)
+            tlsSend(Buffer, Count);
+        int remaining = tls_ ? 0 : Count; // the session took it all
         while (remaining > 0 && !cancel_) {
             const ssize_t n = ::send(fd_, Buffer + Count - remaining, size_t(remaining), MSG_NOSIGNAL);
             if (n == 0)
@@ -76,6 +78,8 @@ QByteArray RIzarorozi::Read(int Count)
     if (Count < 0 || Count > 65535)
         throw ESockError(u"Invalid read count"_s);
     OpScope op(*this);
+    if (tls_)
+        return tlsRead(Count);
     if (Count == 0) {
         const ssize_t waiting = ::recv(fd_, buffer_.get(), BufferSize, MSG_PEEK | MSG_DONTWAIT);
         if (waiting < 0 && !wouldBlock(errno))
@@ -114,6 +118,8 @@ QByteArray RIzarorozi::Read(int Count)
 QByteArray RIzarorozi::ReadLn()
 {
     report(8, u"ReadLn"_s);
+    if (tls_)
+        throw ESockError(u"ReadLn is not available inside TLS"_s);
     TimeOutScope timeOut(*this);
     OpScope op(*this);
     QByteArray line;
@@ -192,6 +198,7 @@ void RIzarorozi::SendStream(QIODevice &Stream, qint64 Count)
 // a file the system cannot send from) is read into the buffer and sent from there, raising
 // OnPacketSent after every send that moved bytes and pumping the event loop between sends (at
 // most every few milliseconds, so that pumping costs next to nothing at loopback speed).
+// Inside TLS the bytes are encrypted on their way, so nothing goes by sendfile (see tlsSendBody).
 void RIzarorozi::sendBody(QIODevice &Stream, qint64 size)
 {
     OpScope op(*this);
@@ -203,7 +210,9 @@ void RIzarorozi::sendBody(QIODevice &Stream, qint64 size)
         bytesZeroCopied_ = 0;
         const int file = StreamFiles::regularFileHandle(Stream);
         const qint64 start = Stream.pos();
-        if (file >= 0 && sendFile(file, start, size))
+        if (tls_)
+            tlsSendBody(Stream, file, start, size);
+        else if (file >= 0 && sendFile(file, start, size))
             Stream.seek(start + bytesSent_); // where reading the bytes would have left it
         else
             sendRead(Stream, size);
@@ -253,7 +262,8 @@ void RIzarorozi::packetSent(qint64 count)
 // Appends received bytes to the stream until it holds Size bytes (never more: each receive
 // asks only for what is still missing), the peer closes or the socket is not connected.
 // Size -1 receives once. Each block re-arms the time-out, which does not restart a running one.
-// A body for a regular file goes from the socket into the file by splice(2).
+// A body for a regular file goes from the socket into the file by splice(2); inside TLS every
+// body is decrypted through a buffer instead.
 void RIzarorozi::CaptureStream(QIODevice &Stream, qint64 Size)
 {
     report(8, u"Capture Stream"_s);
@@ -262,8 +272,10 @@ void RIzarorozi::CaptureStream(QIODevice &Stream, qint64 Size)
     TimeOutScope timeOut(*this);
     OpScope op(*this);
     qint64 held = Stream.size();
-    const int file = Size == -1 ? -1 : StreamFiles::regularFileHandle(Stream);
-    if (file < 0 || !spliceInto(Stream, file, held, Size))
+    const int file = Size == -1 || tls_ ? -1 : StreamFiles::regularFileHandle(Stream);
+    if (tls_)
+        tlsReceiveInto(Stream, held, Size);
+    else if (file < 0 || !spliceInto(Stream, file, held, Size))
         receiveInto(Stream, held, Size);
     if (cancel_) {
         cancel_ = false;

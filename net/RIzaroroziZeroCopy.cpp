@@ -65,7 +65,7 @@ bool RIzarorozi::sendFile(int file, qint64 offset, qint64 size)
 
 // Runs this thread's event loop until the mover has ended. A progress handler that raises
 // cancels the move; its exception is raised here once the mover has stopped.
-void RIzarorozi::awaitMover(SendFileMover &mover)
+void RIzarorozi::awaitMover(BodyMover &mover)
 {
     QSocketNotifier signalled(mover.signalDescriptor(), QSocketNotifier::Read);
     QTimer progress;

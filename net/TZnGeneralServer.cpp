@@ -79,6 +79,8 @@ void TZnGeneralServer::StopListening()
 
 void TZnGeneralServer::ServeConnection() {}
 
+void TZnGeneralServer::prepareConnection(TZnGeneralServer &) {}
+
 int TZnGeneralServer::ConnectionCount() const
 {
     std::lock_guard list(listLock_);
@@ -139,6 +141,7 @@ InstantiateServethread *TZnGeneralServer::startConnection(int socket)
     TZnGeneralServer &component = *connection->component;
     component.StallTimeOut = StallTimeOut;
     component.adoptConnectedSocket(socket, remoteAddress());
+    prepareConnection(component);
     connection->thread = std::make_unique<InstantiateServethread>(component);
     InstantiateServethread &thread = *connection->thread;
     {

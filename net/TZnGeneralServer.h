@@ -58,6 +58,10 @@ protected:
     // A new connection component of this class; descendants make their own class and copy
     // what their connections need.
     virtual TZnGeneralServer *NewConnectionComponent();
+    // The connection component made for an accepted connection, which it has taken (its
+    // RemoteAddress is the peer's), before its thread starts. Does nothing here; what it
+    // raises abandons the connection.
+    virtual void prepareConnection(TZnGeneralServer &connection);
 
 private:
     friend class InstantiateServethread;

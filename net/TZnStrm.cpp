@@ -31,6 +31,8 @@ void TZnStrm::post(QIODevice &Stream, qint64 Size, bool whole, QByteArray &Reply
         throw ESockError(u"Range check error"_s);
     Connect();
     try {
+        if (Tls)
+            StartTls(TlsSession::Role::Client, *Tls);
         Write(QByteArray::number(FromName.size()).rightJustified(4, '0') + FromName);
         Write(QByteArray::number(Size).rightJustified(10, ' '));
         if (whole)

@@ -74,6 +74,14 @@ TZnGeneralServer *TZnStrmServ::NewConnectionComponent()
     return connection;
 }
 
+// On the server's thread, for every accepted connection whatever class made it.
+void TZnStrmServ::prepareConnection(TZnGeneralServer &connection)
+{
+    auto *stream = dynamic_cast<TZnStrmServ *>(&connection);
+    if (stream && TlsFor)
+        stream->tls_ = TlsFor(connection.RemoteAddress());
+}
+
 void TZnStrmServ::ServeConnection()
 {
     try {
@@ -88,6 +96,8 @@ void TZnStrmServ::ServeConnection()
 
 void TZnStrmServ::receivePost()
 {
+    if (tls_)
+        StartTls(TlsSession::Role::Server, *tls_);
     const int nameLength = headerNumber(Read(4));
     const QByteArray from = nameLength > 0 ? Read(nameLength) : QByteArray();
     if (from.size() != qMax(0, nameLength))
@@ -117,6 +127,10 @@ bool TZnStrmServ::acceptsBodyLength(int size) const { return size >= 0; }
 // closes or the service is cancelled.
 void TZnStrmServ::awaitPeerClose()
 {
+    if (TlsStarted()) {
+        awaitTlsClose();
+        return;
+    }
     while (!Canceled()) {
         const ssize_t n = ::recv(Socket(), buffer(), BufferSize, 0);
         if (n > 0)

@@ -3,6 +3,7 @@
 #include "net/TZnGeneralServer.h"
 
 #include <QString>
+#include <optional>
 
 class QFile;
 
@@ -23,6 +24,13 @@ class QFile;
 //     jsd.Loaded();                                             // listening from here on
 // OnMSG and TempFolder are copied into each connection when it is accepted: set them before.
 // OnMSG must not touch objects of the GUI thread; destroying the server waits for it.
+//
+// TlsFor decides per connection, when it is accepted (on the server's thread, from the
+// connecting address), whether the post must come inside TLS 1.3: keys give a TLS server that
+// takes nothing but a client proving the pinned key (a plain post, a wrong key, an altered or
+// truncated stream end the connection without acknowledgement); no keys, or no TlsFor, give
+// the plain post of the base protocol. A TLS body is decrypted into the temporary file on the
+// connection's thread (no splice); the handshake's waits end by StallTimeOut as the others do.
 class TZnStrmServ : public TZnGeneralServer {
     Q_OBJECT
 public:
@@ -36,12 +44,16 @@ public:
 
     StrmEvent OnMSG;
     QString TempFolder; // folder of the temporary body files; the system's temporary folder by default
+    // The keys a connection from peerIp must use, or none for a plain connection. Asked while
+    // accepting: keep it quick (a look-up, no file or network).
+    std::function<std::optional<TlsKeys>(const QString &peerIp)> TlsFor;
 
     void ServeConnection() override;
 
 protected:
     explicit TZnStrmServ(ConnectionOf link);
     TZnGeneralServer *NewConnectionComponent() override;
+    void prepareConnection(TZnGeneralServer &connection) override;
     // Whether a body of the announced size is taken: here any size from 0. A refused size ends
     // the connection after the header, before any file is made, without acknowledgement.
     virtual bool acceptsBodyLength(int size) const;
@@ -49,4 +61,6 @@ protected:
 private:
     void receivePost();
     void awaitPeerClose();
+
+    std::optional<TlsKeys> tls_; // in a connection component: the keys TLS is required with
 };

@@ -33,6 +33,7 @@ struct Receiver {
         bool linkedToServer = false;
         QString peerAddress;   // where the connection came from
         qint64 zeroCopied = 0; // of the body, by splice into the file
+        QString tlsSuite;      // the connection's cipher suite, empty for a plain one
     };
 
     TempDir dir;
@@ -55,7 +56,8 @@ struct Receiver {
                       QThread::currentThread() == QCoreApplication::instance()->thread(),
                       sender != server.get() && sender->Server() == server.get(),
                       sender->RemoteAddress(),
-                      sender->BytesZeroCopied()};
+                      sender->BytesZeroCopied(),
+                      sender->TlsCipherSuite()};
             {
                 std::lock_guard guard(lock);
                 messages << m;
