@@ -103,6 +103,19 @@ QByteArray PeerSecurity::peerKey(const QString &ip) const
     return linkTo(ip) == Link::Sealed ? announcedKey(ip) : QByteArray();
 }
 
+std::optional<TlsKeys> PeerSecurity::tlsKeysFor(const QString &ip) const
+{
+    const QByteArray key = peerKey(ip);
+    if (key.isEmpty())
+        return std::nullopt;
+    return TlsKeys{identity_->seed(), identity_->publicKey(), key};
+}
+
+QString PeerSecurity::keyChangedRefusal()
+{
+    return QStringLiteral("对方的身份密钥变了：核对安全码并接受新密钥之前，不能和对方互传文件。");
+}
+
 std::optional<QByteArray> PeerSecurity::outgoing(const QString &ip, const QByteArray &datagram)
 {
     // Presence and anything else that is not a base packet goes as it is.

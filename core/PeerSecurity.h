@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/KeyPins.h"
+#include "secure/TlsKeys.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -55,6 +56,10 @@ public:
     Link linkTo(const QString &ip) const;
     // The key datagrams to ip are sealed to (and files encrypted for): empty unless Sealed.
     QByteArray peerKey(const QString &ip) const;
+    // The keys a file to or from ip goes inside TLS with; nothing unless Sealed.
+    std::optional<TlsKeys> tlsKeysFor(const QString &ip) const;
+    // The words a file window says when it refuses a peer whose key changed.
+    static QString keyChangedRefusal();
     // What goes out for a base datagram to ip: the envelope, the datagram itself, or nothing
     // while a key change waits.
     std::optional<QByteArray> outgoing(const QString &ip, const QByteArray &datagram);

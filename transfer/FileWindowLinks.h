@@ -1,15 +1,18 @@
 #pragma once
 
+class PeerSecurity;
 class QWidget;
 class TZnUDP;
 struct PeerContext;
 
 // What a file window uses of its peer's main window: the datagram endpoint that every packet
 // of the file windows goes through, the file-window flag, the peer's context (prompts, error
-// reporter, own address) and the main window itself, whose children the file windows are.
+// reporter, own address), the main window itself, whose children the file windows are, and
+// the peer's security, which decides whether a file goes inside TLS (none: always plain).
 struct FileWindowLinks {
     TZnUDP &lwudp;
     int &tag;
     PeerContext &context;
     QWidget *owner;
+    PeerSecurity *security = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "core/FileDialogs.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
+#include "core/PeerSecurity.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/TZnStrm.h"
@@ -92,6 +93,10 @@ QByteArray TForm6::offerPacket(qint64 size, const QString &fileName, const QStri
 
 void TForm6::Button1Click()
 {
+    if (links_.security && links_.security->linkTo(fsd->Host) == PeerSecurity::Link::KeyChanged) {
+        prompts().information(PeerSecurity::keyChangedRefusal());
+        return;
+    }
     Button1->setEnabled(false);
     od = links_.context.dialogs->openFileName(QString());
     // Nothing offered (the chooser was cancelled, the file cannot be offered): "发送" stays usable.
@@ -127,6 +132,8 @@ void TForm6::truesendClick()
     openForReading(file);
     fsjd->setMaximum(barValue(file.size(), std::numeric_limits<int>::max()));
     showCount(fsjd, 0);
+    // Inside TLS to a peer whose datagrams are sealed: it proves it holds its pinned key.
+    fsd->Tls = links_.security ? links_.security->tlsKeysFor(fsd->Host) : std::nullopt;
     fsd->PostStream(file, reply_);
 }
 

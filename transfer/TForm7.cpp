@@ -3,6 +3,7 @@
 #include "core/ContactStore.h"
 #include "core/FileDialogs.h"
 #include "core/Packet.h"
+#include "core/PeerSecurity.h"
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "transfer/OfferStrmServ.h"
@@ -105,6 +106,10 @@ void TForm7::Button1Click()
 {
     if (!listening())
         return;
+    if (links_.security && links_.security->linkTo(jsd->Host) == PeerSecurity::Link::KeyChanged) {
+        prompts().information(PeerSecurity::keyChangedRefusal());
+        return;
+    }
     Button1->setEnabled(false);
     sd = links_.context.dialogs->saveFileName(links_.context.downloadDir);
     if (sd.isEmpty())
@@ -113,6 +118,10 @@ void TForm7::Button1Click()
     delivery_->target = target.absoluteFilePath();
     // The body is captured in the target's folder, so that moving it into place is a rename.
     jsd->TempFolder = target.absolutePath();
+    // From a peer whose datagrams are sealed the file must come inside TLS, from its pinned key;
+    // a plain post is then refused.
+    const std::optional<TlsKeys> tls = links_.security ? links_.security->tlsKeysFor(jsd->Host) : std::nullopt;
+    jsd->TlsFor = [tls](const QString &) { return tls; };
     jsd->Expecting = true;
     accepted_ = true;
     send(jsd->Host, Packet::fileAccept());

@@ -1,6 +1,6 @@
 // Privacy between complete peers on one bridge, as a host on the same LAN sees it: a capture
-// of every packet that enters the bridge looks for random markers in the messages and offers
-// two peers exchange, sealed while both announce their keys and in the clear when one does
+// of every packet that enters the bridge looks for random markers in the messages, offers and
+// files two peers exchange, sealed while both announce their keys and in the clear when one does
 // not; and a message forged with a peer's address from a third namespace.
 #include "bench/WireCapture.h"
 #include "tests/presence/BridgePeers.h"
@@ -41,19 +41,30 @@ protected:
         return !to.process->waitForLine(u"message "_s + from.address + u' ' + shown, DiscoveryMs, mark).isEmpty();
     }
 
-    // from offers a file named name to to, which accepts it; true once to shows the offer.
-    bool offered(BridgePeer &from, BridgePeer &to, const QString &name)
+    // from offers a file named name holding content to to, which accepts it; true once to
+    // has shown the offer and received the file whole.
+    bool sentFile(BridgePeer &from, BridgePeer &to, const QString &name, const QByteArray &content)
     {
         const QString path = dir.filePath(name);
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write("some bytes") != 10)
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
             return false;
         file.close();
         const qsizetype mark = to.process->lines().size();
-        to.process->send(u"accept "_s + dir.filePath(u"received-"_s + name));
+        const QString target = dir.filePath(u"received-"_s + name);
+        to.process->send(u"accept "_s + target);
         from.process->send(u"offer "_s + to.address + u' ' + path);
         const QString line = to.process->waitForLine(u"offer "_s + from.address + u' ', DiscoveryMs, mark);
-        return line.contains(name);
+        if (!line.contains(name) || to.process->waitForLine(u"box 接收完毕！"_s, DiscoveryMs, mark).isEmpty())
+            return false;
+        QFile received(target);
+        return received.open(QIODevice::ReadOnly) && received.readAll() == content;
+    }
+
+    // A file's bytes: the marker again and again, 256 KiB in all.
+    static QByteArray fileOf(const QString &marker)
+    {
+        return QByteArray(marker.toLatin1() + '\n').repeated((256 << 10) / (marker.size() + 1));
     }
 
     bool crossed(const QString &text) const
@@ -66,7 +77,7 @@ protected:
     std::unique_ptr<WireCapture> capture;
 };
 
-TEST_F(SealedBridge, MessagesAndOffersBetweenCapablePeersNeverCrossInTheClear)
+TEST_F(SealedBridge, MessagesOffersAndFilesBetweenCapablePeersNeverCrossInTheClear)
 {
     peers.reserve(3);
     BridgePeer &a = addPeer(1, u"甲"_s);
@@ -81,10 +92,13 @@ TEST_F(SealedBridge, MessagesAndOffersBetweenCapablePeersNeverCrossInTheClear)
     const QString answer = marker();
     ASSERT_TRUE(delivered(b, a, answer, answer));
     const QString fileName = marker() + u".txt"_s;
-    ASSERT_TRUE(offered(a, b, fileName));
+    const QString fileBytes = marker();
+    ASSERT_TRUE(sentFile(a, b, fileName, fileOf(fileBytes)));
     EXPECT_FALSE(crossed(secret));
     EXPECT_FALSE(crossed(answer));
     EXPECT_FALSE(crossed(fileName));
+    EXPECT_FALSE(crossed(fileBytes));
+    EXPECT_GE(capture->tcpBytes(2921), 256 << 10) << "the file did cross the bridge";
     EXPECT_GE(capture->datagrams('9'), 3) << "they went in envelopes";
     EXPECT_EQ(capture->datagrams('1') + capture->datagrams('5'), 0);
 
@@ -100,9 +114,11 @@ TEST_F(SealedBridge, MessagesAndOffersBetweenCapablePeersNeverCrossInTheClear)
     const QString plain = marker();
     ASSERT_TRUE(delivered(a, base, plain, plain));
     const QString plainName = marker() + u".txt"_s;
-    ASSERT_TRUE(offered(a, base, plainName));
+    const QString plainBytes = marker();
+    ASSERT_TRUE(sentFile(a, base, plainName, fileOf(plainBytes)));
     EXPECT_TRUE(crossed(plain));
     EXPECT_TRUE(crossed(plainName));
+    EXPECT_TRUE(crossed(plainBytes));
     EXPECT_FALSE(capture->lost()) << "frames were lost: the absences above prove nothing";
 }
 
