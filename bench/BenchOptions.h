@@ -32,6 +32,7 @@ struct BenchOptions {
     std::string a11y;            // on or off: the accessibility bridge a role's windows must have
     std::string mainWindow = "hidden"; // a file-window peer's main window: shown or hidden
     std::string only;            // the one part of a benchmark to run, all when empty
+    std::string sealed = "off";  // file-window peers: on, they find each other and encrypt; off, presence off
 
     static BenchOptions parse(int argc, char **argv)
     {
@@ -70,6 +71,8 @@ struct BenchOptions {
                 o.mainWindow = value;
             else if (key == "--only")
                 o.only = value;
+            else if (key == "--sealed")
+                o.sealed = value;
             else if (key == "--rate")
                 o.rate = std::atol(value.c_str());
             else if (key == "--rates")

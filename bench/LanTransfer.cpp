@@ -20,6 +20,7 @@ constexpr double TargetVsZeroCopy = 0.9;  // throughput, at least this share of 
 constexpr double TargetVsPlain = 1.0;     // throughput, at least this share of the plain copy's
 constexpr double TargetCpu = 0.8;         // CPU of both processes, at most this share of the plain copy's
 constexpr double TargetPeakGrowthMiB = 4; // receiver's peak at the largest size over its peak at the smallest
+constexpr double TargetEncryptedVsPlain = 0.6; // encrypted file windows: throughput, this share of the plain copy's
 
 // One way of copying the file: its roles are ROLE-recv and ROLE-send of program.
 struct Kind {
@@ -27,6 +28,7 @@ struct Kind {
     std::string program;
     std::string role;
     Windows windows;
+    bool sealed = false; // the peers find each other and the file goes inside TLS
 };
 
 using Threads = std::map<std::string, double>; // CPU seconds by thread name
@@ -53,7 +55,7 @@ Transfer transfer(const Kind &kind, const BenchOptions &o, const LanHosts &hosts
                                       "--ip", hosts.receiverIp, "--from", hosts.senderIp, "--port",
                                       std::to_string(o.port), "--file", o.dir + "/source.bin"};
         if (kind.windows != Windows::None)
-            args.insert(args.end(), {"--main-window", "shown"});
+            args.insert(args.end(), {"--main-window", "shown", "--sealed", kind.sealed ? "on" : "off"});
         return args;
     };
     HostSession receiving(hosts.receiverNs, kind.windows), sending(hosts.senderNs, kind.windows);
@@ -233,6 +235,25 @@ void printTargets(const BenchOptions &o, const std::vector<Kind> &kinds, const R
     std::printf("\n");
 }
 
+// The encrypted file windows' targets: throughput against the plain copy, memory flat.
+void printEncryptedTargets(const BenchOptions &o, const std::vector<Kind> &kinds, const Runs &smallest,
+                           const Runs &largest)
+{
+    const size_t k = kinds.size() - 1;
+    std::printf("Targets of the %s (TLS 1.3 between two peers that found each other's keys through presence; "
+                "the offer pins them) at %s:\n\n| target | %s |\n|---|---|\n",
+                kinds[k].name, sizeText(o.sizes.back()).c_str(), kinds[k].name);
+    const double r = pairedRatio(largest[k], largest[0], speed);
+    std::printf("| throughput >= %.1f x plain TCP | %.2f x: %s |\n", TargetEncryptedVsPlain, r,
+                verdict(r >= TargetEncryptedVsPlain));
+    if (o.sizes.size() < 2) {
+        std::printf("| receiver memory flat | not judged: one size |\n\n");
+        return;
+    }
+    const double growth = medianOf(largest[k], peak) - medianOf(smallest[k], peak);
+    std::printf("| receiver memory flat | %.2f MiB more: %s |\n\n", growth, verdict(growth <= TargetPeakGrowthMiB));
+}
+
 } // namespace
 
 void runLanTransfer(const BenchOptions &o, const LanHosts &hosts)
@@ -242,6 +263,7 @@ void runLanTransfer(const BenchOptions &o, const LanHosts &hosts)
         {"zero-copy", hosts.programs + "lan_bench", "zero", Windows::None},
         {"file windows", hosts.programs + "window_bench", "windows", Windows::Plain},
         {"file windows, accessibility bus", hosts.programs + "window_bench", "windows", Windows::Accessible},
+        {"file windows, encrypted", hosts.programs + "window_bench", "windows", Windows::Plain, true},
     };
     std::printf("### File transfer between two hosts\n\nFrom %s to %s over a veth pair, tmpfs to tmpfs, each side "
                 "a process of its own in its host's namespace; the file windows' peers, their main windows shown, "
@@ -275,4 +297,5 @@ void runLanTransfer(const BenchOptions &o, const LanHosts &hosts)
         return;
     printThreads(o.sizes.back(), kinds, largest);
     printTargets(o, kinds, smallest, largest);
+    printEncryptedTargets(o, kinds, smallest, largest);
 }

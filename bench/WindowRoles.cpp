@@ -2,15 +2,19 @@
 
 #include "bench/BenchPeer.h"
 #include "bench/WindowSession.h"
+#include "core/PeerSecurity.h"
 #include "net/TZnStrm.h"
 #include "transfer/TForm6.h"
 #include "transfer/TForm7.h"
 #include "transfer/TransferWindows.h"
 #include "ui/TForm1.h"
+#include "ui/PresencePage.h"
 #include "ui/TForm2.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTimer>
 
@@ -21,14 +25,36 @@ namespace {
 // The peer is ready for the transfer: its endpoint bound and, with --main-window shown, its
 // main window shown as a person has it (which runs its start-up steps), with a nickname saved
 // by an earlier run, so that it does not ask for one.
-void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname)
+// With --sealed on, presence finds the other peer (at otherIp) and the two encrypt: the role
+// waits until their datagrams are sealed. Otherwise presence is off, so the transfer is plain.
+void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, const QString &otherIp)
 {
     if (!peer.form1->receiving())
         fail("bind the datagram port");
+    const bool sealed = o.sealed == "on";
+    if (!sealed)
+        peer.form2->presencePage->presenceOn->setChecked(false);
     if (o.mainWindow != "shown")
         return;
     peer.storeNickname(nickname);
     peer.start();
+    if (!sealed)
+        return;
+    // Presence runs in this loop; the check looks every 20 ms, for at most 30 s.
+    QEventLoop loop;
+    QTimer look, giveUp;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (peer.form1->security().linkTo(otherIp) == PeerSecurity::Link::Sealed)
+            loop.quit();
+    });
+    QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
+    look.start(20);
+    giveUp.start(30000);
+    loop.exec();
+    if (peer.form1->security().linkTo(otherIp) != PeerSecurity::Link::Sealed) {
+        std::fprintf(stderr, "window_bench: %s never announced its key\n", otherIp.toUtf8().constData());
+        std::exit(1);
+    }
 }
 
 // Runs the event loop until the peer's first box; true when that was the expected end message.
@@ -56,7 +82,7 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
     QApplication app(argc, argv);
     requirePlatform(o);
     BenchPeer peer(QString::fromStdString(o.ip));
-    startPeer(peer, o, u"接收者"_s);
+    startPeer(peer, o, u"接收者"_s, QString::fromStdString(o.from));
     peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
     // The user presses "接收" as soon as the offer's window is there, and then waits.
     QTimer user;
@@ -80,7 +106,7 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
     QApplication app(argc, argv);
     requirePlatform(o);
     BenchPeer peer(QString::fromStdString(o.from));
-    startPeer(peer, o, u"发送者"_s);
+    startPeer(peer, o, u"发送者"_s, QString::fromStdString(o.ip));
     peer.prompts.openAnswer = QString::fromStdString(o.file);
     peer.files->openSendFileWindow(QString::fromStdString(o.ip));
     TForm6 *window = peer.files->sendWindow();

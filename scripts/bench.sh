@@ -10,12 +10,14 @@
 #   with the accessibility bus (a session bus of its own that starts the accessibility bus, as
 #   while a screen reader runs). File transfer of each size from a tmpfs to a tmpfs (mounted at
 #   build/bench-lan, 3 GiB, unmounted afterwards) against a plain TCP copy and a zero-copy copy
-#   (sendfile, splice), with CPU seconds per thread; datagram dispatch of a chat-room peer (view
-#   shown, chat log saved) against a plain recvfrom loop, flood and 20000 paced over 1 s.
+#   (sendfile, splice), with CPU seconds per thread, and the file windows of two peers that
+#   found each other's keys (the file inside TLS); datagram dispatch of a chat-room peer (view
+#   shown, chat log saved) against a plain recvfrom loop, flood and 20000 paced over 1 s, and a
+#   flood of sealed datagrams.
 #   Each with its targets and met or missed. Program: build/bench/lan_bench.
 # - loopback: each benchmark in a network namespace of its own with only loopback (they bind
 #   127.0.0.x:2928 and :2921, and the start-up benchmark runs the real program on 0.0.0.0:2928),
-#   windows on the offscreen platform: dispatch, start-up, transfer (data files in
+#   windows on the offscreen platform: dispatch, sealing and opening envelopes, start-up, transfer (data files in
 #   build/bench-data, on disk, removed afterwards), scale and presence. The presence benchmark
 #   starts --presence-peers peer processes (50) and watches each window for --presence-seconds
 #   (60); fewer make a quick run.
@@ -110,6 +112,7 @@ loopback() {
   echo "## Loopback: one host, windows offscreen"
   echo
   scripts/isolated.sh build/bench/dispatch_bench --count "$COUNT"
+  build/bench/seal_bench
   scripts/isolated.sh build/bench/startup_bench --dir build/bench-data
   scripts/isolated.sh build/bench/stream_bench --dir build/bench-data --repeats "$REPEATS" \
     --sizes "${SIZES:-1048576,67108864,1073741824}"
