@@ -25,9 +25,17 @@ namespace {
 // The peer is ready for the transfer: its endpoint bound and, with --main-window shown, its
 // main window shown as a person has it (which runs its start-up steps), with a nickname saved
 // by an earlier run, so that it does not ask for one.
-// With --sealed on, presence finds the other peer (at otherIp) and the two encrypt: the role
-// waits until their datagrams are sealed. Otherwise presence is off, so the transfer is plain.
-void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, const QString &otherIp)
+// Encrypting peers bind every address, as the program does, so that each hears the other's
+// presence broadcasts; the others bind their own address.
+QString bindAddress(const BenchOptions &o, const std::string &own)
+{
+    return QString::fromStdString(o.sealed == "on" ? "0.0.0.0" : own);
+}
+
+// With --sealed on, presence finds the other peer (at otherIp, when given) and the two
+// encrypt: the role waits until their datagrams are sealed. Otherwise presence is off, so the
+// transfer is plain.
+void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, const QString &otherIp = {})
 {
     if (!peer.form1->receiving())
         fail("bind the datagram port");
@@ -38,7 +46,7 @@ void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, 
         return;
     peer.storeNickname(nickname);
     peer.start();
-    if (!sealed)
+    if (!sealed || otherIp.isEmpty())
         return;
     // Presence runs in this loop; the check looks every 20 ms, for at most 30 s.
     QEventLoop loop;
@@ -81,14 +89,20 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
     useOffscreenPlatform();
     QApplication app(argc, argv);
     requirePlatform(o);
-    BenchPeer peer(QString::fromStdString(o.ip));
-    startPeer(peer, o, u"接收者"_s, QString::fromStdString(o.from));
+    BenchPeer peer(bindAddress(o, o.ip));
+    startPeer(peer, o, u"接收者"_s);
+    // Encrypted, the offer is taken only once the sender's key is known (the file then comes
+    // inside TLS); the sender waits for the receiver's key before it offers.
+    const QString from = QString::fromStdString(o.from);
+    const auto keyKnown = [&] {
+        return o.sealed != "on" || peer.form1->security().linkTo(from) == PeerSecurity::Link::Sealed;
+    };
     peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
     // The user presses "接收" as soon as the offer's window is there, and then waits.
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, &app, [&] {
         TForm7 *window = peer.files->receiveWindow();
-        if (window && !window->accepted()) {
+        if (window && !window->accepted() && keyKnown()) {
             window->Button1->click();
             user.stop();
         }
@@ -105,7 +119,7 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
     useOffscreenPlatform();
     QApplication app(argc, argv);
     requirePlatform(o);
-    BenchPeer peer(QString::fromStdString(o.from));
+    BenchPeer peer(bindAddress(o, o.from));
     startPeer(peer, o, u"发送者"_s, QString::fromStdString(o.ip));
     peer.prompts.openAnswer = QString::fromStdString(o.file);
     peer.files->openSendFileWindow(QString::fromStdString(o.ip));

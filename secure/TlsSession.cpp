@@ -74,21 +74,52 @@ TlsSession::Result TlsSession::read(char *data, qint64 size, qint64 &count)
     return result;
 }
 
+// The records of one write are gathered and sent together; the write is Done once they have
+// all gone to the socket. When the socket fills first, WantWrite: the call again (with the same
+// bytes, already taken) only sends the rest.
 TlsSession::Result TlsSession::write(const char *data, qint64 size, qint64 &count)
 {
     count = 0;
     if (failed_ || !established_)
         return Result::Failed;
+    if (flushing_) {
+        const Result flushed = flushPending();
+        if (flushed == Result::Done)
+            count = size;
+        return flushed;
+    }
     if (size == 0)
         return Result::Done;
     ERR_clear_error();
     size_t written = 0;
+    link_.combining = true;
     const Result result = outcome(SSL_write_ex(ssl_.get(), data, size_t(size), &written));
+    link_.combining = false;
     writeUnfinished_ = result == Result::WantRead || result == Result::WantWrite;
-    count = qint64(written);
     if (result == Result::Closed)
         return fail(u"The TLS connection is closed"_s);
-    return result;
+    if (result != Result::Done)
+        return result;
+    const Result flushed = flushPending();
+    flushing_ = flushed == Result::WantWrite;
+    writeUnfinished_ = flushing_;
+    if (flushed == Result::Done)
+        count = qint64(written);
+    return flushed;
+}
+
+TlsSession::Result TlsSession::flushPending()
+{
+    if (link_.flush()) {
+        flushing_ = false;
+        writeUnfinished_ = false;
+        return Result::Done;
+    }
+    if (link_.error != 0) {
+        systemError_ = link_.error;
+        return fail(QString::fromLocal8Bit(std::strerror(link_.error)));
+    }
+    return Result::WantWrite;
 }
 
 TlsSession::Result TlsSession::shutdown()

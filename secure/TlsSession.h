@@ -55,6 +55,7 @@ private:
     };
 
     Result outcome(int returned);
+    Result flushPending();
     Result fail(const QString &text);
 
     TlsContext context_;
@@ -63,6 +64,7 @@ private:
     bool established_ = false;
     bool failed_ = false;
     bool writeUnfinished_ = false;
+    bool flushing_ = false; // a write's records were taken, and wait to go out
     bool shutDown_ = false;
     int systemError_ = 0;
     QString failure_;

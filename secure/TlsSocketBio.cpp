@@ -16,20 +16,25 @@ int socketCreate(BIO *bio)
     return 1;
 }
 
+// A record is taken into the pending bytes; they go out at once unless the link combines and
+// holds less than CombineLimit. A full socket refuses the record only when the pending bytes
+// are at the limit, so that what is gathered stays bounded.
 int socketWrite(BIO *bio, const char *data, size_t size, size_t *written)
 {
     auto *link = static_cast<Link *>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
-    const ssize_t n = ::send(link->socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0) {
-        *written = size_t(n);
-        return 1;
+    if (link->pending.size() - link->sent >= TlsSocketBio::CombineLimit && !link->flush()) {
+        if (link->error == 0)
+            BIO_set_retry_write(bio);
+        return 0;
     }
-    if (transient(errno))
-        BIO_set_retry_write(bio);
-    else
-        link->error = errno;
-    return 0;
+    link->pending.append(data, size);
+    *written = size;
+    if (link->combining && link->pending.size() - link->sent < TlsSocketBio::CombineLimit)
+        return 1;
+    if (!link->flush() && link->error != 0)
+        return 0;
+    return 1;
 }
 
 int socketRead(BIO *bio, char *data, size_t size, size_t *count)
@@ -53,8 +58,15 @@ int socketRead(BIO *bio, char *data, size_t size, size_t *count)
 long socketControl(BIO *bio, int command, long, void *)
 {
     switch (command) {
-    case BIO_CTRL_FLUSH: // every write goes straight to the socket
-        return 1;
+    case BIO_CTRL_FLUSH: {
+        auto *link = static_cast<Link *>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        if (link->flush())
+            return 1;
+        if (link->error == 0)
+            BIO_set_retry_write(bio);
+        return 0;
+    }
     case BIO_CTRL_EOF:
         return static_cast<Link *>(BIO_get_data(bio))->ended ? 1 : 0;
     default:
@@ -81,6 +93,24 @@ const BIO_METHOD *method()
 }
 
 } // namespace
+
+bool TlsSocketBio::Link::flush()
+{
+    while (hasPending()) {
+        const ssize_t n = ::send(socket, pending.data() + sent, pending.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (!transient(errno))
+                error = errno;
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        sent += size_t(n);
+    }
+    pending.clear();
+    sent = 0;
+    return true;
+}
 
 BIO *TlsSocketBio::open(Link *link)
 {

@@ -23,11 +23,12 @@ namespace {
 
 using SealedExchange = NearbyPair;
 
-// The message windows peer shows, newest last, once it shows count of them.
-QList<TForm3 *> windowsOf(const TestPeer &peer, qsizetype count)
+// The newest message window of peer once it shows count of them; null when it never does.
+TForm3 *newestWindow(const TestPeer &peer, qsizetype count)
 {
-    (void)QTest::qWaitFor([&] { return peer.form1->findChildren<TForm3 *>().size() >= count; }, 5000);
-    return peer.form1->findChildren<TForm3 *>();
+    if (!QTest::qWaitFor([&] { return peer.form1->findChildren<TForm3 *>().size() >= count; }, 5000))
+        return nullptr;
+    return peer.form1->findChildren<TForm3 *>().last();
 }
 
 // One datagram from address (any port) to ip:2928: the source port is never looked at.
@@ -40,8 +41,8 @@ void sendFrom(const QString &address, const QString &ip, const QByteArray &datag
 
 QString newestText(const TestPeer &peer, qsizetype count)
 {
-    const QList<TForm3 *> windows = windowsOf(peer, count);
-    return windows.size() >= count ? windows.last()->mess->toPlainText() : QString();
+    const TForm3 *window = newestWindow(peer, count);
+    return window ? window->mess->toPlainText() : QString();
 }
 
 // A capable peer that is not a complete program: a raw socket that announces an identity key
@@ -79,7 +80,8 @@ TEST_F(SealedExchange, TwoCapablePeersSealPinEachOtherAndShowTheSameCode)
     EXPECT_FALSE(sb.isPinned(a->ip())) << "nothing pinned before the first sealed exchange";
 
     a->form1->showMessageWindow(u"接收消息"_s, b->ip(), u"阿红"_s, QString(), true);
-    TForm3 *out = windowsOf(*a, 1).last();
+    TForm3 *out = newestWindow(*a, 1);
+    ASSERT_TRUE(out);
     out->inpu->setPlainText(u"你好"_s);
     out->fs->click();
     EXPECT_EQ(newestText(*b, 1), u"你好"_s) << "sealed, opened, and shown without a mark";
@@ -88,7 +90,8 @@ TEST_F(SealedExchange, TwoCapablePeersSealPinEachOtherAndShowTheSameCode)
     const QString code = sa.safetyCode(b->ip());
     EXPECT_TRUE(QRegularExpression(u"^\\d{4} \\d{4} \\d{4}$"_s).match(code).hasMatch()) << code.toStdString();
     EXPECT_EQ(sb.safetyCode(a->ip()), code) << "the same on both sides";
-    TForm3 *in = windowsOf(*b, 1).last();
+    TForm3 *in = newestWindow(*b, 1);
+    ASSERT_TRUE(in);
     EXPECT_TRUE(in->security->stateLabel->text().contains(code));
     EXPECT_FALSE(in->security->warning->isVisible());
 
@@ -122,7 +125,8 @@ TEST_F(SealedExchange, ForgedReplayedAndAlteredDatagramsAreDroppedOrMarked)
     EXPECT_TRUE(sa.isPinned(probe.socket.address()));
 
     // A's answer to it goes sealed, and opens with the probe's key.
-    TForm3 *reply = windowsOf(*a, 1).last();
+    TForm3 *reply = newestWindow(*a, 1);
+    ASSERT_TRUE(reply);
     reply->inpu->setPlainText(u"secret reply"_s);
     reply->fs->click();
     ASSERT_TRUE(probe.socket.waitForDatagrams(1));
@@ -152,7 +156,7 @@ TEST_F(SealedExchange, ForgedReplayedAndAlteredDatagramsAreDroppedOrMarked)
     // A plain message after them all shows they were taken in (and dropped) in order.
     sendFrom(probe.socket.address(), a->ip(), "1plain");
     EXPECT_EQ(newestText(*a, 2), u"[未加密]plain"_s) << "a plain message from a pinned peer may be forged";
-    EXPECT_EQ(windowsOf(*a, 2).size(), 2) << "none of the dropped ones was shown";
+    EXPECT_EQ(a->form1->findChildren<TForm3 *>().size(), 2) << "none of the dropped ones was shown";
     EXPECT_EQ(sa.dropped() - droppedBefore, std::size(dropped));
 
     // The probe comes back with another key: shown marked and in red, never taken silently.
@@ -161,7 +165,8 @@ TEST_F(SealedExchange, ForgedReplayedAndAlteredDatagramsAreDroppedOrMarked)
     ASSERT_TRUE(QTest::qWaitFor([&] { return sa.linkTo(probe.socket.address()) == PeerSecurity::Link::KeyChanged; }, 5000));
     probe.socket.send(a->ip(), probe.seal(aKey, "1new key"));
     EXPECT_EQ(newestText(*a, 3), u"[密钥已变]new key"_s);
-    TForm3 *changed = windowsOf(*a, 3).last();
+    TForm3 *changed = newestWindow(*a, 3);
+    ASSERT_TRUE(changed);
     EXPECT_TRUE(changed->security->warning->isVisible());
     changed->inpu->setPlainText(u"not yet"_s);
     const auto messagesToProbe = [&] {
