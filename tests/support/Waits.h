@@ -10,6 +10,8 @@
 //   EXPECT_EVENTUALLY(condition[, timeoutMs])            goes on, like EXPECT_TRUE
 //   ASSERT_EVENTUALLY_EQ(actual, expected[, timeoutMs])  fatal, prints both values
 //   EXPECT_EVENTUALLY_EQ(actual, expected[, timeoutMs])  goes on, prints both values
+//
+// The test that no test uses Qt's macros: Waits.cmake.
 #pragma once
 
 #include <QTest>
