@@ -22,25 +22,25 @@ constexpr int timeoutMs(int ms = 5000) { return ms; }
 } // namespace Waits
 
 // The switch keeps a trailing else of the caller's away from the if inside, as GoogleTest's do.
-#define WAITS_CONDITION_(fail, condition, ...)                                                     \
-    switch (0)                                                                                     \
-    case 0:                                                                                        \
-    default:                                                                                       \
-        if (const int waitsMs_ = Waits::timeoutMs(__VA_ARGS__);                                    \
-            QTest::qWaitFor([&] { return static_cast<bool>(condition); }, waitsMs_))               \
-            ;                                                                                      \
-        else                                                                                       \
+#define WAITS_CONDITION_(fail, condition, ...)                                                               \
+    switch (0)                                                                                               \
+    case 0:                                                                                                  \
+    default:                                                                                                 \
+        if (const int waitsMs_ = Waits::timeoutMs(__VA_ARGS__);                                              \
+            QTest::qWaitFor([&] { return static_cast<bool>(condition); }, waitsMs_))                         \
+            ;                                                                                                \
+        else                                                                                                 \
             fail() << "Still false after " << waitsMs_ << " ms: " #condition "\n"
 
 // On a timeout the values are compared once more by ASSERT_EQ or EXPECT_EQ, which print them.
-#define WAITS_EQUAL_(check, actual, expected, ...)                                                 \
-    switch (0)                                                                                     \
-    case 0:                                                                                        \
-    default:                                                                                       \
-        if (const int waitsMs_ = Waits::timeoutMs(__VA_ARGS__);                                    \
-            QTest::qWaitFor([&] { return (actual) == (expected); }, waitsMs_))                     \
-            ;                                                                                      \
-        else                                                                                       \
+#define WAITS_EQUAL_(check, actual, expected, ...)                                                           \
+    switch (0)                                                                                               \
+    case 0:                                                                                                  \
+    default:                                                                                                 \
+        if (const int waitsMs_ = Waits::timeoutMs(__VA_ARGS__);                                              \
+            QTest::qWaitFor([&] { return (actual) == (expected); }, waitsMs_))                               \
+            ;                                                                                                \
+        else                                                                                                 \
             check(actual, expected) << "Still unequal after " << waitsMs_ << " ms\n"
 
 #define ASSERT_EVENTUALLY(...) WAITS_CONDITION_(GTEST_FAIL, __VA_ARGS__)

@@ -22,7 +22,8 @@ TEST(Waits, HoldWhenAnEventMakesTheConditionTrue)
 
 TEST(Waits, AConditionThatStaysFalseFailsWithItsExpression)
 {
-    EXPECT_FATAL_FAILURE(ASSERT_EVENTUALLY(counter == 7, 50) << "the note", "Still false after 50 ms: counter == 7\nthe note");
+    EXPECT_FATAL_FAILURE(ASSERT_EVENTUALLY(counter == 7, 50) << "the note",
+                         "Still false after 50 ms: counter == 7\nthe note");
     EXPECT_NONFATAL_FAILURE(EXPECT_EVENTUALLY(counter == 7, 50), "Still false after 50 ms: counter == 7");
 }
 
