@@ -1,6 +1,7 @@
 #include "net/RIzarorozi.h"
 #include "RawTcp.h"
 #include "net/Exceptions.h"
+#include "tests/support/Waits.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -200,7 +201,7 @@ TEST(RIzaroroziClose, PeerCloseClosesOnlyWhenNothingIsUnread)
     int disconnects = 0;
     idle.socket.OnDisconnect = [&](RIzarorozi *) { ++disconnects; };
     idle.peer.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(disconnects, 1, 5000);
+    ASSERT_EVENTUALLY_EQ(disconnects, 1, 5000);
     EXPECT_FALSE(idle.socket.Connected());
 
     ConnectedPair behindData(peerPort + 1);
@@ -209,7 +210,7 @@ TEST(RIzaroroziClose, PeerCloseClosesOnlyWhenNothingIsUnread)
     behindData.socket.OnDataAvailable = [&](RIzarorozi *) { ++available; };
     ASSERT_TRUE(RawTcp::sendAll(behindData.peer, "abc"));
     behindData.peer.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(available, 1, 5000);
+    ASSERT_EVENTUALLY_EQ(available, 1, 5000);
     EXPECT_EQ(behindData.socket.Read(3), "abc");
     EXPECT_EQ(behindData.socket.Read(3), QByteArray());
     QTest::qWait(50);

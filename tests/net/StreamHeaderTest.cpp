@@ -3,10 +3,10 @@
 #include "RawTcp.h"
 #include "harness/TempDir.h"
 #include "net/TZnStrmServ.h"
+#include "tests/support/Waits.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTest>
 #include <atomic>
 #include <gtest/gtest.h>
 
@@ -77,7 +77,7 @@ TEST(StreamHeader, FieldsWithZeroBytesOrSignsInsideAreNoNumbers)
                        "        +3"
                        "abc"),
               ack);
-    QTRY_COMPARE_WITH_TIMEOUT(ended.load(), 6, 10000);
+    ASSERT_EVENTUALLY_EQ(ended.load(), 6, 10000);
     EXPECT_EQ(messages.load(), 1);
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 }

@@ -1,5 +1,6 @@
 #include "StreamPeers.h"
 #include "net/Exceptions.h"
+#include "tests/support/Waits.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ TEST(StreamPost, BodiesArriveIntactWithEventsInOrder)
         receiver.events.clear();
         EXPECT_EQ(sender.post(body), ack);
 
-        QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), i + 1, 10000);
+        ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), i + 1, 10000);
         ASSERT_EQ(receiver.messageCount(), i + 1);
         const Receiver::Message &m = receiver.messages.back();
         EXPECT_EQ(m.body, body);
@@ -59,13 +60,13 @@ TEST(StreamPost, PostLeavesFromTheBindAddress)
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         EXPECT_EQ(sender.post("x"), ack);
-        QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), round, 10000);
+        ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), round, 10000);
         ASSERT_EQ(receiver.messageCount(), round);
         EXPECT_EQ(receiver.messages.back().peerAddress, u"127.0.0.3"_s);
     }
     sender.strm.BindAddress = u"192.0.2.1"_s; // not an address of this host
     EXPECT_EQ(sender.post("y"), ack);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 3, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 3, 10000);
     ASSERT_EQ(receiver.messageCount(), 3);
     EXPECT_EQ(receiver.messages.back().body, QByteArray("y"));
     EXPECT_NE(receiver.messages.back().peerAddress, u"192.0.2.1"_s);
@@ -76,7 +77,7 @@ TEST(StreamPost, RawClientGetsExactlyTheAcknowledgement)
     Receiver receiver;
     const QByteArray body = RawTcp::pattern(3000);
     EXPECT_EQ(rawExchange(header({}, body.size()) + body), ack);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.messageCount(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.messageCount(), 1, 10000);
     EXPECT_EQ(receiver.messages[0].body, body);
 }
 
@@ -110,7 +111,7 @@ TEST(StreamPost, HeaderVariants)
                           "         5"
                           "world"),
               ack);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.messageCount(), 2, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.messageCount(), 2, 10000);
     EXPECT_EQ(receiver.messages[0].from, "abcdefghijkl");
     EXPECT_EQ(receiver.messages[0].body, "hello");
     EXPECT_EQ(receiver.messages[1].from, QByteArray());
@@ -127,7 +128,7 @@ TEST(StreamPost, HeaderVariants)
     EXPECT_EQ(rawExchange("0010"
                           "abc"),
               QByteArray());
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 5, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 5, 10000);
     EXPECT_EQ(receiver.messageCount(), 2);
 }
 
@@ -138,7 +139,7 @@ TEST(StreamPost, OnlyTheAnnouncedBodyIsTakenAndAcknowledged)
     EXPECT_EQ(rawExchange(header({}, 100) + RawTcp::pattern(50)), QByteArray());
     // Longer than announced: the extra bytes never reach the body.
     EXPECT_EQ(rawExchange(header({}, 10) + "0123456789EXTRA"), ack);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 2, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 2, 10000);
     ASSERT_EQ(receiver.messageCount(), 1);
     EXPECT_EQ(receiver.messages[0].body, "0123456789");
     EXPECT_TRUE(receiver.leftovers().isEmpty());
@@ -153,7 +154,7 @@ TEST(StreamPost, RaisingHandlerGetsNoAcknowledgement)
     Sender sender;
     EXPECT_EQ(sender.post(RawTcp::pattern(70000)), QByteArray());
     EXPECT_EQ(sender.events.back(), u"disconnect"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 1, 10000);
     EXPECT_TRUE(receiver.leftovers().isEmpty());
 }
 
@@ -165,7 +166,7 @@ TEST(StreamPost, HandlerMovesTheBodyIntoPlace)
     Sender sender;
     const QByteArray body = RawTcp::pattern(200000);
     EXPECT_EQ(sender.post(body), ack);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 1, 10000);
     EXPECT_EQ(receiver.dir.read(u"received.bin"_s), body);
     EXPECT_TRUE(receiver.leftovers().isEmpty());
 }
@@ -177,7 +178,7 @@ TEST(StreamPost, AbortDuringAPost)
     sender.strm.OnPacketSent = [&](RIzarorozi *) { sender.strm.Abort(); };
     EXPECT_EQ(raisedBy([&] { sender.post(RawTcp::pattern(8 << 20)); }), u"Socket send aborted"_s);
     EXPECT_EQ(sender.events, (QStringList{u"connect"_s, u"disconnect"_s, u"disconnect"_s}));
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 1, 10000);
     EXPECT_EQ(receiver.messageCount(), 0);
     EXPECT_TRUE(receiver.leftovers().isEmpty());
     // The sender can post again afterwards.
@@ -191,7 +192,7 @@ TEST(StreamPost, TwoPostsInARowUseTwoConnections)
     Sender sender;
     EXPECT_EQ(sender.post("first"), ack);
     EXPECT_EQ(sender.post("second"), ack);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 2, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 2, 10000);
     EXPECT_EQ(receiver.messageCount(), 2);
     EXPECT_TRUE(receiver.messages[0].linkedToServer && receiver.messages[1].linkedToServer);
     EXPECT_EQ(receiver.server->ConnectionCount(), 0);
@@ -201,14 +202,14 @@ TEST(StreamPost, AbortAndDestructionEndServedConnections)
 {
     Receiver receiver;
     Socket idle = RawTcp::connectTo(serverIp, streamPort);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.server->ConnectionCount(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.server->ConnectionCount(), 1, 10000);
     receiver.server->Abort();
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 1, 10000);
     EXPECT_EQ(receiver.server->ConnectionCount(), 0);
     EXPECT_EQ(RawTcp::receiveAll(idle), QByteArray());
 
     Socket waiting = RawTcp::connectTo(serverIp, streamPort);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.server->ConnectionCount(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.server->ConnectionCount(), 1, 10000);
     receiver.server.reset(); // cancels and waits for the connection's thread
     EXPECT_EQ(receiver.disconnected.size(), 1);
     EXPECT_EQ(RawTcp::receiveAll(waiting), QByteArray());
@@ -221,7 +222,7 @@ TEST(StreamPost, CancelledServerAcceptsNoMore)
     receiver.server->OnClientContact = [&](RIzarorozi *) { ++contacts; };
     receiver.server->Cancel();
     Socket first = RawTcp::connectTo(serverIp, streamPort);
-    QTRY_COMPARE_WITH_TIMEOUT(contacts, 1, 10000);
+    ASSERT_EVENTUALLY_EQ(contacts, 1, 10000);
     EXPECT_EQ(receiver.server->ConnectionCount(), 0);
     Socket second = RawTcp::connectTo(serverIp, streamPort);
     QTest::qWait(100);

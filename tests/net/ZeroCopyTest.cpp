@@ -1,8 +1,8 @@
 #include "StreamPeers.h"
 #include "net/Exceptions.h"
+#include "tests/support/Waits.h"
 
 #include <QElapsedTimer>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -48,7 +48,7 @@ TEST(ZeroCopy, FileBodiesArriveIntactBySendfileAndSplice)
         auto file = sourceFile(dir, body);
         sender.progress.clear();
         EXPECT_EQ(sender.post(*file), ack);
-        QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), i + 1, 10000);
+        ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), i + 1, 10000);
         ASSERT_EQ(receiver.messageCount(), i + 1);
         const Receiver::Message &m = receiver.messages.back();
         EXPECT_TRUE(m.body == body);
@@ -116,7 +116,7 @@ TEST(ZeroCopy, SourcesThatAreNotRegularFilesGoThroughTheBuffer)
     EXPECT_EQ(sender.strm.BytesZeroCopied(), 70000);
     EXPECT_EQ(file->pos(), 71000);
 
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 3, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 3, 10000);
     ASSERT_EQ(receiver.messageCount(), 3);
     EXPECT_TRUE(receiver.messages[0].body == body);
     EXPECT_TRUE(receiver.messages[1].body == body);
@@ -163,7 +163,7 @@ TEST(ZeroCopy, BytesAfterTheBodyNeverReachTheFile)
     Receiver receiver;
     const QByteArray body = RawTcp::pattern(5 << 20);
     EXPECT_EQ(rawExchange(header({}, body.size()) + body + QByteArray(100000, 'X')), ack);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 1, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 1, 10000);
     ASSERT_EQ(receiver.messageCount(), 1);
     EXPECT_TRUE(receiver.messages[0].body == body);
     EXPECT_EQ(receiver.messages[0].zeroCopied, body.size());
@@ -181,15 +181,15 @@ TEST(ZeroCopy, SenderThatStopsInsideTheBodyDeliversNothing)
     QElapsedTimer clock;
     clock.start();
     Socket stalled = openPost(half);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 2, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 2, 10000);
     EXPECT_GE(clock.elapsed(), 250);
     EXPECT_EQ(RawTcp::receiveAll(stalled), QByteArray());
 
     receiver.server->StallTimeOut = 0; // only the cancel can end this one
     Socket waiting = openPost(half);
-    QTRY_VERIFY_WITH_TIMEOUT(!receiver.leftovers().isEmpty(), 10000); // inside the body
+    ASSERT_EVENTUALLY(!receiver.leftovers().isEmpty(), 10000); // inside the body
     receiver.server->Abort();
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.disconnected.size(), 3, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.disconnected.size(), 3, 10000);
     EXPECT_EQ(RawTcp::receiveAll(waiting), QByteArray());
 
     EXPECT_EQ(receiver.messageCount(), 0);
@@ -294,8 +294,8 @@ TEST(ZeroCopy, AFileBodyEndsOnAbortARaisingHandlerOrAStall)
         sender.strm.StallTimeOut = 0;
         EXPECT_EQ(sender.post("again"), ack);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.messageCount(), 3, 10000);
+    ASSERT_EVENTUALLY_EQ(receiver.messageCount(), 3, 10000);
     for (const Receiver::Message &m : receiver.messages)
         EXPECT_EQ(m.body, QByteArray("again"));
-    QTRY_VERIFY_WITH_TIMEOUT(receiver.leftovers().isEmpty(), 10000);
+    ASSERT_EVENTUALLY(receiver.leftovers().isEmpty(), 10000);
 }

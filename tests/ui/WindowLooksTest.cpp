@@ -1,6 +1,7 @@
 // What a person meets in the windows: where they open, where the keyboard goes, whether the
 // texts fit and read under a dark palette, and the message window's layout.
 #include "tests/support/RawUdpPeer.h"
+#include "tests/support/Waits.h"
 #include "tests/ui/Conversation.h"
 #include "transfer/TForm6.h"
 #include "transfer/TForm7.h"
@@ -194,7 +195,7 @@ TEST_F(Windows, ChatRoomEntriesOfStrangersAreSignedAsStrangers)
     RawUdpPeer raw(u"127.0.0.3"_s);
     peer.form2->autopop->setChecked(false);
     raw.send(peer.ip(), "1" + Gbk::encode(u"路过"_s));
-    QTRY_VERIFY(peer.form2->chatRoomView()->lts->toPlainText().contains(u"路过"_s));
+    ASSERT_EVENTUALLY(peer.form2->chatRoomView()->lts->toPlainText().contains(u"路过"_s));
     EXPECT_TRUE(peer.form2->chatRoomView()->lts->toPlainText().startsWith(u"陌生人:["_s))
         << peer.form2->chatRoomView()->lts->toPlainText().toStdString();
 }
