@@ -20,6 +20,8 @@ PeerSecurity::PeerSecurity(const QString &configDir, PresenceService &presence, 
     connect(&presence_, &PresenceService::peerFound, this, announced);
     connect(&presence_, &PresenceService::peerChanged, this, announced);
     connect(&presence_, &PresenceService::peerGone, this, [this] { keysDirty_ = true; });
+    // Once, some time after envelopes opened: an idle peer does not wake up for it.
+    replaySave_.setSingleShot(true);
     replaySave_.setInterval(ReplaySaveMs);
     connect(&replaySave_, &QTimer::timeout, this, [this] {
         if (channel_)

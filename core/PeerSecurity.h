@@ -28,8 +28,8 @@ public:
     static inline const QString KeyFileName = QStringLiteral("identity.key");
     static inline const QString CounterFileName = QStringLiteral("sealed.counter");
     static inline const QString ReplayFileName = QStringLiteral("sealed.replay");
-    // How often the replay state goes to disk (and at the end): a crash forgets at most the
-    // counters of this long.
+    // How long after envelopes opened the replay state goes to disk (and at the end): a crash
+    // forgets at most the counters of this long.
     static constexpr int ReplaySaveMs = 5000;
     // The inner kind of a base datagram carried in an envelope.
     static constexpr quint8 BaseDatagram = 0x01;

@@ -26,6 +26,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -321,6 +322,10 @@ void TForm1::FormShow()
 {
     if (!receiving_)
         context_.prompts->information(u"UDP端口2928已被其他程序占用，本程序将无法接收消息，但仍可发送。"_s);
+    if (!security_->hasIdentity())
+        context_.prompts->information(u"无法读取身份密钥文件，这次运行不加密，消息和文件以明文传送。"
+                                      u"请检查或删除这个文件，然后重新启动：\n"_s
+                                      + QDir(context_.configDir).filePath(PeerSecurity::KeyFileName));
     const bool remember = settings_ && settings_->presenceSettings().rememberBuddies;
     const QString name = buddyIds_.open(remember);
     userlist->clear();

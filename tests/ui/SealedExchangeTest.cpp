@@ -227,3 +227,19 @@ TEST(KeyPins, PinOnFirstContactFollowMovesAndHoldChangesForThePerson)
     EXPECT_FALSE(reopened.isVerified(u"10.0.0.9"_s)) << "a new key is not compared yet";
     EXPECT_EQ(reopened.observe(u"10.0.0.9"_s, k3), KeyPins::Seen::Pinned);
 }
+
+// A key file that cannot be read is left for the person, who is told; the peer then seals
+// nothing and announces no key.
+TEST(SealedStart, ADamagedKeyFileIsLeftAloneAndSaidAndNothingIsSealed)
+{
+    TempDir dir;
+    dir.write(PeerSecurity::KeyFileName, "not a key");
+    TestPeer peer(u"127.0.0.2"_s, dir.path());
+    peer.storeNickname(u"阿明"_s);
+    peer.start();
+    EXPECT_TRUE(peer.prompts.texts(u"information"_s).join(u'\n').contains(u"无法读取身份密钥文件"_s));
+    EXPECT_EQ(dir.read(PeerSecurity::KeyFileName), "not a key");
+    EXPECT_FALSE(peer.form1->security().hasIdentity());
+    EXPECT_TRUE(peer.form1->security().ownPublicKey().isEmpty());
+    EXPECT_EQ(peer.form1->security().linkTo(u"127.0.0.3"_s), PeerSecurity::Link::Plain);
+}
