@@ -1,5 +1,7 @@
 #include "bench/PresenceTraffic.h"
 
+#include "bench/PacketSocket.h"
+
 #include <QSocketNotifier>
 #include <arpa/inet.h>
 #include <linux/if_ether.h>
@@ -21,14 +23,9 @@ PresenceTraffic::PresenceTraffic(const QStringList &interfaces, QObject *parent)
     for (const QString &name : interfaces)
         if (const unsigned index = ::if_nametoindex(name.toLocal8Bit().constData()); index != 0)
             names_.insert(int(index), name);
-    // Every protocol: a socket for IP alone would see a bridge port's frames only after the
-    // bridge took them, never on the port.
-    fd_ = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    fd_ = openIncomingPacketSocket(ReceiveBuffer);
     if (fd_ < 0)
         return;
-    const int one = 1;
-    ::setsockopt(fd_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBuffer, sizeof ReceiveBuffer);
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &PresenceTraffic::readAll);
 }

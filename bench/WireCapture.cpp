@@ -1,5 +1,7 @@
 #include "bench/WireCapture.h"
 
+#include "bench/PacketSocket.h"
+
 #include <QSocketNotifier>
 #include <arpa/inet.h>
 #include <linux/if_ether.h>
@@ -23,12 +25,9 @@ WireCapture::WireCapture(const QStringList &interfaces, QObject *parent) : QObje
     for (const QString &name : interfaces)
         if (const unsigned index = ::if_nametoindex(name.toLocal8Bit().constData()); index != 0)
             indexes_ << int(index);
-    fd_ = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    fd_ = openIncomingPacketSocket(ReceiveBuffer);
     if (fd_ < 0)
         return;
-    const int one = 1;
-    ::setsockopt(fd_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBuffer, sizeof ReceiveBuffer);
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &WireCapture::readAll);
 }

@@ -11,7 +11,7 @@
 #include <memory>
 #include <netinet/in.h>
 
-class BodyMover;
+#include "net/BodyMover.h"
 class QIODevice;
 class QSocketNotifier;
 class QTimer;
@@ -219,6 +219,7 @@ private:
     void sendRead(QIODevice &Stream, qint64 size);
     bool sendFile(int file, qint64 offset, qint64 size);
     void awaitMover(BodyMover &mover);
+    BodyMover::Outcome moveBody(BodyMover &mover);
     void packetSent(qint64 count);
     void receiveInto(QIODevice &Stream, qint64 held, qint64 Size);
     bool spliceInto(QIODevice &Stream, int file, qint64 &held, qint64 Size);

@@ -122,26 +122,10 @@ bool RIzarorozi::tlsSendFile(int file, qint64 offset, qint64 size)
     TlsBodyMover mover({fd_, file, wakeFd_}, session(), {cancel_, bytesSent_}, offset, size, StallTimeOut);
     if (!mover.valid())
         return false;
-    if (direct())
-        mover.run();
-    else
-        awaitMover(mover);
-    switch (mover.outcome()) {
-    case BodyMover::Outcome::FileEnded:
-        throw ESockError(u"Cannot read the stream: the file ended early"_s);
-    case BodyMover::Outcome::Stalled:
-        checkError(ETIMEDOUT);
-        break;
-    case BodyMover::Outcome::Halted:
-        checkError(ENOTCONN);
-        break;
-    case BodyMover::Outcome::Failed:
+    if (moveBody(mover) == BodyMover::Outcome::Failed) {
         if (mover.sessionFailed())
             raiseTlsFailure();
         checkError(mover.error());
-        break;
-    default: // done or cancelled: the caller looks at the cancel flag
-        break;
     }
     return true;
 }

@@ -39,28 +39,36 @@ bool RIzarorozi::sendFile(int file, qint64 offset, qint64 size)
     SendFileMover mover({fd_, file, wakeFd_}, {cancel_, bytesSent_, bytesZeroCopied_}, offset, size, StallTimeOut);
     if (!mover.valid())
         return false;
+    if (moveBody(mover) == BodyMover::Outcome::Failed) {
+        if (mover.cannotServe())
+            return false;
+        checkError(mover.error());
+    }
+    return true;
+}
+
+// Runs the mover to its end (on its thread while this thread's event loop runs, or here when
+// waits are direct) and raises what an early end means; a failure is left to the caller, which
+// knows its kinds. Done or cancelled: the caller looks at the cancel flag.
+BodyMover::Outcome RIzarorozi::moveBody(BodyMover &mover)
+{
     if (direct())
         mover.run();
     else
         awaitMover(mover);
     switch (mover.outcome()) {
-    case SendFileMover::Outcome::FileEnded:
+    case BodyMover::Outcome::FileEnded:
         throw ESockError(u"Cannot read the stream: the file ended early"_s);
-    case SendFileMover::Outcome::Stalled:
+    case BodyMover::Outcome::Stalled:
         checkError(ETIMEDOUT);
         break;
-    case SendFileMover::Outcome::Halted:
+    case BodyMover::Outcome::Halted:
         checkError(ENOTCONN);
         break;
-    case SendFileMover::Outcome::Failed:
-        if (mover.cannotServe())
-            return false;
-        checkError(mover.error());
-        break;
-    default: // done or cancelled: the caller looks at the cancel flag
+    default:
         break;
     }
-    return true;
+    return mover.outcome();
 }
 
 // Runs this thread's event loop until the mover has ended. A progress handler that raises

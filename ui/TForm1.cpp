@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -322,10 +323,6 @@ void TForm1::FormShow()
 {
     if (!receiving_)
         context_.prompts->information(u"UDP端口2928已被其他程序占用，本程序将无法接收消息，但仍可发送。"_s);
-    if (!security_->hasIdentity())
-        context_.prompts->information(u"无法读取身份密钥文件，这次运行不加密，消息和文件以明文传送。"
-                                      u"请检查或删除这个文件，然后重新启动：\n"_s
-                                      + QDir(context_.configDir).filePath(PeerSecurity::KeyFileName));
     const bool remember = settings_ && settings_->presenceSettings().rememberBuddies;
     const QString name = buddyIds_.open(remember);
     userlist->clear();
@@ -344,6 +341,19 @@ void TForm1::FormShow()
     applyPresenceSettings();
     announceOwnInfo();
     presence_->start();
+    tellMissingIdentity();
+}
+
+// Without an identity key nothing is sealed: the person learns why, and what to do.
+void TForm1::tellMissingIdentity()
+{
+    if (security_->hasIdentity())
+        return;
+    const QString path = QDir(context_.configDir).filePath(PeerSecurity::KeyFileName);
+    context_.prompts->information(
+        (QFile::exists(path) ? u"无法读取身份密钥文件，请检查或删除这个文件，然后重新启动。"_s
+                             : u"无法保存身份密钥文件。"_s)
+        + u"这次运行不加密，消息和文件以明文传送：\n"_s + path);
 }
 
 std::optional<QString> TForm1::selectedEntry() const
@@ -354,15 +364,20 @@ std::optional<QString> TForm1::selectedEntry() const
     return userlist->item(row)->text();
 }
 
-void TForm1::userlistDblClick()
+std::optional<QString> TForm1::selectedBuddyKey() const
 {
     const std::optional<QString> entry = selectedEntry();
     if (!entry) {
         context_.prompts->information(u"你发给鬼阿？名字也不选～切！"_s);
-        return;
+        return std::nullopt;
     }
-    const QString key = ContactStore::entryNumber(*entry);
-    openSendMessageWindow(store_.buddyIp(key), store_.buddyEntry(key));
+    return ContactStore::entryNumber(*entry);
+}
+
+void TForm1::userlistDblClick()
+{
+    if (const std::optional<QString> key = selectedBuddyKey())
+        openSendMessageWindow(store_.buddyIp(*key), store_.buddyEntry(*key));
 }
 
 void TForm1::N2Click()
@@ -371,12 +386,8 @@ void TForm1::N2Click()
         context_.prompts->message(u"正在传送文件"_s);
         return;
     }
-    const std::optional<QString> entry = selectedEntry();
-    if (!entry) {
-        context_.prompts->information(u"你发给鬼阿？名字也不选～切！"_s);
-        return;
-    }
-    openSendFileWindow(store_.buddyIp(ContactStore::entryNumber(*entry)));
+    if (const std::optional<QString> key = selectedBuddyKey())
+        openSendFileWindow(store_.buddyIp(*key));
 }
 
 void TForm1::N9Click() { openAddFriendDialog(); }
@@ -393,21 +404,18 @@ void TForm1::N10Click()
     nearbylist->refilter();
 }
 
-// The settings window's box autopop follows, and its change opens or closes the chat-room view.
 // The safety code of the selected buddy, to compare and mark.
 void TForm1::safetyCodeClick()
 {
-    const std::optional<QString> entry = selectedEntry();
-    if (!entry) {
-        context_.prompts->information(u"你发给鬼阿？名字也不选～切！"_s);
+    const std::optional<QString> key = selectedBuddyKey();
+    if (!key)
         return;
-    }
-    const QString key = ContactStore::entryNumber(*entry);
-    auto *dialog = new SafetyCodeDialog(*security_, store_.buddyIp(key), store_.buddyEntry(key), this);
+    auto *dialog = new SafetyCodeDialog(*security_, store_.buddyIp(*key), store_.buddyEntry(*key), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 
+// The settings window's box autopop follows, and its change opens or closes the chat-room view.
 void TForm1::N7Click()
 {
     const bool toChatRoom = N7->data().toInt() == 0;

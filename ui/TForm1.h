@@ -172,8 +172,11 @@ private:
     void showCaptionInStatus();
     void applyPresenceSettings();
     void announceOwnInfo();
+    void tellMissingIdentity();
     // Entry text of the selected buddy, or nothing when no buddy is selected.
     std::optional<QString> selectedEntry() const;
+    // The entry number of the selected buddy; none, after the usual box, when none is selected.
+    std::optional<QString> selectedBuddyKey() const;
     // A new message window with its caption and fields set, not yet shown.
     TForm3 *openMessageWindow(const QString &caption, const QString &ip, const QString &nc);
     // The windows the buddy list's commands open.
