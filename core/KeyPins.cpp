@@ -37,13 +37,17 @@ bool KeyPins::noteAnnounced(const QString &address, const QByteArray &key)
     const QByteArray here = pinned(address);
     if (here.isEmpty() || key.isEmpty())
         return false;
+    const QByteArray waiting = changedTo(address);
     if (here == key) {
         // The peer announces its pinned key again: a change recorded from a forged
         // announcement is over.
-        ini_.deleteKey(ChangedSection, address);
+        if (!waiting.isEmpty())
+            ini_.deleteKey(ChangedSection, address);
         return false;
     }
-    ini_.writeString(ChangedSection, address, key.toHex());
+    // Each keep-alive repeats the announcement: the file is written only when it says more.
+    if (waiting != key)
+        ini_.writeString(ChangedSection, address, key.toHex());
     return true;
 }
 

@@ -16,7 +16,7 @@ PeerSecurity::PeerSecurity(const QString &configDir, PresenceService &presence, 
         channel_ = std::make_unique<SealedChannel>(*identity_, dir.filePath(CounterFileName),
                                                    dir.filePath(ReplayFileName));
     }
-    const auto announced = [this] { noteAnnouncements(); };
+    const auto announced = [this](const NearbyPeer &peer) { noteAnnouncement(peer); };
     connect(&presence_, &PresenceService::peerFound, this, announced);
     connect(&presence_, &PresenceService::peerChanged, this, announced);
     connect(&presence_, &PresenceService::peerGone, this, [this] { keysDirty_ = true; });
@@ -55,16 +55,19 @@ bool PeerSecurity::resetIdentity(QString *error)
     return true;
 }
 
-// Presence heard peers anew: a pinned address that announces another key has a change
-// waiting, shown at once rather than at the next message.
-void PeerSecurity::noteAnnouncements()
+// Presence heard a peer anew: a pinned address of it that announces another key has a change
+// waiting, shown at once rather than at the next message. Only that peer's addresses are
+// looked at, so a keep-alive costs the same however many peers are near.
+void PeerSecurity::noteAnnouncement(const NearbyPeer &peer)
 {
     keysDirty_ = true;
-    rebuildKeys();
-    for (auto it = keyByAddress_.cbegin(); it != keyByAddress_.cend(); ++it) {
-        const bool waited = !pins_.changedTo(it.key()).isEmpty();
-        if (pins_.noteAnnounced(it.key(), it.value()) != waited)
-            emit peerChanged(it.key());
+    if (!(peer.capabilities & PresenceDatagram::CapabilitySealed))
+        return;
+    const QStringList addresses = QStringList(peer.addresses) << peer.address;
+    for (const QString &address : addresses) {
+        const bool waited = !pins_.changedTo(address).isEmpty();
+        if (pins_.noteAnnounced(address, peer.publicKey) != waited)
+            emit peerChanged(address);
     }
 }
 

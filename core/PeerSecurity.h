@@ -12,6 +12,7 @@
 #include <optional>
 
 class IdentityKey;
+struct NearbyPeer;
 class PresenceService;
 class SealedChannel;
 
@@ -94,7 +95,7 @@ signals:
 private:
     void rebuildKeys() const;
     QByteArray announcedKey(const QString &ip) const;
-    void noteAnnouncements();
+    void noteAnnouncement(const NearbyPeer &peer);
     QString configDir_;
     PresenceService &presence_;
     std::unique_ptr<IdentityKey> identity_;
