@@ -11,7 +11,8 @@ PeerSecurity::PeerSecurity(const QString &configDir, PresenceService &presence, 
     : QObject(parent), configDir_(configDir), presence_(presence), pins_(configDir)
 {
     const QDir dir(configDir);
-    if (auto key = IdentityKey::loadOrCreate(dir.filePath(KeyFileName), &identityError_)) {
+    QString unreadable; // the box at start says it in the person's words
+    if (auto key = IdentityKey::loadOrCreate(dir.filePath(KeyFileName), &unreadable)) {
         identity_ = std::make_unique<IdentityKey>(*key);
         channel_ = std::make_unique<SealedChannel>(*identity_, dir.filePath(CounterFileName),
                                                    dir.filePath(ReplayFileName));
@@ -50,7 +51,6 @@ bool PeerSecurity::resetIdentity(QString *error)
     else
         channel_ = std::make_unique<SealedChannel>(*identity_, QDir(configDir_).filePath(CounterFileName),
                                                    QDir(configDir_).filePath(ReplayFileName));
-    identityError_.clear();
     emit identityChanged();
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/KeyPins.h"
+#include "secure/Envelope.h"
 #include "secure/TlsKeys.h"
 
 #include <QByteArray>
@@ -33,7 +34,7 @@ public:
     // forgets at most the counters of this long.
     static constexpr int ReplaySaveMs = 5000;
     // The inner kind of a base datagram carried in an envelope.
-    static constexpr quint8 BaseDatagram = 0x01;
+    static constexpr quint8 BaseDatagram = InnerKind::BaseDatagram;
 
     // How datagrams to a peer travel.
     enum class Link {
@@ -45,10 +46,9 @@ public:
     PeerSecurity(const QString &configDir, PresenceService &presence, QObject *parent = nullptr);
     ~PeerSecurity() override;
 
-    // False when identity.key exists but cannot be read: sealing stays off (and the file is
-    // left for the person); identityError() says why.
+    // False when identity.key cannot be read or made: sealing stays off (and a damaged file is
+    // left for the person).
     bool hasIdentity() const { return identity_ != nullptr; }
-    QString identityError() const { return identityError_; }
     QByteArray ownPublicKey() const;
     QByteArray ownSeed() const;
     // A new key pair replaces the old one (the person asked): peers see a key change.
@@ -100,7 +100,6 @@ private:
     PresenceService &presence_;
     std::unique_ptr<IdentityKey> identity_;
     std::unique_ptr<SealedChannel> channel_;
-    QString identityError_;
     KeyPins pins_;
     quint64 wrongAddress_ = 0;
     // Keys announced in presence, by address and by key id; rebuilt when presence reports.

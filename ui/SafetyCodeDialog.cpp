@@ -62,8 +62,9 @@ void SafetyCodeDialog::refresh()
     code->setText(digits.isEmpty() ? u"—"_s : digits);
     const PeerSecurity::Link link = security_.linkTo(ip_);
     const bool pinned = security_.isPinned(ip_);
-    state->setText(SecurityText::state(link, pinned, security_.isVerified(ip_), security_.sameKeyElsewhere(ip_)));
-    setWarningColour(state, link == PeerSecurity::Link::KeyChanged || !security_.sameKeyElsewhere(ip_).isEmpty());
+    const QStringList sameKey = security_.sameKeyElsewhere(ip_);
+    state->setText(SecurityText::state(link, pinned, security_.isVerified(ip_), sameKey));
+    setWarningColour(state, link == PeerSecurity::Link::KeyChanged || !sameKey.isEmpty());
     verified->setEnabled(pinned && link == PeerSecurity::Link::Sealed);
     verified->setChecked(security_.isVerified(ip_));
     acceptKey->setVisible(link == PeerSecurity::Link::KeyChanged);
