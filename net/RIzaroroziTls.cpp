@@ -23,7 +23,7 @@ void RIzarorozi::StartTls(TlsSession::Role role, const TlsKeys &keys)
     TimeOutScope timeOut(*this);
     OpScope op(*this);
     tlsSuite_.clear();
-    tls_ = std::make_unique<TlsSession>(fd_, role, keys);
+    tls_ = TlsSession::open(fd_, role, keys);
     for (Result result = session().handshake(); result != Result::Done && !cancel_; result = session().handshake())
         tlsWait(result);
     if (cancel_) {

@@ -20,6 +20,7 @@ expect() {
 }
 expect /usr/bin/talvino
 expect "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/talvino/talvino-media.so"
+expect "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/talvino/talvino-tls.so"
 expect /usr/share/talvino/readme.txt
 expect /etc/ufw/applications.d/talvino
 expect /usr/share/icons/hicolor/scalable/apps/talvino.svg
@@ -38,6 +39,7 @@ grep -q 'ports=2928/udp|2921/tcp' "$work/root/etc/ufw/applications.d/talvino" ||
 dpkg-deb -f "$deb" Depends | grep -q fonts-wqy-microhei || { echo "Depends lacks fonts-wqy-microhei" >&2; failed=1; }
 # The media module is loaded at run time, not linked: its libraries must still be depended on.
 dpkg-deb -f "$deb" Depends | grep -q libqt6multimedia6 || { echo "Depends lacks libqt6multimedia6 (the media module's)" >&2; failed=1; }
+dpkg-deb -f "$deb" Depends | grep -q libssl3 || { echo "Depends lacks libssl3 (the TLS module's)" >&2; failed=1; }
 
 echo "== desktop-file-validate"
 desktop-file-validate "$desktop" || failed=1

@@ -69,14 +69,16 @@ in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")"
 in_root apt-get install -y -qq --no-install-recommends xvfb xauth xdotool >>"$work/apt.log"
 in_root sh -c 'command -v talvino' | grep -qx /usr/bin/talvino || { echo "talvino is not on PATH" >&2; exit 1; }
 echo "ok: talvino on PATH at /usr/bin/talvino"
-# The media module is loaded only when music is played: every library it needs must have come
-# with the package's dependencies all the same.
-module=$(in_root sh -c 'ls /usr/lib/*/talvino/talvino-media.so')
-if in_root ldd "$module" | grep -q 'not found'; then
-  in_root ldd "$module" >&2
-  echo "the media module's libraries are not all installed" >&2; exit 1
-fi
-echo "ok: media module $module with all its libraries"
+# The modules are loaded only when music is played or a file goes encrypted: every library they
+# need must have come with the package's dependencies all the same.
+for name in media tls; do
+  module=$(in_root sh -c "ls /usr/lib/*/talvino/talvino-$name.so")
+  if in_root ldd "$module" | grep -q 'not found'; then
+    in_root ldd "$module" >&2
+    echo "the $name module's libraries are not all installed" >&2; exit 1
+  fi
+  echo "ok: $name module $module with all its libraries"
+done
 
 in_root useradd --no-create-home --home-dir /home/tester --shell /bin/sh tester
 mkdir -p "$root/home/tester"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "secure/TlsKeys.h"
+#include "secure/TlsSession.h"
 
 #include <QString>
 #include <memory>
@@ -13,7 +13,7 @@
 // connection, so that the pinned key is this context's own and nothing is shared between threads.
 class TlsContext {
 public:
-    enum class Role { Client, Server };
+    using Role = TlsSession::Role;
 
     TlsContext(Role role, const TlsKeys &keys);
     ~TlsContext();
