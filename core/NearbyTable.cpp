@@ -162,6 +162,18 @@ QList<QByteArray> NearbyTable::expire(qint64 nowMs, qint64 maxSilenceMs, QList<Q
     return gone;
 }
 
+std::optional<qint64> NearbyTable::nextExpiryMs(qint64 maxSilenceMs) const
+{
+    std::optional<qint64> first;
+    for (const Entry &entry : peers_)
+        for (const HeardAddress &h : entry.heard)
+            if (!first || h.lastHeardMs < *first)
+                first = h.lastHeardMs;
+    if (first)
+        *first += maxSilenceMs + 1; // expire() forgets what is silent for longer than maxSilenceMs
+    return first;
+}
+
 void NearbyTable::clear() { peers_.clear(); }
 
 void NearbyTable::setKnown(const QByteArray &id, bool known)

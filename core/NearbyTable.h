@@ -53,6 +53,9 @@ public:
     // Forgets every address not heard for maxSilenceMs, and every peer left without one.
     // Returns the ids removed; changedIds gets the peers whose chosen address moved.
     QList<QByteArray> expire(qint64 nowMs, qint64 maxSilenceMs, QList<QByteArray> *changedIds = nullptr);
+    // The first moment at which expire() with maxSilenceMs forgets something; none for an
+    // empty table.
+    std::optional<qint64> nextExpiryMs(qint64 maxSilenceMs) const;
     void clear();
 
     // Known peers (buddies) are never evicted to make room.

@@ -7,7 +7,9 @@
 #include "net/TZnUDP.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <array>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -58,6 +60,8 @@ PresenceService::PresenceService(TZnUDP &endpoint, const QByteArray &ownId, QObj
     keepAlive_.setInterval(keepAliveMs_);
     table_.setAddressStaleMs(keepAliveMs_ * 3 / 2);
     connect(&keepAlive_, &QTimer::timeout, this, [this] { swallow([this] { tick(); }); });
+    expiry_.setSingleShot(true);
+    connect(&expiry_, &QTimer::timeout, this, [this] { swallow([this] { expire(); }); });
 }
 
 PresenceService::~PresenceService() { stop(); }
@@ -82,6 +86,8 @@ void PresenceService::setKeepAliveMs(int ms)
     keepAliveMs_ = std::max(1, ms);
     keepAlive_.setInterval(keepAliveMs_);
     table_.setAddressStaleMs(qint64(keepAliveMs_) * 3 / 2);
+    if (expiry_.isActive())
+        scheduleExpiry();
 }
 
 void PresenceService::setChosenInterfaces(const QStringList &names)
@@ -172,7 +178,6 @@ void PresenceService::tick()
     }
     for (const QString &target : std::as_const(unicastTargets_))
         sendTo(target, PresenceDatagram::Kind::KeepAlive, false);
-    expire();
 }
 
 // Sends kind to every interface's broadcast address and to every unicast target.
@@ -272,6 +277,10 @@ void PresenceService::observe(const PresenceDatagram &datagram, const QString &f
         emit peerChanged(*table_.peer(datagram.id));
     if (datagram.kind == PresenceDatagram::Kind::Hello && result.change != NearbyTable::Change::Refused)
         scheduleAnswer(fromIp);
+    // Hearing a peer only moves expiries later: a running timer fires early at worst, and then
+    // finds the next one.
+    if (!expiry_.isActive())
+        scheduleExpiry();
 }
 
 // Answers a hello from ip after a random delay, so that peers hearing one hello together do
@@ -305,12 +314,24 @@ void PresenceService::expire()
         emit peerGone(id);
     for (const QByteArray &id : std::as_const(moved))
         emit peerChanged(*table_.peer(id));
+    scheduleExpiry();
+}
+
+void PresenceService::scheduleExpiry()
+{
+    const std::optional<qint64> next = table_.nextExpiryMs(qint64(keepAliveMs_) * ExpiryPeriods);
+    if (!next) {
+        expiry_.stop();
+        return;
+    }
+    expiry_.start(int(std::clamp<qint64>(*next - clock_.elapsed(), 0, std::numeric_limits<int>::max())));
 }
 
 void PresenceService::forgetAll()
 {
     const QList<NearbyPeer> all = table_.snapshot();
     table_.clear();
+    expiry_.stop();
     pendingAnswers_.clear();
     for (const NearbyPeer &peer : all)
         emit peerGone(peer.id);

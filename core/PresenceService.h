@@ -31,9 +31,10 @@ struct PresenceInterface {
 // unicast targets) at start, when an interface appears or changes address, and on refresh;
 // a keep-alive once per keep-alive period; a goodbye when stopped. Answers each hello by
 // unicast after a random delay. Keeps the table of nearby peers and reports its changes;
-// a peer not heard for ExpiryPeriods keep-alive periods is gone.
+// a peer not heard for ExpiryPeriods keep-alive periods is gone as that moment comes (one
+// timer, for the earliest expiry, runs while the table holds anybody).
 // When nothing changes the service wakes up once per keep-alive period (interfaces are
-// polled then). Turned off, it neither sends nor reports peers. Destroy it before the
+// polled then), and for an expiry. Turned off, it neither sends nor reports peers. Destroy it before the
 // endpoint: its destructor sends the goodbye.
 class PresenceService : public QObject {
     Q_OBJECT
@@ -104,6 +105,7 @@ private:
     void noteHeard(const QString &fromIp);
     void observe(const PresenceDatagram &datagram, const QString &fromIp);
     void expire();
+    void scheduleExpiry();
     void forgetAll();
 
     TZnUDP &endpoint_;
@@ -126,4 +128,5 @@ private:
     PresenceRateLimit rateLimit_;
     QElapsedTimer clock_;
     QTimer keepAlive_;
+    QTimer expiry_; // single shot, at the table's earliest expiry
 };

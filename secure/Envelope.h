@@ -47,4 +47,8 @@ public:
 namespace InnerKind {
 // A datagram of the base protocol, its type digit first.
 inline constexpr quint8 BaseDatagram = 0x01;
+// A message or automatic reply with its id and place, answered by a receipt (docs/messages.md).
+inline constexpr quint8 Message = 0x02;
+// The receipt of one message's copy.
+inline constexpr quint8 Receipt = 0x03;
 } // namespace InnerKind

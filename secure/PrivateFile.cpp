@@ -115,3 +115,15 @@ bool PrivateFile::write(const QString &path, const QByteArray &content, QString 
     syncFolder(path);
     return true;
 }
+
+bool PrivateFile::append(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail(error, u"cannot open"_s, path);
+    const bool written = writeAll(fd, bytes.constData(), bytes.size());
+    if (!written)
+        fail(error, u"cannot write"_s, path);
+    ::close(fd);
+    return written;
+}

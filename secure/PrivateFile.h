@@ -17,4 +17,7 @@ public:
     // Replaces path's content by content; false (with *error naming the path) when that failed,
     // the old content then being left as it was.
     static bool write(const QString &path, const QByteArray &content, QString *error);
+    // Adds bytes at the end of path, made with mode 0600 when missing; false (with *error) when
+    // that failed.
+    static bool append(const QString &path, const QByteArray &bytes, QString *error);
 };

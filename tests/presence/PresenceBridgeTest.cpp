@@ -129,6 +129,8 @@ TEST_F(PresenceBridge, AGoodbyeDropsAPeerAtOnceAndAKilledPeerGoesAfterTheTimeOut
     const QString bGone = u"gone "_s + b.id();
     ASSERT_FALSE(a.process->waitForLine(bGone, (PresenceService::ExpiryPeriods + 3) * KeepAliveMs).isEmpty());
     EXPECT_GE(clock.elapsed() - lastHeard, (PresenceService::ExpiryPeriods - 1) * KeepAliveMs);
+    EXPECT_LT(clock.elapsed() - lastHeard, PresenceService::ExpiryPeriods * KeepAliveMs + KeepAliveMs / 2)
+        << "gone as its third period ends, not at a later keep-alive";
     EXPECT_EQ(sent(b, 'G'), 0);
     EXPECT_EQ(a.timesFound(b.id()), 1);
 }

@@ -109,15 +109,17 @@ TEST_F(PresenceServiceTest, TwoPeersFindEachOtherOnceFollowChangesAndDropAPeerTh
     EXPECT_EQ(found.count(), 1);
 }
 
-TEST_F(PresenceServiceTest, APeerNotHeardForThreeKeepAlivePeriodsIsGone)
+TEST_F(PresenceServiceTest, APeerNotHeardForThreeKeepAlivePeriodsIsGoneAsTheThirdEnds)
 {
-    a.service.setKeepAliveMs(100); // b keeps the default minute and stays silent meanwhile
+    constexpr int PeriodMs = 300;
+    a.service.setKeepAliveMs(PeriodMs); // b keeps the default minute and stays silent meanwhile
     QSignalSpy gone(&a.service, &PresenceService::peerGone);
     startBoth();
     QElapsedTimer sinceFound;
     sinceFound.start();
     ASSERT_TRUE(gone.wait(5000));
-    EXPECT_GE(sinceFound.elapsed(), 3 * 100 - 20) << "not before three periods";
+    EXPECT_GE(sinceFound.elapsed(), 3 * PeriodMs - 20) << "not before three periods";
+    EXPECT_LT(sinceFound.elapsed(), 3 * PeriodMs + PeriodMs / 2) << "not at the next keep-alive tick";
     EXPECT_TRUE(a.peers().isEmpty());
     EXPECT_EQ(b.peers().size(), 1) << "a's keep-alives keep a in b's table";
 }
