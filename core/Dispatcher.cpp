@@ -1,6 +1,7 @@
 #include "core/Dispatcher.h"
 
 #include "core/ContactStore.h"
+#include "core/Deliveries.h"
 #include "core/DispatcherWindows.h"
 #include "core/ErrorReporter.h"
 #include "core/FileWindows.h"
@@ -11,6 +12,7 @@
 #include "core/Prompts.h"
 #include "net/Exceptions.h"
 #include "net/TZnUDP.h"
+#include "secure/Envelope.h"
 
 #include <algorithm>
 #include <array>
@@ -32,7 +34,17 @@ const QByteArray AutoReplyMarker = QByteArrayLiteral("\xD7\xD4\xB6\xAF\xBB\xD8\x
 Dispatcher::Dispatcher(TZnUDP &lwudp, ContactStore &store, DispatcherWindows &windows, Prompts &prompts,
                        ErrorReporter &reporter)
     : lwudp_(lwudp), store_(store), windows_(windows), prompts_(prompts), reporter_(reporter)
-{}
+{
+    clock_.start();
+    release_.setSingleShot(true);
+    release_.callOnTimeout([this] { guarded(reporter_, [this] { releaseHeld(); }); });
+}
+
+void Dispatcher::setSealedMessages(ArrivalOrder *arrivals, Deliveries *deliveries)
+{
+    arrivals_ = arrivals;
+    deliveries_ = deliveries;
+}
 
 void Dispatcher::lwudpDataReceived(TZnUDP *, int, const QString &FromIP, int)
 {
@@ -98,8 +110,9 @@ void Dispatcher::dispatch(const Datagram &datagram)
     }
 }
 
-// A sealed datagram carries one base datagram; one that does not open, repeats, or carries
-// anything else (presence, another envelope) is dropped without a word.
+// A sealed datagram carries a base datagram, a message with its id, or a receipt; one that does
+// not open, repeats, or carries anything else (presence, another envelope) is dropped without a
+// word.
 void Dispatcher::dispatchSealed(const Datagram &datagram)
 {
     if (!security_)
@@ -107,11 +120,61 @@ void Dispatcher::dispatchSealed(const Datagram &datagram)
     const std::optional<PeerSecurity::Opened> opened = security_->open(datagram.bytes, datagram.fromIp);
     if (!opened)
         return;
-    const char type = opened->datagram[0];
+    switch (opened->innerKind) {
+    case InnerKind::Message:
+        return dispatchSealedMessage(opened->inner, opened->senderKey, datagram.fromIp, opened->keyChanged);
+    case InnerKind::Receipt:
+        if (deliveries_)
+            deliveries_->receiptArrived(opened->senderKey, opened->inner);
+        return;
+    default:
+        break;
+    }
+    const char type = opened->inner[0];
     if (type < Packet::Message || type > Packet::Progress)
         return;
-    const QByteArray inner = opened->datagram.left(Packet::bufferSize(type));
+    const QByteArray inner = opened->inner.left(Packet::bufferSize(type));
     dispatchBase(type, inner.mid(1), datagram.fromIp, opened->keyChanged ? Origin::SealedKeyChanged : Origin::Sealed);
+}
+
+// Every copy of a message is answered with a receipt at once, a copy of one already shown too;
+// what the copy lets through is shown in its sender's order.
+void Dispatcher::dispatchSealedMessage(const QByteArray &inner, const QByteArray &senderKey, const QString &fromIp,
+                                       bool keyChanged)
+{
+    const std::optional<SealedMessage> message = SealedMessage::parse(inner);
+    if (!message || !arrivals_)
+        return;
+    if (const std::optional<QByteArray> receipt = security_->seal(fromIp, InnerKind::Receipt, message->id.bytes())) {
+        lwudp_.RemoteHost = fromIp;
+        lwudp_.SendDatagram(*receipt, int(receipt->size()));
+    }
+    QList<ArrivalOrder::Arrival> shown;
+    arrivals_->arrive(senderKey, {*message, fromIp, keyChanged, clock_.elapsed()}, shown);
+    scheduleRelease();
+    showArrivals(shown);
+}
+
+void Dispatcher::showArrivals(const QList<ArrivalOrder::Arrival> &shown)
+{
+    for (const ArrivalOrder::Arrival &a : shown)
+        dispatchBase(a.message.datagram[0], a.message.datagram.mid(1), a.fromIp,
+                     a.keyChanged ? Origin::SealedKeyChanged : Origin::Sealed);
+}
+
+void Dispatcher::releaseHeld()
+{
+    const QList<ArrivalOrder::Arrival> due = arrivals_->release(clock_.elapsed());
+    scheduleRelease();
+    showArrivals(due);
+}
+
+void Dispatcher::scheduleRelease()
+{
+    const std::optional<qint64> due = arrivals_->nextDueMs();
+    if (!due)
+        return release_.stop();
+    release_.start(int(std::clamp<qint64>(*due - clock_.elapsed(), 0, std::numeric_limits<int>::max())));
 }
 
 void Dispatcher::dispatchBase(char type, const QByteArray &payload, const QString &fromIp, Origin origin)
@@ -164,7 +227,11 @@ void Dispatcher::sendAutoReply(const QByteArray &payload, const QString &fromIp)
     const QString caption = windows_.mainCaption();
     if (caption == NoAutoReplyCaption || payload.isEmpty() || payload.mid(1, 8) == AutoReplyMarker)
         return;
-    Packet::send(lwudp_, fromIp, Packet::autoReply(caption, windows_.textCharset(fromIp)));
+    const QByteArray reply = Packet::autoReply(caption, windows_.textCharset(fromIp));
+    if (deliveries_)
+        deliveries_->send(fromIp, reply);
+    else
+        Packet::send(lwudp_, fromIp, reply);
 }
 
 void Dispatcher::handleFriendRequest(const QByteArray &payload, const QString &fromIp)

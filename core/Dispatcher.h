@@ -1,13 +1,17 @@
 #pragma once
 
+#include "core/ArrivalOrder.h"
 #include "core/DatagramBacklog.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTime>
+#include <QTimer>
 #include <functional>
 
 class ContactStore;
+class Deliveries;
 class DispatcherWindows;
 class ErrorReporter;
 class FileWindows;
@@ -44,6 +48,10 @@ public:
     // Opens sealed datagrams ("9") and tells which plain ones may be forged; none until set,
     // and then "9" means nothing, as to a peer of the base protocol.
     void setSecurity(PeerSecurity *security) { security_ = security; }
+    // Sealed messages: each copy answered with a receipt, each shown once and in its sender's
+    // order (arrivals), receipts handed to deliveries, which also sends the automatic replies.
+    // Without them a sealed message is dropped, and automatic replies go as base datagrams.
+    void setSealedMessages(ArrivalOrder *arrivals, Deliveries *deliveries);
 
     // Handler of lwudp.OnDataReceived (wire it there). NumberBytes and Port are not used: the
     // packet is fetched with ReadDatagram; FromIP is the sender's dotted address.
@@ -82,6 +90,11 @@ private:
     enum class Origin { Plain, Sealed, SealedKeyChanged };
     void dispatch(const Datagram &datagram);
     void dispatchSealed(const Datagram &datagram);
+    void dispatchSealedMessage(const QByteArray &inner, const QByteArray &senderKey, const QString &fromIp,
+                               bool keyChanged);
+    void showArrivals(const QList<ArrivalOrder::Arrival> &shown);
+    void releaseHeld();
+    void scheduleRelease();
     void dispatchBase(char type, const QByteArray &payload, const QString &fromIp, Origin origin);
     // Text as shown: marked when it came in the clear from a peer whose key is pinned (it may
     // be forged), or sealed by a key other than the pinned one.
@@ -101,6 +114,10 @@ private:
     DispatcherWindows &windows_;
     FileWindows *files_ = nullptr;
     PeerSecurity *security_ = nullptr;
+    ArrivalOrder *arrivals_ = nullptr;
+    Deliveries *deliveries_ = nullptr;
+    QElapsedTimer clock_;
+    QTimer release_; // single shot, when the first held message is due
     Prompts &prompts_;
     ErrorReporter &reporter_;
     int maxNesting_ = MaxNesting;

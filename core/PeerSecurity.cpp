@@ -134,6 +134,16 @@ std::optional<QByteArray> PeerSecurity::outgoing(const QString &ip, const QByteA
     return channel_->seal(announcedKey(ip), BaseDatagram, datagram);
 }
 
+std::optional<QByteArray> PeerSecurity::seal(const QString &ip, quint8 innerKind, const QByteArray &inner)
+{
+    if (linkTo(ip) != Link::Sealed)
+        return std::nullopt;
+    QByteArray sealed = channel_->seal(announcedKey(ip), innerKind, inner);
+    if (sealed.isEmpty())
+        return std::nullopt;
+    return sealed;
+}
+
 std::optional<PeerSecurity::Opened> PeerSecurity::open(const QByteArray &envelope, const QString &fromIp)
 {
     if (!channel_ || !presence_.isEnabled())
@@ -149,17 +159,23 @@ std::optional<PeerSecurity::Opened> PeerSecurity::open(const QByteArray &envelop
         ++wrongAddress_;
         return std::nullopt;
     }
-    if (opened->innerKind != BaseDatagram || opened->inner.isEmpty())
+    const bool known = opened->innerKind == BaseDatagram || opened->innerKind == InnerKind::Message
+        || opened->innerKind == InnerKind::Receipt;
+    if (!known || opened->inner.isEmpty())
         return std::nullopt; // a later extension this version does not know
     const KeyPins::Seen seen = pins_.observe(fromIp, opened->senderKey);
     if (seen != KeyPins::Seen::Pinned)
         emit peerChanged(fromIp);
     if (!replaySave_.isActive())
         replaySave_.start();
-    return Opened{opened->inner, seen == KeyPins::Seen::Changed};
+    return Opened{opened->innerKind, opened->inner, opened->senderKey, seen == KeyPins::Seen::Changed};
 }
 
 bool PeerSecurity::isPinned(const QString &ip) const { return !pins_.pinned(ip).isEmpty(); }
+
+QByteArray PeerSecurity::pinnedKey(const QString &ip) const { return pins_.pinned(ip); }
+
+QByteArray PeerSecurity::ownKeyId() const { return identity_ ? identity_->keyId() : QByteArray(); }
 
 QString PeerSecurity::safetyCode(const QString &ip) const
 {

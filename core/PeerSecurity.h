@@ -64,15 +64,23 @@ public:
     // What goes out for a base datagram to ip: the envelope, the datagram itself, or nothing
     // while a key change waits.
     std::optional<QByteArray> outgoing(const QString &ip, const QByteArray &datagram);
+    // The envelope carrying innerKind and inner to ip: nothing unless the link is Sealed.
+    std::optional<QByteArray> seal(const QString &ip, quint8 innerKind, const QByteArray &inner);
 
     struct Opened {
-        QByteArray datagram; // the base datagram inside
+        quint8 innerKind = 0; // BaseDatagram, Message or Receipt
+        QByteArray inner;     // what the kind carries (for BaseDatagram, the base datagram)
+        QByteArray senderKey;
         bool keyChanged = false;
     };
-    // A "9" datagram from fromIp: the base datagram inside, or nothing (dropped and counted).
+    // A "9" datagram from fromIp: its content, or nothing (dropped and counted; also a kind this
+    // version does not know).
     std::optional<Opened> open(const QByteArray &envelope, const QString &fromIp);
     // Whether ip has a pinned key: a plain datagram from it may be forged.
     bool isPinned(const QString &ip) const;
+    QByteArray pinnedKey(const QString &ip) const;
+    // The own key id (8 bytes), empty without an identity.
+    QByteArray ownKeyId() const;
 
     // The safety code of us and the peer at ip (its pinned key, else the key it announces);
     // empty when no key is known.

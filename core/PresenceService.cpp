@@ -275,6 +275,9 @@ void PresenceService::observe(const PresenceDatagram &datagram, const QString &f
         emit peerFound(*table_.peer(datagram.id));
     else if (result.change == NearbyTable::Change::Changed)
         emit peerChanged(*table_.peer(datagram.id));
+    if (result.change != NearbyTable::Change::Refused)
+        if (const auto heard = table_.peer(datagram.id))
+            emit peerHeard(*heard);
     if (datagram.kind == PresenceDatagram::Kind::Hello && result.change != NearbyTable::Change::Refused)
         scheduleAnswer(fromIp);
     // Hearing a peer only moves expiries later: a running timer fires early at worst, and then

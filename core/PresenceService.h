@@ -91,6 +91,8 @@ signals:
     void peerFound(const NearbyPeer &peer);
     void peerChanged(const NearbyPeer &peer);
     void peerGone(const QByteArray &id);
+    // Every hello, answer or keep-alive taken into the table, after peerFound or peerChanged.
+    void peerHeard(const NearbyPeer &peer);
     void interfacesChanged();
 
 private:

@@ -5,6 +5,7 @@
 
 #include <QList>
 
+class Deliveries;
 class PeerSecurity;
 class QWidget;
 class SettingsLinks;
@@ -39,4 +40,6 @@ public:
     virtual QList<NearbyPeer> nearbyPeers() const = 0;
     // Keys, sealing, the peers' pinned keys and safety codes.
     virtual PeerSecurity &security() = 0;
+    // Messages on their way and what became of them (see Deliveries).
+    virtual Deliveries &deliveries() = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "core/FileWindows.h"
 #include "core/PeerContext.h"
+#include "core/ArrivalOrder.h"
+#include "core/Deliveries.h"
 #include "core/PeerSecurity.h"
 #include "core/PresenceId.h"
 #include "core/PresenceService.h"
@@ -59,6 +61,9 @@ QFont mainWindowFont()
 // Menu captions are shown as written: an "&" in them is a character, not a mnemonic.
 QString literalCaption(QString caption) { return caption.replace(u'&', u"&&"_s); }
 
+// Which sealed messages were shown (see ArrivalOrder), beside myinfo.ini.
+const QString SeenMessagesFileName = u"messages.seen"_s;
+
 } // namespace
 
 TForm1::TForm1(PeerContext &context, QWidget *parent)
@@ -79,6 +84,9 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
         return security_->outgoing(host, datagram);
     };
     connect(security_.get(), &PeerSecurity::identityChanged, this, &TForm1::announceOwnInfo);
+    arrivals_ = std::make_unique<ArrivalOrder>(QDir(context.configDir).filePath(SeenMessagesFileName));
+    deliveries_ = std::make_unique<Deliveries>(context.configDir, *security_, *presence_, *lwudp);
+    dispatcher_.setSealedMessages(arrivals_.get(), deliveries_.get());
     nicknameSettle_ = new QTimer(this);
     nicknameSettle_->setSingleShot(true);
     nicknameSettle_->setInterval(NicknameSettleMs);
@@ -111,7 +119,10 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
 TForm1::~TForm1()
 {
     // Presence says goodbye through the endpoint; then the endpoint goes, so that no datagram
-    // reaches a half-destroyed window.
+    // reaches a half-destroyed window. What listens to presence goes first.
+    dispatcher_.setSealedMessages(nullptr, nullptr);
+    deliveries_.reset();
+    arrivals_.reset();
     presence_.reset();
     lwudp->OnSeal = nullptr;
     security_.reset();

@@ -16,6 +16,8 @@
 
 class FileWindows;
 class NearbyList;
+class ArrivalOrder;
+class Deliveries;
 class PeerSecurity;
 class PresenceWhy;
 class PresenceService;
@@ -85,6 +87,7 @@ public:
     PresenceService *presence() const { return presence_.get(); }
     // Keys, sealing and the pinned keys of peers (see PeerSecurity).
     PeerSecurity &security() override { return *security_; }
+    Deliveries &deliveries() override { return *deliveries_; }
 
     // Handlers.
     void FormShow();
@@ -210,6 +213,8 @@ private:
     // Made after lwudp and released before it (see the destructor).
     std::unique_ptr<PresenceService> presence_;
     std::unique_ptr<PeerSecurity> security_;
+    std::unique_ptr<ArrivalOrder> arrivals_;
+    std::unique_ptr<Deliveries> deliveries_;
     BuddyIds buddyIds_;
     QPointer<PresenceWhy> why_;
     QTimer *nicknameSettle_;

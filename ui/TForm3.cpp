@@ -1,6 +1,7 @@
 #include "ui/TForm3.h"
 
 #include "core/ChatLog.h"
+#include "core/Deliveries.h"
 #include "core/LocalTime.h"
 #include "core/Packet.h"
 #include "core/PeerSecurity.h"
@@ -342,7 +343,7 @@ void TForm3::fsClick()
         appendHistory(historyEntry(main_.ownNickname(), now, text));
     if (!main_.autoPopup())
         main_.appendChatRoomEntry(chatRoomLine(nc->text(), now, text));
-    Packet::send(main_.endpoint(), ip->text(), packet);
+    main_.deliveries().send(ip->text(), packet);
     close();
 }
 

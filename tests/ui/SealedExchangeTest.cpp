@@ -1,6 +1,7 @@
 #include "core/KeyPins.h"
 #include "core/Packet.h"
 #include "core/PeerSecurity.h"
+#include "core/SealedMessage.h"
 #include "secure/IdentityKey.h"
 #include "secure/SealedChannel.h"
 #include "tests/ui/NearbyPair.h"
@@ -124,7 +125,7 @@ TEST_F(SealedExchange, ForgedReplayedAndAlteredDatagramsAreDroppedOrMarked)
     EXPECT_EQ(newestText(*a, 1), u"first"_s);
     EXPECT_TRUE(sa.isPinned(probe.socket.address()));
 
-    // A's answer to it goes sealed, and opens with the probe's key.
+    // A's answer to it goes sealed, with its id, and opens with the probe's key.
     TForm3 *reply = newestWindow(*a, 1);
     ASSERT_TRUE(reply);
     reply->inpu->setPlainText(u"secret reply"_s);
@@ -135,7 +136,11 @@ TEST_F(SealedExchange, ForgedReplayedAndAlteredDatagramsAreDroppedOrMarked)
     EXPECT_FALSE(sealed.contains("secret reply"));
     const auto opened = probe.channel->open(sealed, [&](const QByteArray &) { return aKey; });
     ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->inner, "1secret reply");
+    EXPECT_EQ(opened->innerKind, InnerKind::Message);
+    const std::optional<SealedMessage> message = SealedMessage::parse(opened->inner);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->datagram, "1secret reply");
+    EXPECT_EQ(message->id.prefix, IdentityKey::keyIdOf(aKey));
 
     const quint64 droppedBefore = sa.dropped();
     QByteArray altered = probe.seal(aKey, "1altered");
