@@ -1,0 +1,113 @@
+#include "core/Deliveries.h"
+#include "core/Packet.h"
+#include "core/PeerSecurity.h"
+#include "harness/TempDir.h"
+#include "tests/support/Waits.h"
+#include "tests/ui/NearbyPair.h"
+#include "ui/TForm5.h"
+
+#include <QAction>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+using State = Deliveries::State;
+
+// A (阿明, 127.0.0.2) sends to B (阿红, 127.0.0.3), whose folder outlives it: B can be killed
+// (no goodbye reaches A) and started again as the same installation. B shows messages in its
+// chat-room view, in the order they come.
+class Delivery : public ::testing::Test {
+protected:
+    Delivery()
+    {
+        a.storeNickname(u"阿明"_s);
+        a.start();
+        a.form1->deliveries().setRetryDelaysMs({20, 40, 80, 160});
+        startB();
+    }
+
+    void startB()
+    {
+        b = std::make_unique<TestPeer>(u"127.0.0.3"_s, bDir.path());
+        b->storeNickname(u"阿红"_s);
+        b->start();
+        b->form1->N7->trigger();
+        linkPresence(a, b->ip());
+        linkPresence(*b, a.ip());
+    }
+
+    // B goes without a goodbye that A could hear.
+    void killB()
+    {
+        b->form1->presence()->setUnicastTargets({});
+        b.reset();
+    }
+
+    bool seen() const
+    {
+        return b && seesPeer(a, *b) && seesPeer(*b, a)
+            && a.form1->security().linkTo(b->ip()) == PeerSecurity::Link::Sealed;
+    }
+
+    QList<State> states() const
+    {
+        QList<State> out;
+        for (const Deliveries::Sent &s : a.form1->deliveries().conversation(u"127.0.0.3"_s))
+            out << s.state;
+        return out;
+    }
+
+    // The texts B's chat-room view shows, in order, among those given.
+    QStringList shownByB(const QStringList &texts) const
+    {
+        const QString transcript = b->form2->chatRoomView()->transcript();
+        QList<std::pair<qsizetype, QString>> found;
+        for (const QString &t : texts)
+            for (qsizetype at = transcript.indexOf(u"\r\n"_s + t + u"\r\n"_s); at >= 0;
+                 at = transcript.indexOf(u"\r\n"_s + t + u"\r\n"_s, at + 1))
+                found << std::pair(at, t);
+        std::sort(found.begin(), found.end());
+        QStringList out;
+        for (const auto &f : found)
+            out << f.second;
+        return out;
+    }
+
+    TempDir bDir;
+    TestPeer a{u"127.0.0.2"_s};
+    std::unique_ptr<TestPeer> b;
+};
+
+} // namespace
+
+TEST_F(Delivery, ReceiptsRetriesAndTheOutboxAcrossARestartOfTheReceiver)
+{
+    ASSERT_EVENTUALLY(seen(), 5000);
+    Deliveries &deliveries = a.form1->deliveries();
+    EXPECT_EQ(deliveries.send(b->ip(), Packet::message(u"一"_s)), State::Sending);
+    ASSERT_EVENTUALLY(states() == QList<State>{State::Delivered}, 5000);
+    EXPECT_EQ(shownByB({u"一"_s}), QStringList{u"一"_s});
+
+    // B is gone without a word: A still lists it, retries, and keeps the message.
+    killB();
+    EXPECT_EQ(deliveries.send(u"127.0.0.3"_s, Packet::message(u"二"_s)), State::Sending);
+    ASSERT_EVENTUALLY(states().value(1) == State::NotDelivered, 5000);
+    EXPECT_EQ(deliveries.outbox().size(), 1);
+    // Once presence says B is gone, what A sends waits in the outbox at once.
+    a.form1->presence()->setKeepAliveMs(50);
+    ASSERT_EVENTUALLY(a.form1->presence()->peers().isEmpty(), 5000);
+    EXPECT_EQ(deliveries.send(u"127.0.0.3"_s, Packet::message(u"三"_s)), State::Waiting);
+    EXPECT_EQ(deliveries.send(u"127.0.0.3"_s, Packet::message(u"四"_s)), State::Waiting);
+    EXPECT_EQ(deliveries.outbox().size(), 3);
+    a.form1->presence()->setKeepAliveMs(PresenceService::DefaultKeepAliveMs);
+
+    // B starts again as the same installation: everything waiting arrives once, in order.
+    startB();
+    const QStringList all{u"一"_s, u"二"_s, u"三"_s, u"四"_s};
+    ASSERT_EVENTUALLY(states() == QList<State>(4, State::Delivered), 10000);
+    EXPECT_EQ(shownByB(all), (QStringList{u"二"_s, u"三"_s, u"四"_s}));
+    EXPECT_EQ(deliveries.outbox().size(), 0);
+    EXPECT_EQ(deliveries.inFlight(), 0);
+    EXPECT_TRUE(a.reporter.errors.isEmpty() && b->reporter.errors.isEmpty());
+}
