@@ -16,6 +16,7 @@
 #include "ui/MainWindowLinks.h"
 #include "ui/PaneText.h"
 #include "ui/PlainScrollBar.h"
+#include "ui/DeliveryList.h"
 #include "ui/SecurityStrip.h"
 #include "ui/SettingsLinks.h"
 
@@ -118,6 +119,8 @@ TForm3::TForm3(MainWindowLinks &main)
     security = new SecurityStrip(main_.security());
     layout->addWidget(security->warning);
     layout->addWidget(mess, 1);
+    sentList = new DeliveryList(main_.deliveries());
+    layout->addWidget(sentList);
     layout->addWidget(inpu);
     layout->addWidget(buildButtonRow());
     layout->addWidget(buildHistoryPanel());
@@ -298,6 +301,7 @@ void TForm3::FormShow()
     // The peer's address is set by now: its limit counts the bytes the text will go in.
     limit_->setCharset(main_.textCharset(ip->text()));
     security->setPeer(ip->text(), nc->text());
+    sentList->setPeer(ip->text());
     if (inpu->isEnabled())
         inpu->setFocus();
     if (!saveChatLog())

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class ColorBox;
+class DeliveryList;
 class GbkTextLimit;
 class QComboBox;
 class QLineEdit;
@@ -92,6 +93,8 @@ public:
     QPlainTextEdit *ltjl;
     // Whether the conversation is sealed, its safety code, and a key change in red.
     SecurityStrip *security;
+    // What became of the messages sent to the peer (hidden while none was).
+    DeliveryList *sentList;
     // The font dialog's own font: where the next font dialog starts, and what the display
     // pane takes when it closes. The dialog has no colour: the pane's text then takes the
     // window-text colour.

@@ -4,9 +4,15 @@
 #include "harness/TempDir.h"
 #include "tests/support/Waits.h"
 #include "tests/ui/NearbyPair.h"
+#include "ui/DeliveryList.h"
+#include "ui/TForm3.h"
 #include "ui/TForm5.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -110,4 +116,50 @@ TEST_F(Delivery, ReceiptsRetriesAndTheOutboxAcrossARestartOfTheReceiver)
     EXPECT_EQ(deliveries.outbox().size(), 0);
     EXPECT_EQ(deliveries.inFlight(), 0);
     EXPECT_TRUE(a.reporter.errors.isEmpty() && b->reporter.errors.isEmpty());
+}
+
+// The message window lists what was sent to its peer with each state in words, again in a new
+// window, and takes a waiting message out of the outbox.
+TEST_F(Delivery, TheMessageWindowShowsEachStateAndCancelsAWaitingMessage)
+{
+    ASSERT_EVENTUALLY(seen(), 5000);
+    Deliveries &deliveries = a.form1->deliveries();
+    deliveries.send(b->ip(), Packet::message(u"早上好"_s));
+    ASSERT_EVENTUALLY(states() == QList<State>{State::Delivered}, 5000);
+    killB();
+    a.form1->presence()->setKeepAliveMs(50);
+    ASSERT_EVENTUALLY(a.form1->presence()->peers().isEmpty(), 5000);
+    EXPECT_EQ(deliveries.send(u"127.0.0.3"_s, Packet::message(u"晚上见"_s)), State::Waiting);
+
+    const auto lines = [](const TForm3 &w) {
+        QStringList out;
+        for (int i = 0; i < w.sentList->list->count(); ++i)
+            out << w.sentList->list->item(i)->text();
+        return out;
+    };
+    for (int opening = 0; opening < 2; ++opening) {
+        auto w = std::make_unique<TForm3>(*a.form1);
+        w->ip->setText(u"127.0.0.3"_s);
+        w->nc->setText(u"阿红"_s);
+        w->show();
+        const QStringList shown = lines(*w);
+        ASSERT_EQ(shown.size(), 2) << "opening " << opening;
+        EXPECT_TRUE(shown[0].contains(u"早上好"_s) && shown[0].endsWith(u"已送达"_s)) << shown[0].toStdString();
+        EXPECT_TRUE(shown[1].contains(u"晚上见"_s) && shown[1].endsWith(u"待发送（对方离线）"_s)) << shown[1].toStdString();
+        EXPECT_TRUE(w->sentList->isVisible());
+        EXPECT_TRUE(w->sentList->outboxNote->isVisible());
+        EXPECT_TRUE(w->sentList->outboxNote->text().contains(u"1000"_s));
+        if (opening == 1) {
+            w->sentList->list->setCurrentRow(0);
+            EXPECT_FALSE(w->sentList->cancel->isEnabled()) << "a delivered message is not waiting";
+            w->sentList->list->setCurrentRow(1);
+            ASSERT_TRUE(w->sentList->cancel->isEnabled());
+            EXPECT_FALSE(w->sentList->resend->isEnabled()) << "the peer is not there to resend to";
+            w->sentList->cancel->click();
+            EXPECT_EQ(lines(*w).size(), 1);
+            EXPECT_FALSE(w->sentList->outboxNote->isVisible());
+        }
+        w->close();
+    }
+    EXPECT_EQ(deliveries.outbox().size(), 0);
 }
