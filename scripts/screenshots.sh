@@ -45,7 +45,7 @@ timeout 300 scripts/isolated.sh bash -c '
     sleep 1 # the window manager draws its frames
     import -window root "$OUT_DIR/desktop-$palette.png"
     # Each window on top in turn: the covered parts of a window read as black.
-    for name in main message chatroom settings sendfile receivefile why keychanged safetycode; do
+    for name in main message typing chatroom settings sendfile receivefile why keychanged safetycode; do
       # The window manager stacks its frame, the window'"'"'s parent: that is what goes on top.
       frame=$(xwininfo -tree -id "${ids[$name]}" | sed -n "s/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p")
       xdotool windowraise "$frame"

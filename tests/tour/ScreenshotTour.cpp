@@ -5,6 +5,7 @@
 // in its folder it raises the settings window's "保存成功！" box, to show where a box opens.
 // Usage: screenshot_tour light|dark folder
 #include "core/ContactStore.h"
+#include "core/Deliveries.h"
 #include "core/Gbk.h"
 #include "core/Packet.h"
 #include "core/PeerSecurity.h"
@@ -178,6 +179,13 @@ int main(int argc, char **argv)
     }
     d.form1->N18Click();
     waitFor([&] { return a.form1->nearbylist->count() == 2; });
+
+    // What A sent B earlier: its message window lists it with its state.
+    a.form1->deliveries().send(b.context.bindAddress, Packet::message(u"明天上午十点开会"_s));
+    waitFor([&] {
+        const QList<Deliveries::Sent> sent = a.form1->deliveries().conversation(b.context.bindAddress);
+        return !sent.isEmpty() && sent.last().state == Deliveries::State::Delivered;
+    });
 
     // The person types in a message window of their own; two messages arrive meanwhile.
     a.form1->userlist->setCurrentRow(0);
