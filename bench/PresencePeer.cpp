@@ -6,6 +6,7 @@
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
+#include "core/Deliveries.h"
 #include "core/PeerSecurity.h"
 #include "transfer/TForm6.h"
 #include "transfer/OfferStrmServ.h"
@@ -30,6 +31,20 @@ namespace {
 
 // Text from the network on one line of output.
 QString oneLine(QString text) { return text.replace(u'\r', u' ').replace(u'\n', u' '); }
+
+// A state as the console prints it.
+QString stateName(Deliveries::State state)
+{
+    switch (state) {
+    case Deliveries::State::Sending: return u"sending"_s;
+    case Deliveries::State::Delivered: return u"delivered"_s;
+    case Deliveries::State::NotDelivered: return u"notdelivered"_s;
+    case Deliveries::State::Waiting: return u"waiting"_s;
+    case Deliveries::State::NoReceipt: return u"noreceipt"_s;
+    case Deliveries::State::NotQueued: return u"notqueued"_s;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -69,6 +84,10 @@ PresenceConsole::PresenceConsole(BenchPeer &peer, PresenceService &service, QObj
     connect(&service_, &PresenceService::peerGone, this,
             [](const QByteArray &id) { printLine(u"gone "_s + QString::fromLatin1(id.toHex())); });
     peer_.form1->OnMessageShown = [](const ArrivedMessage &m) { printLine(u"message "_s + m.fromIp + u' ' + oneLine(m.text)); };
+    connect(&peer_.form1->deliveries(), &Deliveries::stateChanged, this,
+            [](const QString &ip, const QByteArray &id, Deliveries::State state) {
+                printLine(u"delivery "_s + ip + u' ' + QString::fromLatin1(id.toHex()) + u' ' + stateName(state));
+            });
     peer_.prompts.echo = false;
     peer_.prompts.onShown = [](const QString &text) { printLine(u"box "_s + oneLine(text)); };
 }

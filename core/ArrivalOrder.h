@@ -11,7 +11,7 @@
 
 // Which sealed messages to show: each once, also across restarts, and each sender's in the
 // order it sent them. A message whose predecessors from that sender have not come yet is held
-// until they come or HoldMs has passed (the sender's retries are over by then), and is then
+// until they come or HoldMs has passed (the sender has given up on them by then), and is then
 // shown in order with whatever else is held. A message from before what was shown (sent
 // again from an outbox) is shown when it comes, as it is new.
 //
@@ -25,7 +25,9 @@ public:
     static constexpr int DefaultRememberedIds = 1024; // per sender
     static constexpr int DefaultMaxSenders = 1024;
     static constexpr int DefaultMaxHeld = 256;    // per sender: past it, the oldest is shown
-    static constexpr int DefaultHoldMs = 8000;    // longer than the sender's retries (7.5 s)
+    // Longer than two rounds of the sender's retries (11.5 s each): a message not delivered by
+    // the first goes again as soon as the sender sees us answer another.
+    static constexpr int DefaultHoldMs = 30000;
     static constexpr int CompactLines = 65536;
 
     // A message with where it came from, as the dispatcher shows it.

@@ -40,7 +40,7 @@ Deliveries::Deliveries(const QString &configDir, PeerSecurity &security, Presenc
     sequenceSave_.setInterval(SequenceSaveMs);
     connect(&sequenceSave_, &QTimer::timeout, this, &Deliveries::saveSequences);
     connect(&presence_, &PresenceService::peerHeard, this,
-            [this](const NearbyPeer &peer) { swallow([&] { flushOutbox(peer); }); });
+            [this](const NearbyPeer &peer) { swallow([&] { flushOutbox(peer.publicKey, peer.address); }); });
     // What waited before a restart is listed in its conversation again.
     for (const Outbox::Entry &entry : outbox_->entries())
         list(entry.ip, {entry.message.id.bytes(), entry.message.datagram, entry.queued.toLocalTime(), State::Waiting});
@@ -164,20 +164,20 @@ Deliveries::State Deliveries::queue(const QString &ip, const QByteArray &peerKey
     return state;
 }
 
-// Whatever waits for the peer just heard goes out now, oldest first, to where it is now.
-void Deliveries::flushOutbox(const NearbyPeer &peer)
+// Whatever waits for the peer just heard goes out now, oldest first, to where it is now (ip).
+void Deliveries::flushOutbox(const QByteArray &peerKey, const QString &ip)
 {
-    if (peer.publicKey.isEmpty() || outbox_->count(peer.publicKey) == 0)
+    if (peerKey.isEmpty() || outbox_->count(peerKey) == 0)
         return;
-    if (security_.peerKey(peer.address) != peer.publicKey)
+    if (security_.peerKey(ip) != peerKey)
         return;
-    for (const Outbox::Entry &entry : outbox_->waitingFor(peer.publicKey)) {
+    for (const Outbox::Entry &entry : outbox_->waitingFor(peerKey)) {
         const QByteArray id = entry.message.id.bytes();
         if (inFlight_.contains(id))
             continue;
-        launch(peer.address, peer.publicKey, entry.message, true);
-        if (entry.ip != peer.address)
-            list(peer.address, {id, entry.message.datagram, QDateTime::currentDateTime(), State::Sending});
+        launch(ip, peerKey, entry.message, true);
+        if (entry.ip != ip)
+            list(ip, {id, entry.message.datagram, QDateTime::currentDateTime(), State::Sending});
     }
 }
 
@@ -214,6 +214,9 @@ void Deliveries::receiptArrived(const QByteArray &senderKey, const QByteArray &i
         outbox_->remove(id);
         if (flight->listed)
             setState(flight->ip, id, State::Delivered);
+        emit stateChanged(flight->ip, id, State::Delivered);
+        // The peer answers: what waits for it goes now.
+        flushOutbox(senderKey, flight->ip);
         return;
     }
     // A late receipt of a message that waits: it did arrive.
@@ -229,6 +232,7 @@ void Deliveries::list(const QString &ip, const Sent &sent)
 {
     QList<Sent> &all = conversations_[ip];
     all << sent;
+    emit stateChanged(ip, sent.id, sent.state);
     // The oldest settled ones make room; anything still waiting stays.
     for (qsizetype i = 0; all.size() > KeptPerAddress && i < all.size();) {
         if (all[i].state == State::Delivered || all[i].state == State::NoReceipt || all[i].state == State::NotQueued)
@@ -245,6 +249,8 @@ void Deliveries::setState(const QString &ip, const QByteArray &id, State state)
         if (sent.id == id && sent.state != state) {
             sent.state = state;
             emit changed(ip);
+            if (state != State::Delivered) // said by receiptArrived, for automatic replies too
+                emit stateChanged(ip, id, state);
         }
 }
 

@@ -23,7 +23,7 @@ class TZnUDP;
 // and again after each of the retry delays (0.5, 1, 2 and 4 s) until its receipt comes; after
 // the last it is "not delivered" and waits in the outbox. To a buddy whose key is pinned but
 // whom presence does not show, it waits in the outbox at once. Whatever waits goes out, oldest
-// first, when presence hears that peer. To any other peer it goes as a base datagram, as
+// first, when presence hears that peer, or a receipt from it shows it is there. To any other peer it goes as a base datagram, as
 // always, and nothing can confirm it.
 //
 // The sent messages of each address (the last KeptPerAddress) and their states belong to the
@@ -75,6 +75,8 @@ public:
 signals:
     // A message of ip's conversation changed state (or was added).
     void changed(const QString &ip);
+    // The message with id (to ip) is now in state; also for automatic replies.
+    void stateChanged(const QString &ip, const QByteArray &id, Deliveries::State state);
     // A message to ip ended not delivered (after its retries, or with a full outbox).
     void notDelivered(const QString &ip, const QByteArray &datagram);
 
@@ -95,7 +97,7 @@ private:
     void retry(const QByteArray &id);
     void giveUp(const QByteArray &id);
     State queue(const QString &ip, const QByteArray &peerKey, const SealedMessage &message, State state);
-    void flushOutbox(const NearbyPeer &peer);
+    void flushOutbox(const QByteArray &peerKey, const QString &ip);
     void list(const QString &ip, const Sent &sent);
     void setState(const QString &ip, const QByteArray &id, State state);
     void loadSequences();

@@ -8,7 +8,7 @@ set -euo pipefail
 PACKAGES=(
   xvfb openbox x11-utils
   dbus-daemon dbus-bin at-spi2-core
-  iproute2 util-linux mount
+  iproute2 util-linux mount iptables
 )
 
 "$(dirname "$0")/apt-install.sh" "${PACKAGES[@]}"

@@ -12,7 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest
   fonts-wqy-microhei qt6-translations-l10n
   librsvg2-bin
-  iproute2 util-linux
+  iproute2 util-linux iptables
   xvfb xauth x11-utils xdotool openbox trayer dunst dbus-bin imagemagick
 )
 

@@ -22,6 +22,7 @@ struct BridgePeer {
     QStringList ports;   // its veth ends on the bridge
     QString address;     // its first address
     QString nick;
+    int ns = -1;         // its namespace in the bridge network
 
     QString id() const { return process->id(); }
     // Its "found" lines for the peer with the given id.
@@ -48,6 +49,7 @@ protected:
         BridgePeer peer;
         const int ns = net.addNamespace();
         EXPECT_GE(ns, 0);
+        peer.ns = ns;
         for (const QStringList &addresses : interfaces) {
             peer.ports << net.addInterface(ns, addresses);
             EXPECT_FALSE(peer.ports.last().isEmpty());

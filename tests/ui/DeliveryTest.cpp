@@ -1,7 +1,9 @@
 #include "core/Deliveries.h"
+#include "core/Gbk.h"
 #include "core/Packet.h"
 #include "core/PeerSecurity.h"
 #include "harness/TempDir.h"
+#include "tests/support/RawUdpPeer.h"
 #include "tests/support/Waits.h"
 #include "tests/ui/NearbyPair.h"
 #include "ui/DeliveryList.h"
@@ -162,4 +164,42 @@ TEST_F(Delivery, TheMessageWindowShowsEachStateAndCancelsAWaitingMessage)
         w->close();
     }
     EXPECT_EQ(deliveries.outbox().size(), 0);
+}
+
+// What cannot be confirmed or kept is said so: a base peer gets today's one datagram and no
+// copy; a receipt from anyone but the addressee changes nothing; a full outbox refuses the
+// next message and keeps those it holds.
+TEST_F(Delivery, BasePeersForgedReceiptsAndAFullOutbox)
+{
+    ASSERT_EVENTUALLY(seen(), 5000);
+    Deliveries &deliveries = a.form1->deliveries();
+
+    RawUdpPeer base(u"127.0.0.4"_s);
+    ASSERT_TRUE(base.isBound());
+    EXPECT_EQ(deliveries.send(base.address(), Packet::message(u"你好"_s)), State::NoReceipt);
+    ASSERT_TRUE(base.waitForDatagrams(1));
+    QTest::qWait(400); // past every retry delay of this test
+    EXPECT_EQ(base.received, QList<QByteArray>{"1" + Gbk::encode(u"你好"_s)}) << "one datagram, as always";
+    EXPECT_EQ(deliveries.conversation(base.address()).value(0).state, State::NoReceipt);
+
+    // B's receipt of a first message pins its key at A.
+    deliveries.send(b->ip(), Packet::message(u"先说一句"_s));
+    ASSERT_EVENTUALLY(states() == QList<State>{State::Delivered}, 5000);
+    killB();
+    deliveries.send(u"127.0.0.3"_s, Packet::message(u"等回执"_s));
+    const QByteArray id = deliveries.conversation(u"127.0.0.3"_s).value(1).id;
+    ASSERT_FALSE(id.isEmpty());
+    deliveries.receiptArrived(QByteArray(32, 'x'), id); // as if another sealed peer confirmed it
+    EXPECT_EQ(states().value(1), State::Sending);
+    ASSERT_EVENTUALLY(states().value(1) == State::NotDelivered, 5000);
+
+    deliveries.outbox().setMaxPerPeer(2);
+    a.form1->presence()->setKeepAliveMs(50);
+    ASSERT_EVENTUALLY(a.form1->presence()->peers().isEmpty(), 5000);
+    EXPECT_EQ(deliveries.send(u"127.0.0.3"_s, Packet::message(u"第二条"_s)), State::Waiting);
+    EXPECT_EQ(deliveries.send(u"127.0.0.3"_s, Packet::message(u"放不下"_s)), State::NotQueued);
+    EXPECT_EQ(states(), (QList<State>{State::Delivered, State::NotDelivered, State::Waiting, State::NotQueued}));
+    ASSERT_EQ(deliveries.outbox().size(), 2);
+    EXPECT_EQ(deliveries.outbox().entries().at(0).message.id.bytes(), id) << "the queued ones are kept";
+    EXPECT_EQ(DeliveryList::stateText(State::NotQueued), u"未送达（发件箱已满）"_s);
 }
