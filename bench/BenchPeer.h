@@ -13,7 +13,10 @@ struct BenchPeerBoxes {
 // that answer at once and report errors too.
 class BenchPeer : public BenchPeerBoxes, public HarnessPeer {
 public:
-    explicit BenchPeer(const QString &ip) : HarnessPeer(prompts, prompts, prompts, ip) {}
+    // appDir: the peer's folder when it must outlive the peer; its own temporary one when empty.
+    explicit BenchPeer(const QString &ip, const QString &appDir = QString())
+        : HarnessPeer(prompts, prompts, prompts, ip, appDir)
+    {}
 
     // The user chooses chat-room mode from the buddy list's menu: the chat-room view opens.
     void enterChatRoom();

@@ -40,6 +40,7 @@ void PeerProcess::readLines()
     while (process_.canReadLine()) {
         const QString line = QString::fromUtf8(process_.readLine()).trimmed();
         lines_ << line;
+        lineTimes_ << QDeadlineTimer::current().deadline();
         if (id_.isEmpty() && line.startsWith(u"ready "_s))
             id_ = line.mid(6);
         emit lineRead(line);

@@ -33,6 +33,8 @@ public:
     void kill();
 
     const QStringList &lines() const { return lines_; }
+    // When line index was read, in ms of the monotonic clock (QDeadlineTimer::current()).
+    qint64 lineTimeMs(qsizetype index) const { return lineTimes_.value(index, -1); }
     // Lines from index from on that start with prefix.
     QStringList linesStartingWith(const QString &prefix, qsizetype from = 0) const;
 
@@ -44,6 +46,7 @@ private:
 
     QProcess process_;
     QStringList lines_;
+    QList<qint64> lineTimes_;
     QString id_;
 };
 

@@ -16,6 +16,7 @@
 #include "ui/TForm3.h"
 
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -68,6 +69,10 @@ PresencePeerOptions PresencePeerOptions::parse(const QStringList &arguments)
             o.answerDelayMs = std::max(0, value.toInt());
         else if (key == u"--interfaces"_s)
             o.interfaces = value.split(u',', Qt::SkipEmptyParts);
+        else if (key == u"--dir"_s)
+            o.dir = value;
+        else if (key == u"--chat-room"_s)
+            o.chatRoom = value == u"on"_s;
     }
     return o;
 }
@@ -86,7 +91,8 @@ PresenceConsole::PresenceConsole(BenchPeer &peer, PresenceService &service, QObj
     peer_.form1->OnMessageShown = [](const ArrivedMessage &m) { printLine(u"message "_s + m.fromIp + u' ' + oneLine(m.text)); };
     connect(&peer_.form1->deliveries(), &Deliveries::stateChanged, this,
             [](const QString &ip, const QByteArray &id, Deliveries::State state) {
-                printLine(u"delivery "_s + ip + u' ' + QString::fromLatin1(id.toHex()) + u' ' + stateName(state));
+                printLine(u"delivery "_s + ip + u' ' + QString::fromLatin1(id.toHex()) + u' ' + stateName(state) + u' '
+                          + QString::number(QDeadlineTimer::current().deadline()));
             });
     peer_.prompts.echo = false;
     peer_.prompts.onShown = [](const QString &text) { printLine(u"box "_s + oneLine(text)); };
@@ -109,6 +115,8 @@ void PresenceConsole::started(const PresencePeerOptions &options)
         peer_.form1->N18Click();
     if (!options.interfaces.isEmpty())
         service_.setChosenInterfaces(options.interfaces);
+    if (options.chatRoom)
+        peer_.enterChatRoom();
     printLine(u"ready "_s + QString::fromLatin1(service_.ownId().toHex()));
 }
 

@@ -19,6 +19,8 @@ struct PresencePeerOptions {
     int keepAliveMs = 60'000;
     int answerDelayMs = 500;
     QStringList interfaces; // empty: every interface presence uses by default
+    QString dir;            // the peer's folder, kept for a restart; its own temporary one when empty
+    bool chatRoom = false;  // messages go to the chat-room view, not to message windows
 
     static PresencePeerOptions parse(const QStringList &arguments);
 };
@@ -32,6 +34,9 @@ struct PresencePeerOptions {
 //   events:   ready ID | found ID IP STATUS NICK | changed ID IP STATUS NICK | gone ID
 //             | peer ID IP STATUS NICK (one per peer after list) | listed COUNT
 //             | message IP TEXT | offer IP TEXT | box TEXT (every box shown) | code IP CODE
+//             | delivery IP ID STATE MS (a sent message's new state: sending, delivered,
+//               notdelivered, waiting, noreceipt or notqueued; MS: the monotonic clock's ms,
+//               QDeadlineTimer::current())
 // IDs are 32 hexadecimal digits. End of input quits too.
 class PresenceConsole : public QObject {
     Q_OBJECT

@@ -4,6 +4,7 @@
 //
 //   presence_peer [--ip 0.0.0.0] [--nick NAME] [--status 0|1] [--presence on|off]
 //                 [--keepalive-ms 60000] [--answer-delay-ms 500] [--interfaces eth0,eth1]
+//                 [--dir FOLDER] [--chat-room on|off]
 #include "bench/BenchPeer.h"
 #include "bench/PresencePeer.h"
 #include "ui/TForm1.h"
@@ -15,7 +16,7 @@ int main(int argc, char **argv)
     useOffscreenPlatform();
     QApplication app(argc, argv);
     const PresencePeerOptions options = PresencePeerOptions::parse(QCoreApplication::arguments());
-    BenchPeer peer(options.ip);
+    BenchPeer peer(options.ip, options.dir);
     if (!peer.form1->receiving()) {
         std::fprintf(stderr, "presence_peer: cannot bind %s:2928\n", options.ip.toUtf8().constData());
         return 1;

@@ -20,7 +20,9 @@
 #   windows on the offscreen platform: dispatch, sealing and opening envelopes, start-up, transfer (data files in
 #   build/bench-data, on disk, removed afterwards), scale and presence. The presence benchmark
 #   starts --presence-peers peer processes (50) and watches each window for --presence-seconds
-#   (60); fewer make a quick run.
+#   (60); fewer make a quick run. The delivery benchmark sends 1000 messages between two peer
+#   processes on a bridge, over a clean link and one that drops 30 % each way (iptables), and
+#   200 to a peer that is down until it starts.
 #
 # Options:
 #   --out FILE            where the tables are written as well (build/bench-results.md)
@@ -118,6 +120,7 @@ loopback() {
     --sizes "${SIZES:-1048576,67108864,1073741824}"
   scripts/isolated.sh build/bench/scale_bench
   scripts/isolated.sh build/bench/presence_bench --peers "$PRESENCE_PEERS" --idle-seconds "$PRESENCE_SECONDS"
+  scripts/isolated.sh build/bench/delivery_bench
 }
 
 # The tables run in a subshell of the pipeline: its own exit stops the display and unmounts.

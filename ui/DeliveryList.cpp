@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -55,9 +57,13 @@ DeliveryList::DeliveryList(Deliveries &deliveries, QWidget *parent) : QWidget(pa
     connect(list, &QListWidget::currentRowChanged, this, &DeliveryList::updateButtons);
     connect(resend, &QPushButton::clicked, this, [this] { deliveries_.resend(ip_, selectedId()); });
     connect(cancel, &QPushButton::clicked, this, [this] { deliveries_.cancel(ip_, selectedId()); });
+    refreshSoon_ = new QTimer(this);
+    refreshSoon_->setSingleShot(true);
+    refreshSoon_->setInterval(0);
+    connect(refreshSoon_, &QTimer::timeout, this, &DeliveryList::refresh);
     connect(&deliveries_, &Deliveries::changed, this, [this](const QString &ip) {
-        if (ip == ip_)
-            refresh();
+        if (ip == ip_ && window()->isVisible())
+            refreshSoon_->start();
     });
     setVisible(false);
 }
@@ -79,6 +85,13 @@ void DeliveryList::setPeer(const QString &ip)
 {
     ip_ = ip;
     refresh();
+}
+
+void DeliveryList::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        refreshSoon_->start();
 }
 
 void DeliveryList::refresh()

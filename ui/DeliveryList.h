@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QLabel;
+class QTimer;
 class QListWidget;
 class QPushButton;
 
@@ -22,6 +23,7 @@ public:
     static QString stateText(Deliveries::State state);
 
     void setPeer(const QString &ip);
+    // Shows the conversation's messages as they are now.
     void refresh();
 
     QListWidget *list;
@@ -30,6 +32,9 @@ public:
     // The outbox's bounds, shown while a message waits.
     QLabel *outboxNote;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QByteArray selectedId() const;
     Deliveries::State selectedState() const;
@@ -37,4 +42,7 @@ private:
 
     Deliveries &deliveries_;
     QString ip_;
+    // Changes come in bursts (a receipt for each of many messages): they are shown together,
+    // once per turn of the event loop, and only while the window is shown.
+    QTimer *refreshSoon_;
 };

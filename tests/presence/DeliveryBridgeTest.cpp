@@ -49,7 +49,7 @@ protected:
     static int deliveredSince(const BridgePeer &from, const BridgePeer &to, qsizetype mark)
     {
         return int(from.process->linesStartingWith(u"delivery "_s + to.address + u' ', mark)
-                       .filter(QRegularExpression(u" delivered$"_s))
+                       .filter(QRegularExpression(u" delivered \\d+$"_s))
                        .size());
     }
 };

@@ -158,7 +158,7 @@ TEST_F(Delivery, TheMessageWindowShowsEachStateAndCancelsAWaitingMessage)
             ASSERT_TRUE(w->sentList->cancel->isEnabled());
             EXPECT_FALSE(w->sentList->resend->isEnabled()) << "the peer is not there to resend to";
             w->sentList->cancel->click();
-            EXPECT_EQ(lines(*w).size(), 1);
+            ASSERT_EVENTUALLY(lines(*w).size() == 1, 2000);
             EXPECT_FALSE(w->sentList->outboxNote->isVisible());
         }
         w->close();
