@@ -165,6 +165,12 @@ Result exchange(Link &link, const QString &prefix, int count, int pace, int time
     const QStringList shown = shownTexts(*link.b, bMark);
     r.shown = int(shown.size());
     r.inOrder = shown == texts;
+    for (qsizetype i = 0; !r.inOrder && i < std::min(shown.size(), texts.size()); ++i)
+        if (shown[i] != texts[i]) {
+            std::fprintf(stderr, "delivery_bench: shown %lld is %s, sent as %s\n", static_cast<long long>(i),
+                         qPrintable(shown[i]), qPrintable(texts[i]));
+            break;
+        }
     QHash<QString, qint64> sentAt;
     QList<qint64> waits;
     qint64 first = -1, last = -1;

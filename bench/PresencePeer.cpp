@@ -160,7 +160,8 @@ bool PresenceConsole::run(const QString &line)
 void PresenceConsole::sendMessage(const QString &ip, const QString &text)
 {
     peer_.form1->showMessageWindow(u"接收消息"_s, ip, ip, QString(), true);
-    TForm3 *window = peer_.form1->findChildren<TForm3 *>().constLast();
+    // The message windows are the main window's own children: no need to look deeper.
+    TForm3 *window = peer_.form1->findChildren<TForm3 *>(Qt::FindDirectChildrenOnly).constLast();
     window->inpu->setPlainText(text);
     window->fs->click();
 }

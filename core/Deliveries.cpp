@@ -12,6 +12,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <numeric>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -35,6 +36,7 @@ Deliveries::Deliveries(const QString &configDir, PeerSecurity &security, Presenc
       counter_(std::make_unique<SendCounter>(fileIn(configDir, CounterFileName))),
       outbox_(std::make_unique<Outbox>(fileIn(configDir, OutboxFileName)))
 {
+    clock_.start();
     loadSequences();
     sequenceSave_.setSingleShot(true);
     sequenceSave_.setInterval(SequenceSaveMs);
@@ -143,8 +145,16 @@ void Deliveries::giveUp(const QByteArray &id)
         return;
     if (!flight->listed)
         return; // an automatic reply is not kept
-    if (queue(flight->ip, flight->peerKey, flight->message, State::NotDelivered) == State::NotDelivered)
-        emit notDelivered(flight->ip, flight->message.datagram);
+    if (queue(flight->ip, flight->peerKey, flight->message, State::NotDelivered) != State::NotDelivered)
+        return;
+    emit notDelivered(flight->ip, flight->message.datagram);
+    // A peer that answered other messages while this one was retried is there: the network
+    // lost this one's copies or receipts, and it goes again at once.
+    const qint64 span = std::accumulate(retryDelaysMs_.cbegin(), retryDelaysMs_.cend(), qint64(0))
+        + retryDelaysMs_.value(retryDelaysMs_.size() - 1);
+    const auto answered = lastReceiptMs_.constFind(flight->peerKey);
+    if (answered != lastReceiptMs_.cend() && clock_.elapsed() - *answered <= span)
+        flushOutbox(flight->peerKey, flight->ip);
 }
 
 Deliveries::State Deliveries::queue(const QString &ip, const QByteArray &peerKey, const SealedMessage &message,
@@ -210,6 +220,7 @@ void Deliveries::receiptArrived(const QByteArray &senderKey, const QByteArray &i
     const auto flight = inFlight_.value(id);
     // Only the peer the message went to can confirm it.
     if (flight && flight->peerKey == senderKey) {
+        lastReceiptMs_.insert(senderKey, clock_.elapsed());
         inFlight_.remove(id);
         outbox_->remove(id);
         if (flight->listed)

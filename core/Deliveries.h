@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -110,6 +111,8 @@ private:
     std::unique_ptr<SendCounter> counter_;
     std::unique_ptr<Outbox> outbox_;
     QHash<QByteArray, quint32> sequences_; // the last sequence sent, by peer key
+    QHash<QByteArray, qint64> lastReceiptMs_; // when each peer last answered, on clock_
+    QElapsedTimer clock_;
     QHash<QByteArray, std::shared_ptr<Flight>> inFlight_; // by id
     QHash<QString, QList<Sent>> conversations_;
     QList<int> retryDelaysMs_ = DefaultRetryDelaysMs;
