@@ -54,9 +54,10 @@ bool ArrivalOrder::arrive(const QByteArray &senderKey, const Arrival &arrival, Q
     const auto at = std::lower_bound(sender.held.begin(), sender.held.end(), sequence,
                                      [](const Arrival &a, quint32 s) { return a.message.sequence < s; });
     sender.held.insert(at, arrival);
-    if (sender.held.size() > maxHeld_) {
+    ++heldInAll_;
+    if (sender.held.size() > maxHeld_ || heldInAll_ > MaxHeldInAll) {
         // Too much waits on one gap: give up on the gap.
-        const Arrival oldest = sender.held.takeFirst();
+        const Arrival oldest = takeHeld(sender);
         remember(senderKey, sender, oldest);
         show << oldest;
         showFollowing(senderKey, sender, show);
@@ -68,10 +69,16 @@ bool ArrivalOrder::arrive(const QByteArray &senderKey, const Arrival &arrival, Q
 void ArrivalOrder::showFollowing(const QByteArray &key, Sender &sender, QList<Arrival> &show)
 {
     while (!sender.held.isEmpty() && sender.held.first().message.sequence <= sender.lastShown + 1) {
-        const Arrival next = sender.held.takeFirst();
+        const Arrival next = takeHeld(sender);
         remember(key, sender, next);
         show << next;
     }
+}
+
+ArrivalOrder::Arrival ArrivalOrder::takeHeld(Sender &sender)
+{
+    --heldInAll_;
+    return sender.held.takeFirst();
 }
 
 void ArrivalOrder::remember(const QByteArray &key, Sender &sender, const Arrival &arrival, bool journal)
@@ -91,7 +98,7 @@ QList<ArrivalOrder::Arrival> ArrivalOrder::release(qint64 nowMs)
     for (auto it = senders_.begin(); it != senders_.end(); ++it) {
         Sender &sender = *it;
         while (!sender.held.isEmpty() && nowMs - sender.held.first().arrivedMs >= holdMs_) {
-            const Arrival due = sender.held.takeFirst();
+            const Arrival due = takeHeld(sender);
             remember(it.key(), sender, due);
             show << due;
             showFollowing(it.key(), sender, show);
@@ -108,14 +115,6 @@ std::optional<qint64> ArrivalOrder::nextDueMs() const
             if (!next || held.arrivedMs + holdMs_ < *next)
                 next = held.arrivedMs + holdMs_;
     return next;
-}
-
-int ArrivalOrder::heldCount() const
-{
-    int count = 0;
-    for (const Sender &sender : senders_)
-        count += int(sender.held.size());
-    return count;
 }
 
 // The sender heard from longest ago makes room (its held messages are shown, not lost, by the

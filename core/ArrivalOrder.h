@@ -24,7 +24,10 @@ class ArrivalOrder {
 public:
     static constexpr int DefaultRememberedIds = 1024; // per sender
     static constexpr int DefaultMaxSenders = 1024;
-    static constexpr int DefaultMaxHeld = 256;    // per sender: past it, the oldest is shown
+    // Held at most per sender and in all (about 400 bytes each): past either, the sender's
+    // oldest is shown. A sender that sends fast holds many behind one lost message.
+    static constexpr int DefaultMaxHeld = 4096;
+    static constexpr int MaxHeldInAll = 16384;
     // Longer than two rounds of the sender's retries (11.5 s each): a message not delivered by
     // the first goes again as soon as the sender sees us answer another.
     static constexpr int DefaultHoldMs = 30000;
@@ -55,7 +58,7 @@ public:
     void setHoldMs(int ms) { holdMs_ = ms; }
     void setRememberedIds(int ids) { rememberedIds_ = ids; }
     void setMaxHeld(int held) { maxHeld_ = held; }
-    int heldCount() const;
+    int heldCount() const { return heldInAll_; }
 
 private:
     struct Sender {
@@ -68,6 +71,7 @@ private:
     bool seen(const Sender &sender, const QByteArray &id) const;
     void remember(const QByteArray &key, Sender &sender, const Arrival &arrival, bool journal = true);
     void showFollowing(const QByteArray &key, Sender &sender, QList<Arrival> &show);
+    Arrival takeHeld(Sender &sender);
     void load();
     void rewrite();
     void append(const QByteArray &line);
@@ -80,5 +84,6 @@ private:
     int holdMs_ = DefaultHoldMs;
     int rememberedIds_ = DefaultRememberedIds;
     int maxHeld_ = DefaultMaxHeld;
+    int heldInAll_ = 0;
     int maxSenders_ = DefaultMaxSenders;
 };
