@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -18,6 +20,7 @@ constexpr int IdRole = Qt::UserRole;
 constexpr int StateRole = Qt::UserRole + 1;
 constexpr int ShownChars = 16; // of a message's text on its line
 constexpr int ListHeight = 50; // about three lines
+constexpr int ShownMessages = 100; // the newest of the conversation
 
 bool waits(Deliveries::State state)
 {
@@ -99,8 +102,7 @@ void DeliveryList::refresh()
     const QByteArray selected = selectedId();
     const QList<Deliveries::Sent> sent = deliveries_.conversation(ip_);
     list->clear();
-    bool anyWaiting = false;
-    for (const Deliveries::Sent &s : sent) {
+    for (const Deliveries::Sent &s : sent.mid(std::max<qsizetype>(0, sent.size() - ShownMessages))) {
         QString text = Gbk::decode(s.datagram.mid(1)).simplified();
         if (text.size() > ShownChars)
             text = text.left(ShownChars) + u"…"_s;
@@ -110,8 +112,8 @@ void DeliveryList::refresh()
         list->addItem(item);
         if (s.id == selected && !selected.isEmpty())
             list->setCurrentItem(item);
-        anyWaiting = anyWaiting || waits(s.state);
     }
+    const bool anyWaiting = std::any_of(sent.cbegin(), sent.cend(), [](const Deliveries::Sent &s) { return waits(s.state); });
     if (!list->currentItem() && list->count() > 0)
         list->scrollToBottom();
     outboxNote->setVisible(anyWaiting);

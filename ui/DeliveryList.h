@@ -10,8 +10,8 @@ class QTimer;
 class QListWidget;
 class QPushButton;
 
-// What became of the messages sent to one peer, in the message window: a line per message
-// (time, the start of its text, its state in words), with "重发" for one not delivered and
+// What became of the messages sent to one peer, in the message window: a line per message (the
+// newest 100; time, the start of its text, its state in words), with "重发" for one not delivered and
 // "取消" for one waiting in the outbox. Hidden while nothing was sent to the peer. The states
 // belong to the conversation (Deliveries): a new window for the peer shows them again.
 class DeliveryList : public QWidget {
