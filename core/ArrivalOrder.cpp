@@ -26,11 +26,11 @@ ArrivalOrder::ArrivalOrder(QString path) : path_(std::move(path))
         load();
 }
 
-bool ArrivalOrder::seen(const Sender &sender, const QByteArray &id) const
+bool ArrivalOrder::seen(const Sender &sender, const MessageId &id) const
 {
-    return std::find(sender.ids.cbegin(), sender.ids.cend(), id) != sender.ids.cend()
-        || std::any_of(sender.held.cbegin(), sender.held.cend(),
-                       [&](const Arrival &a) { return a.message.id.bytes() == id; });
+    const QByteArray bytes = id.bytes();
+    return std::find(sender.ids.cbegin(), sender.ids.cend(), bytes) != sender.ids.cend()
+        || std::any_of(sender.held.cbegin(), sender.held.cend(), [&](const Arrival &a) { return a.message.id == id; });
 }
 
 bool ArrivalOrder::arrive(const QByteArray &senderKey, const Arrival &arrival, QList<Arrival> &show)
@@ -40,8 +40,7 @@ bool ArrivalOrder::arrive(const QByteArray &senderKey, const Arrival &arrival, Q
     const bool first = !senders_.contains(senderKey);
     Sender &sender = senders_[senderKey];
     sender.lastUsedMs = arrival.arrivedMs;
-    const QByteArray id = arrival.message.id.bytes();
-    if (seen(sender, id))
+    if (seen(sender, arrival.message.id))
         return false;
     const quint32 sequence = arrival.message.sequence;
     // A sender never heard from starts where it is; one from before the last shown is late.

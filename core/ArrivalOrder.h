@@ -68,7 +68,7 @@ private:
         qint64 lastUsedMs = 0;
     };
 
-    bool seen(const Sender &sender, const QByteArray &id) const;
+    bool seen(const Sender &sender, const MessageId &id) const;
     void remember(const QByteArray &key, Sender &sender, const Arrival &arrival, bool journal = true);
     void showFollowing(const QByteArray &key, Sender &sender, QList<Arrival> &show);
     Arrival takeHeld(Sender &sender);
