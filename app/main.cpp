@@ -51,7 +51,7 @@ int main(int argc, char **argv)
         prompts.setMainWindow(&form1);
         TForm2 form2(context);
         form1.setSettingsWindow(&form2);
-        TransferWindows fileWindows({*form1.lwudp, form1.Tag, context, &form1});
+        TransferWindows fileWindows({*form1.lwudp, form1.Tag, context, &form1, &form1.security(), form1.presence()});
         form1.setFileWindows(&fileWindows);
         form1.dispatcher().setFileWindows(&fileWindows);
         const bool withTray = TrayIcon::available();
@@ -65,6 +65,8 @@ int main(int argc, char **argv)
             QTimer::singleShot(0, &form1, &TForm1::startHidden);
         else
             QTimer::singleShot(0, &form1, &QWidget::show);
+        // Sets that did not arrive whole come back paused, after the main window.
+        QTimer::singleShot(0, &form1, [&fileWindows] { fileWindows.restoreSets(); });
         result = QApplication::exec();
         prompts.setMainWindow(nullptr);
     });

@@ -17,6 +17,7 @@ class BenchPrompts : public Prompts, public FileAndFontDialogs, public ErrorRepo
 public:
     QString openAnswer;
     QString saveAnswer;
+    QString folderAnswer;
     std::function<void(const QString &text)> onShown;
     bool echo = true;
     int boxes = 0;
@@ -37,6 +38,8 @@ public:
     }
     QString openFileName(const QString &) override { return openAnswer; }
     QString saveFileName(const QString &) override { return saveAnswer; }
+    QStringList openFileNames() override { return openAnswer.isEmpty() ? QStringList() : QStringList{openAnswer}; }
+    QString existingFolder(const QString &) override { return folderAnswer; }
     QFont chooseFont(const QFont &initial, bool *accepted) override
     {
         *accepted = false;

@@ -73,6 +73,8 @@ PresencePeerOptions PresencePeerOptions::parse(const QStringList &arguments)
             o.dir = value;
         else if (key == u"--chat-room"_s)
             o.chatRoom = value == u"on"_s;
+        else if (key == u"--file-sets"_s)
+            o.fileSets = value != u"off"_s;
     }
     return o;
 }
@@ -107,6 +109,8 @@ void PresenceConsole::prepare(const PresencePeerOptions &options)
         1, PresenceRateLimit::DefaultWindowMs * options.keepAliveMs / PresenceService::DefaultKeepAliveMs);
     service_.setMaxAnswerDelayMs(options.answerDelayMs);
     setPresence(options.presence);
+    if (!options.fileSets)
+        peer_.form1->setAnnounceFileSets(false);
 }
 
 void PresenceConsole::started(const PresencePeerOptions &options)
@@ -117,6 +121,7 @@ void PresenceConsole::started(const PresencePeerOptions &options)
         service_.setChosenInterfaces(options.interfaces);
     if (options.chatRoom)
         peer_.enterChatRoom();
+
     printLine(u"ready "_s + QString::fromLatin1(service_.ownId().toHex()));
 }
 

@@ -21,6 +21,7 @@ struct PresencePeerOptions {
     QStringList interfaces; // empty: every interface presence uses by default
     QString dir;            // the peer's folder, kept for a restart; its own temporary one when empty
     bool chatRoom = false;  // messages go to the chat-room view, not to message windows
+    bool fileSets = true;   // presence says it takes several files and folders in one offer
 
     static PresencePeerOptions parse(const QStringList &arguments);
 };

@@ -4,7 +4,7 @@
 //
 //   presence_peer [--ip 0.0.0.0] [--nick NAME] [--status 0|1] [--presence on|off]
 //                 [--keepalive-ms 60000] [--answer-delay-ms 500] [--interfaces eth0,eth1]
-//                 [--dir FOLDER] [--chat-room on|off]
+//                 [--dir FOLDER] [--chat-room on|off] [--file-sets on|off]
 #include "bench/BenchPeer.h"
 #include "bench/PresencePeer.h"
 #include "ui/TForm1.h"

@@ -42,6 +42,8 @@ void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, 
     const bool sealed = o.sealed == "on";
     if (!sealed)
         peer.form2->presencePage->presenceOn->setChecked(false);
+    // These roles measure the single-file windows: neither peer takes file sets.
+    peer.form1->setAnnounceFileSets(false);
     if (o.mainWindow != "shown")
         return;
     peer.storeNickname(nickname);

@@ -110,9 +110,9 @@ void Dispatcher::dispatch(const Datagram &datagram)
     }
 }
 
-// A sealed datagram carries a base datagram, a message with its id, or a receipt; one that does
-// not open, repeats, or carries anything else (presence, another envelope) is dropped without a
-// word.
+// A sealed datagram carries a base datagram, a message with its id, a receipt, or a file set's
+// offer or answer; one that does not open, repeats, or carries anything else (presence, another
+// envelope) is dropped without a word.
 void Dispatcher::dispatchSealed(const Datagram &datagram)
 {
     if (!security_)
@@ -126,6 +126,12 @@ void Dispatcher::dispatchSealed(const Datagram &datagram)
     case InnerKind::Receipt:
         if (deliveries_)
             deliveries_->receiptArrived(opened->senderKey, opened->inner);
+        return;
+    case InnerKind::SetOffer:
+    case InnerKind::SetAnswer:
+        // Files only from the pinned key: a changed key must be accepted first.
+        if (files_ && !opened->keyChanged)
+            files_->fileSetArrived(opened->innerKind, opened->inner, datagram.fromIp, opened->senderKey);
         return;
     default:
         break;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // The file windows of one peer: the main window's "传送文件" command opens a send-file window,
@@ -25,4 +27,13 @@ public:
     // current one, ignored unless that window shows fromIp's offer.
     virtual bool hasReceiveFileWindow() const = 0;
     virtual void showReceiveProgress(const QString &fromIp, qint64 position) = 0;
+    // Files and folders dropped for ip (absolute paths): offered as the peer can take them.
+    virtual void offerPaths(const QString &ip, const QStringList &paths) { Q_UNUSED(ip) Q_UNUSED(paths) }
+    // A sealed file-set datagram from fromIp (an offer or an answer, by innerKind), sealed by
+    // senderKey, the key pinned for fromIp. Ignored unless the windows handle file sets.
+    virtual void fileSetArrived(quint8 innerKind, const QByteArray &inner, const QString &fromIp,
+                                const QByteArray &senderKey)
+    {
+        Q_UNUSED(innerKind) Q_UNUSED(inner) Q_UNUSED(fromIp) Q_UNUSED(senderKey)
+    }
 };

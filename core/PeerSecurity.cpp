@@ -160,7 +160,8 @@ std::optional<PeerSecurity::Opened> PeerSecurity::open(const QByteArray &envelop
         return std::nullopt;
     }
     const bool known = opened->innerKind == BaseDatagram || opened->innerKind == InnerKind::Message
-        || opened->innerKind == InnerKind::Receipt;
+        || opened->innerKind == InnerKind::Receipt || opened->innerKind == InnerKind::SetOffer
+        || opened->innerKind == InnerKind::SetAnswer;
     if (!known || opened->inner.isEmpty())
         return std::nullopt; // a later extension this version does not know
     const KeyPins::Seen seen = pins_.observe(fromIp, opened->senderKey);

@@ -68,7 +68,7 @@ public:
     std::optional<QByteArray> seal(const QString &ip, quint8 innerKind, const QByteArray &inner);
 
     struct Opened {
-        quint8 innerKind = 0; // BaseDatagram, Message or Receipt
+        quint8 innerKind = 0; // BaseDatagram, Message, Receipt, SetOffer or SetAnswer
         QByteArray inner;     // what the kind carries (for BaseDatagram, the base datagram)
         QByteArray senderKey;
         bool keyChanged = false;

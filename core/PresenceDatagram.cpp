@@ -48,7 +48,7 @@ QByteArray PresenceDatagram::build() const
     const QByteArray name = cutGbk(nickname, MaxNicknameBytes);
     quint16 flags = capabilities;
     if (publicKey.size() != PublicKeySize)
-        flags &= quint16(~CapabilitySealed);
+        flags &= quint16(~(CapabilitySealed | CapabilityFileSets));
     out.append(char(statusMode)).append(char(flags >> 8)).append(char(flags & 0xFF));
     out.append(char(name.size())).append(name);
     if (flags & CapabilitySealed)
@@ -86,6 +86,9 @@ std::optional<PresenceDatagram> PresenceDatagram::parse(const QByteArray &datagr
         else
             result.capabilities &= quint16(~CapabilitySealed);
     }
+    // File sets travel sealed: without sealing the flag means nothing.
+    if (!result.supportsSealing())
+        result.capabilities &= quint16(~CapabilityFileSets);
     return result;
 }
 

@@ -33,7 +33,10 @@ public:
     static constexpr quint16 CapabilityGb18030 = 0x0001; // message text may be GB18030
     // Datagrams to this peer may be sealed; its identity key follows the nickname.
     static constexpr quint16 CapabilitySealed = 0x0002;
-    static constexpr quint16 KnownCapabilities = CapabilityGb18030 | CapabilitySealed;
+    // Several files and folders go in one sealed offer, resumable (docs/file-sets.md); only
+    // together with CapabilitySealed.
+    static constexpr quint16 CapabilityFileSets = 0x0004;
+    static constexpr quint16 KnownCapabilities = CapabilityGb18030 | CapabilitySealed | CapabilityFileSets;
     static constexpr int PublicKeySize = 32;
 
     Kind kind = Kind::Hello;
@@ -61,6 +64,7 @@ public:
     QString displayNickname() const;
     bool supportsGb18030() const { return (capabilities & CapabilityGb18030) != 0; }
     bool supportsSealing() const { return (capabilities & CapabilitySealed) != 0; }
+    bool supportsFileSets() const { return (capabilities & CapabilityFileSets) != 0; }
     static bool isValidId(const QByteArray &id);
 
     friend bool operator==(const PresenceDatagram &, const PresenceDatagram &) = default;

@@ -32,7 +32,7 @@ void HarnessPeer::buildWindows()
     form2->buildPages();
     form1->setSettingsWindow(form2.get());
     files = std::make_unique<TransferWindows>(
-        FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get(), &form1->security()});
+        FileWindowLinks{*form1->lwudp, form1->Tag, context, form1.get(), &form1->security(), form1->presence()});
     form1->setFileWindows(files.get());
     form1->dispatcher().setFileWindows(files.get());
 }

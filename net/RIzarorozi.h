@@ -159,6 +159,19 @@ protected:
     void setWaitsDirectly() { waitsDirectly_ = true; }
     void setEventArrived() { eventArrived_ = true; }
     void setBytesTotal(qint64 total) { bytesTotal_ = total; }
+    // For a component that sends several bodies as one transfer: BytesSent starts at 0 against
+    // total, and from here on SendStream adds to it instead of starting it afresh and leaves
+    // BytesTotal as it is; bodies that go out of a buffer of the component's own are counted
+    // with addBytesSent.
+    void countBodiesTogether(qint64 total)
+    {
+        countBodiesTogether_ = true;
+        bytesSent_ = 0;
+        bytesTotal_ = total;
+    }
+    void addBytesSent(qint64 count) { bytesSent_ += count; }
+    // Handles pending events, unless that was done a moment ago.
+    void pumpNow();
     // Waits until the socket has bytes to read (or the peer closed), pumping the event loop.
     void waitReadable() { waitSocket(false); }
     // Closes a listening socket at once, without OnDisconnect: connections still pending on it
@@ -237,7 +250,6 @@ private:
     void startStallTimer();
     void retryAccepting();
     template <typename Done> void pumpUntil(Done done);
-    void pumpNow(); // handles pending events, unless that was done a moment ago
     void lookUpName();
     void connectSocket();
     void bindOutgoing();
@@ -267,6 +279,7 @@ private:
     bool waitsDirectly_ = false;
     bool destroying_ = false;
     bool singleUse_ = false;
+    bool countBodiesTogether_ = false;
     bool timedOut_ = false;
     bool eventArrived_ = false;
     bool succeeded_ = true;

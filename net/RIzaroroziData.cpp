@@ -205,15 +205,18 @@ void RIzarorozi::sendBody(QIODevice &Stream, qint64 size)
     if (!cancel_) {
         if (size > std::numeric_limits<qint32>::max())
             throw ESockError(u"Range check error"_s);
-        bytesSent_ = 0;
-        bytesTotal_ = size;
+        if (!countBodiesTogether_) {
+            bytesSent_ = 0;
+            bytesTotal_ = size;
+        }
         bytesZeroCopied_ = 0;
         const int file = StreamFiles::regularFileHandle(Stream);
         const qint64 start = Stream.pos();
+        const qint64 sentBefore = bytesSent_;
         if (tls_)
             tlsSendBody(Stream, file, start, size);
         else if (file >= 0 && sendFile(file, start, size))
-            Stream.seek(start + bytesSent_); // where reading the bytes would have left it
+            Stream.seek(start + bytesSent_ - sentBefore); // where reading the bytes would have left it
         else
             sendRead(Stream, size);
     }

@@ -108,8 +108,9 @@ QByteArray RIzarorozi::tlsRead(int Count)
 // through the calling thread in large chunks, OnPacketSent after each.
 void RIzarorozi::tlsSendBody(QIODevice &Stream, int file, qint64 start, qint64 size)
 {
+    const qint64 sentBefore = bytesSent_;
     if (file >= 0 && tlsSendFile(file, start, size))
-        Stream.seek(start + bytesSent_); // where reading the bytes would have left it
+        Stream.seek(start + bytesSent_ - sentBefore); // where reading the bytes would have left it
     else
         tlsSendRead(Stream, size);
 }

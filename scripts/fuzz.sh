@@ -7,7 +7,8 @@
 # The targets that use loopback sockets run in a network namespace of their own.
 # Usage: scripts/fuzz.sh [--seconds N] [target...]
 #   --seconds N   time per target (default 60)
-#   target        datagram, sequence, stream, contacts, gbk, envelope, presence, message (default: all eight)
+#   target        datagram, sequence, stream, contacts, gbk, envelope, presence, message, manifest
+#                 (default: all nine)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,18 +17,19 @@ targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
-    datagram|sequence|stream|contacts|gbk|envelope|presence|message) targets+=("$1"); shift ;;
-    *) echo "usage: scripts/fuzz.sh [--seconds N] [datagram|sequence|stream|contacts|gbk|envelope|presence|message]..." >&2; exit 2 ;;
+    datagram|sequence|stream|contacts|gbk|envelope|presence|message|manifest) targets+=("$1"); shift ;;
+    *) echo "usage: scripts/fuzz.sh [--seconds N] [datagram|sequence|stream|contacts|gbk|envelope|presence|message|manifest]..." >&2; exit 2 ;;
   esac
 done
-[ ${#targets[@]} -eq 0 ] && targets=(datagram sequence stream contacts gbk envelope presence message)
+[ ${#targets[@]} -eq 0 ] && targets=(datagram sequence stream contacts gbk envelope presence message manifest)
 
 # Longest input per target: datagrams reach past the endpoint's 2048-byte receive buffer;
 # a sequence holds up to 48 datagrams of up to 127 bytes;
 # streams, files and texts stay a few kilobytes long, so that each run stays fast; envelopes
 # reach past the largest one (1083 bytes); presence inputs (an address byte and a datagram)
-# reach past the 255-byte datagram; messages (a sender byte and the inner bytes) past 20 + 255.
-declare -A max_len=([datagram]=4096 [sequence]=2048 [stream]=8192 [contacts]=4096 [gbk]=1024 [envelope]=2048 [presence]=512 [message]=512)
+# reach past the 255-byte datagram; messages (a sender byte and the inner bytes) past 20 + 255;
+# manifests reach past one entry of the longest path (4096 bytes), and hold offers and answers.
+declare -A max_len=([datagram]=4096 [sequence]=2048 [stream]=8192 [contacts]=4096 [gbk]=1024 [envelope]=2048 [presence]=512 [message]=512 [manifest]=8192)
 
 scripts/install-deps.sh
 scripts/install-fuzz-deps.sh

@@ -51,4 +51,8 @@ inline constexpr quint8 BaseDatagram = 0x01;
 inline constexpr quint8 Message = 0x02;
 // The receipt of one message's copy.
 inline constexpr quint8 Receipt = 0x03;
+// The offer of a file set (docs/file-sets.md).
+inline constexpr quint8 SetOffer = 0x04;
+// An answer about a file set: send (with what to send), cancelled or paused.
+inline constexpr quint8 SetAnswer = 0x05;
 } // namespace InnerKind

@@ -111,6 +111,7 @@ void FileWindow::closeEvent(QCloseEvent *event)
     links_.tag = 0;
     handle([this] { FormClose(); });
     Timer1->start();
+    emit closed();
 }
 
 void FileWindow::Timer1Timer()

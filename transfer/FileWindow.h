@@ -43,6 +43,10 @@ public:
     // A byte count in the largest unit that keeps it at least 1, one decimal: "19.1 MB".
     static QString readableSize(qint64 bytes);
 
+signals:
+    // The window was closed (once, whatever the cause); it is released a moment later.
+    void closed();
+
 protected:
     FileWindow(const FileWindowLinks &links, const QString &title);
 

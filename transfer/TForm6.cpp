@@ -98,7 +98,7 @@ void TForm6::Button1Click()
         return;
     }
     Button1->setEnabled(false);
-    od = links_.context.dialogs->openFileName(QString());
+    od = preset_.isEmpty() ? links_.context.dialogs->openFileName(QString()) : preset_;
     // Nothing offered (the chooser was cancelled, the file cannot be offered): "发送" stays usable.
     if (od.isEmpty()) {
         Button1->setEnabled(true);

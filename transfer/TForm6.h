@@ -28,6 +28,10 @@ public:
     // and the frame are never cut.
     static QByteArray offerPacket(qint64 size, const QString &fileName, const QString &note);
 
+    // A file chosen before the window opened (dropped, or one of several to a peer that takes one
+    // file per offer): "发送" offers it without the file-open dialog.
+    void setPresetFile(const QString &path) { preset_ = path; }
+
     // Handlers.
     void Button1Click();
     void Button2Click();
@@ -56,6 +60,7 @@ protected:
 private:
     void wireStream();
 
+    QString preset_;
     QByteArray reply_;     // the acknowledgement of the post, as far as it arrived
     bool started_ = false; // the file has been posted (once per window)
 };

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "core/FileWindows.h"
+#include "fileset/Manifest.h"
+#include "fileset/SetStores.h"
 #include "transfer/FileWindowLinks.h"
 
 #include <QList>
 #include <QPointer>
 
+class SetReceiveWindow;
+class SetSendWindow;
 class TForm6;
 class TForm7;
 
@@ -30,6 +34,22 @@ public:
     void openReceiveFileWindow(qint64 size, const QString &offer, const QString &fromIp) override;
     bool hasReceiveFileWindow() const override;
     void showReceiveProgress(const QString &fromIp, qint64 position) override;
+    void fileSetArrived(quint8 innerKind, const QByteArray &inner, const QString &fromIp,
+                        const QByteArray &senderKey) override;
+
+    // Files and folders dropped for ip: one set to a peer that takes sets (its window opens with
+    // them, for a note and "发送"); to any other peer the files one after another as single-file
+    // offers, and a folder not at all (a box says why).
+    void offerPaths(const QString &ip, const QStringList &paths) override;
+    // Shows again the sets accepted before that have not arrived whole (paused, for "继续"), and
+    // forgets sets of both directions past their time. Once, at start.
+    void restoreSets();
+    // Whether ip takes several files and folders in one offer: it announces it, and datagrams to
+    // it are sealed. Its pinned key and the name encoding it reads come with a yes.
+    bool takesSets(const QString &ip, QByteArray *peerKey = nullptr, NameEncoding *encoding = nullptr) const;
+
+    QList<SetSendWindow *> setSendWindows() const;
+    QList<SetReceiveWindow *> setReceiveWindows() const;
 
     // The most recently opened send-file window, while it exists.
     TForm6 *sendWindow() const;
@@ -42,7 +62,15 @@ public:
     int openReceiveWindowCount() const;
 
 private:
+    SetSendWindow *findSender(const QByteArray &setId) const;
+    SetReceiveWindow *findReceiver(const QByteArray &setId) const;
+    SetReceiveWindow *newReceiver();
+    void offerOneByOne(const QString &ip, QStringList files, const QString &note, bool automatic);
+
     FileWindowLinks links_;
+    SetStore store_;
+    QList<QPointer<SetSendWindow>> setSenders_;
+    QList<QPointer<SetReceiveWindow>> setReceivers_;
     QPointer<TForm6> sender_;
     QList<QPointer<TForm7>> receivers_;
     int maxReceiveWindows_ = MaxReceiveWindows;

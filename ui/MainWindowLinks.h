@@ -6,6 +6,7 @@
 #include <QList>
 
 class Deliveries;
+class FileWindows;
 class PeerSecurity;
 class QWidget;
 class SettingsLinks;
@@ -42,4 +43,6 @@ public:
     virtual PeerSecurity &security() = 0;
     // Messages on their way and what became of them (see Deliveries).
     virtual Deliveries &deliveries() = 0;
+    // The file windows, once set; null before.
+    virtual FileWindows *fileWindows() const = 0;
 };

@@ -101,6 +101,13 @@ QString QtPrompts::saveFileName(const QString &suggestedName)
     return QFileDialog::getSaveFileName(parentWindow(), QString(), suggestedName);
 }
 
+QStringList QtPrompts::openFileNames() { return QFileDialog::getOpenFileNames(parentWindow()); }
+
+QString QtPrompts::existingFolder(const QString &start)
+{
+    return QFileDialog::getExistingDirectory(parentWindow(), QString(), start);
+}
+
 QFont QtPrompts::chooseFont(const QFont &initial, bool *accepted)
 {
     bool ok = false;

@@ -24,6 +24,8 @@ public:
     QString input(const QString &title, const QString &prompt, int maxLength, bool *accepted) override;
     QString openFileName(const QString &filter) override;
     QString saveFileName(const QString &suggestedName) override;
+    QStringList openFileNames() override;
+    QString existingFolder(const QString &start) override;
     QFont chooseFont(const QFont &initial, bool *accepted) override;
     void error(const QString &text) override;
 

@@ -10,6 +10,7 @@
 #include "core/Prompts.h"
 #include "net/TZnUDP.h"
 #include "ui/MarkedItemDelegate.h"
+#include "ui/FileDropTarget.h"
 #include "ui/GuardedSlot.h"
 #include "ui/ListSelection.h"
 #include "ui/NearbyList.h"
@@ -140,6 +141,20 @@ void TForm1::buildBuddyList()
     setPaneColors(userlist, QColor(231, 242, 185));
     userlist->setContextMenuPolicy(Qt::CustomContextMenu);
     userlist->viewport()->installEventFilter(this);
+    // Files and folders dropped on a buddy go to that buddy.
+    auto *drops = new FileDropTarget(
+        this, [this](QWidget *, const QPoint &pos) { return fileWindows_ && userlist->itemAt(pos); },
+        [this](QWidget *, const QPoint &pos, const QStringList &paths) {
+            guardedIn(context_, this, [&] {
+                QListWidgetItem *item = userlist->itemAt(pos);
+                if (!item || !fileWindows_)
+                    return;
+                userlist->setCurrentItem(item);
+                if (const std::optional<QString> key = selectedBuddyKey())
+                    fileWindows_->offerPaths(store_.buddyIp(*key), paths);
+            });
+        });
+    drops->watch(userlist->viewport());
 }
 
 // Below the buddies, the nearby peers that are not buddies. A buddy that presence reports
@@ -272,14 +287,21 @@ void TForm1::applyPresenceSettings()
     presence_->setEnabled(chosen.enabled);
 }
 
+void TForm1::setAnnounceFileSets(bool on)
+{
+    announceFileSets_ = on;
+    announceOwnInfo();
+}
+
 // What presence announces of us: the nickname as the name box holds it, the status, that
-// message text may come as GB18030, and our identity key for sealed datagrams.
+// message text may come as GB18030, and our identity key for sealed datagrams and file sets.
 void TForm1::announceOwnInfo()
 {
     // What is announced now is the name as it stands: a pause in typing has nothing to add.
     nicknameSettle_->stop();
     const QByteArray key = security_->ownPublicKey();
-    const quint16 sealed = key.isEmpty() ? 0 : PresenceDatagram::CapabilitySealed;
+    const quint16 sets = announceFileSets_ ? PresenceDatagram::CapabilityFileSets : 0;
+    const quint16 sealed = key.isEmpty() ? 0 : PresenceDatagram::CapabilitySealed | sets;
     presence_->setOwnInfo(ownNickname(), statusFlag(), PresenceDatagram::CapabilityGb18030 | sealed, key);
 }
 

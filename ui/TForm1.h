@@ -88,6 +88,10 @@ public:
     // Keys, sealing and the pinned keys of peers (see PeerSecurity).
     PeerSecurity &security() override { return *security_; }
     Deliveries &deliveries() override { return *deliveries_; }
+    FileWindows *fileWindows() const override { return fileWindows_; }
+    // Whether presence says we take file sets (on; off makes us a peer that takes one file per
+    // offer, as earlier versions of this program). Announced at once.
+    void setAnnounceFileSets(bool on);
 
     // Handlers.
     void FormShow();
@@ -175,6 +179,7 @@ private:
     void showCaptionInStatus();
     void applyPresenceSettings();
     void announceOwnInfo();
+
     void tellMissingIdentity();
     // Entry text of the selected buddy, or nothing when no buddy is selected.
     std::optional<QString> selectedEntry() const;
@@ -206,6 +211,7 @@ private:
     bool started_ = false;
     bool quitting_ = false;
     FileWindows *fileWindows_ = nullptr;
+    bool announceFileSets_ = true;
     // Where the next message window opens.
     Cascade messageCascade_{QPoint(266, 68)};
     MessageWindowBudget messageBudget_;

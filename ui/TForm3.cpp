@@ -1,6 +1,7 @@
 #include "ui/TForm3.h"
 
 #include "core/ChatLog.h"
+#include "core/FileWindows.h"
 #include "core/Deliveries.h"
 #include "core/LocalTime.h"
 #include "core/Packet.h"
@@ -11,6 +12,7 @@
 #include "ui/ArrowlessScrollStyle.h"
 #include "ui/ColorBox.h"
 #include "ui/Dialogs.h"
+#include "ui/FileDropTarget.h"
 #include "ui/GbkTextLimit.h"
 #include "ui/GuardedSlot.h"
 #include "ui/MainWindowLinks.h"
@@ -226,6 +228,14 @@ void TForm3::connectHandlers()
     connect(u, &QToolButton::clicked, this, guardedSlot(context, this, &TForm3::uClick));
     connect(bgs, &QComboBox::activated, this, guardedSlot(context, this, &TForm3::bgsChange));
     inpu->installEventFilter(this);
+    // Files and folders dropped anywhere on the window go to its peer.
+    auto *drops = new FileDropTarget(
+        this, [this](QWidget *, const QPoint &) { return main_.fileWindows() != nullptr; },
+        [this](QWidget *, const QPoint &, const QStringList &paths) {
+            guardedIn(main_.context(), this, [&] { main_.fileWindows()->offerPaths(ip->text(), paths); });
+        });
+    for (QWidget *target : {static_cast<QWidget *>(this), mess->viewport(), inpu->viewport(), ltjl->viewport()})
+        drops->watch(target);
     zh->installEventFilter(this);
     zh->lineEdit()->installEventFilter(this);
 }

@@ -80,8 +80,9 @@ protected:
 TEST_F(SealedBridge, MessagesOffersAndFilesBetweenCapablePeersNeverCrossInTheClear)
 {
     peers.reserve(3);
+    // Single files here: B takes one file per offer, as an earlier version of this program.
     BridgePeer &a = addPeer(1, u"甲"_s);
-    BridgePeer &b = addPeer(2, u"乙"_s);
+    BridgePeer &b = addPeer(2, u"乙"_s, {u"--file-sets"_s, u"off"_s});
     BridgePeer &base = addPeer(3, u"丙"_s, {u"--presence"_s, u"off"_s}); // announces nothing
     startAll();
     ASSERT_TRUE(allFound({&a, &b}));

@@ -14,6 +14,18 @@ QString ScriptedDialogs::saveFileName(const QString &suggestedName)
     return takeFirst(saveAnswers).value_or(QString());
 }
 
+QStringList ScriptedDialogs::openFileNames()
+{
+    record(u"openmany"_s, QString());
+    return takeFirst(openManyAnswers).value_or(QStringList());
+}
+
+QString ScriptedDialogs::existingFolder(const QString &start)
+{
+    record(u"folder"_s, start);
+    return takeFirst(folderAnswers).value_or(QString());
+}
+
 QFont ScriptedDialogs::chooseFont(const QFont &initial, bool *accepted)
 {
     record(u"font"_s, initial.family());

@@ -1,0 +1,338 @@
+#include "fileset/SetPlacement.h"
+
+#include <QDir>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+QByteArray local(const QString &name)
+{
+    return QFile::encodeName(name);
+}
+
+bool isPlainName(const QString &name)
+{
+    return Manifest::isSafePath(name, nullptr) && !name.contains(u'/');
+}
+
+// name with " (number)" before its last suffix (or at its end, for a folder or a name without
+// one), its stem cut so that the whole stays within the bound of a name.
+QString clashName(const QString &name, int number, bool keepSuffix)
+{
+    QString stem = name;
+    QString suffix;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (keepSuffix && dot > 0 && NameText::localBytes(QStringView(name).mid(dot)) <= SetPlacement::MaxSuffixBytes) {
+        stem = name.left(dot);
+        suffix = name.mid(dot);
+    }
+    const QString mark = u" (%1)"_s.arg(number);
+    const int room = Manifest::MaxNameBytes - NameText::localBytes(mark) - NameText::localBytes(suffix);
+    return NameText::truncated(stem, room, NameEncoding::Utf8) + mark + suffix;
+}
+
+// Renames from to a free name in folder: name, else the clash names of name in turn. The name
+// taken, or empty with errno set.
+QString renameToFree(int folder, const QByteArray &from, const QString &name)
+{
+    for (int number = 1; number <= SetPlacement::MaxClashNumber; ++number) {
+        const QString candidate = number == 1 ? name : clashName(name, number, true);
+        const QByteArray to = local(candidate);
+        if (::renameat2(folder, from.constData(), folder, to.constData(), RENAME_NOREPLACE) == 0)
+            return candidate;
+        if (errno == EINVAL) {
+            // A file system without a no-replace rename: a hard link is made only where no name
+            // is, and then the temporary name goes.
+            if (::linkat(folder, from.constData(), folder, to.constData(), 0) == 0) {
+                ::unlinkat(folder, from.constData(), 0);
+                return candidate;
+            }
+        }
+        if (errno != EEXIST)
+            return {};
+    }
+    errno = EEXIST;
+    return {};
+}
+
+timespec timeOf(qint64 ms)
+{
+    qint64 seconds = ms / 1000;
+    qint64 rest = ms % 1000;
+    if (rest < 0) {
+        --seconds;
+        rest += 1000;
+    }
+    return timespec{time_t(seconds), long(rest * 1000000)};
+}
+
+} // namespace
+
+SetPlacement::SetPlacement(QString root, QByteArray setId, Manifest manifest)
+    : root_(QDir::cleanPath(root)), setId_(std::move(setId)), manifest_(std::move(manifest))
+{
+}
+
+void SetPlacement::setTopNames(const QHash<QString, QString> &names)
+{
+    topNames_.clear();
+    for (const ManifestEntry &e : std::as_const(manifest_.entries)) {
+        const auto placed = names.constFind(e.path);
+        if (e.isFolder() && placed != names.cend() && isPlainName(*placed))
+            topNames_.insert(e.path, *placed);
+    }
+}
+
+bool SetPlacement::makeFolders(QString *error)
+{
+    const Descriptor root = openRoot(error);
+    if (!root.isOpen())
+        return false;
+    for (int i = 0; i < manifest_.entries.size(); ++i) {
+        const ManifestEntry &entry = manifest_.entries.at(i);
+        if (!entry.isFolder())
+            continue;
+        if (!entry.path.contains(u'/')) {
+            if (!makeTopFolder(root, entry.path, error))
+                return false;
+            continue;
+        }
+        const std::optional<QStringList> names = placedNames(i);
+        if (!names) {
+            *error = u"“%1”不能放在这里"_s.arg(NameText::shown(entry.path));
+            return false;
+        }
+        const Descriptor parent = openFolder(names->mid(0, names->size() - 1), error);
+        if (!parent.isOpen())
+            return false;
+        const QByteArray name = local(names->last());
+        if (::mkdirat(parent.get(), name.constData(), 0777) != 0 && errno != EEXIST) {
+            *error = u"无法建立文件夹“%1”：%2"_s.arg(NameText::shown(absolutePath(*names)), systemText(errno));
+            return false;
+        }
+        // What exists under that name must be a folder, and no link to one.
+        if (!Descriptor(::openat(parent.get(), name.constData(), DirectoryFlags)).isOpen()) {
+            *error = u"无法使用文件夹“%1”：%2"_s.arg(NameText::shown(absolutePath(*names)), systemText(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+// A top-level folder: under the name kept for it, else under the first free one of its name
+// and its clash names. Folders are made, never taken over: a name that exists is skipped.
+bool SetPlacement::makeTopFolder(const Descriptor &root, const QString &name, QString *error)
+{
+    const auto kept = topNames_.constFind(name);
+    if (kept != topNames_.cend()) {
+        const QByteArray placed = local(*kept);
+        if (::mkdirat(root.get(), placed.constData(), 0777) == 0 || errno == EEXIST) {
+            if (Descriptor(::openat(root.get(), placed.constData(), DirectoryFlags)).isOpen())
+                return true;
+        }
+        *error = u"无法使用文件夹“%1”：%2"_s.arg(NameText::shown(absolutePath({*kept})), systemText(errno));
+        return false;
+    }
+    if (!isPlainName(name)) {
+        *error = u"“%1”不能放在这里"_s.arg(NameText::shown(name));
+        return false;
+    }
+    for (int number = 1; number <= MaxClashNumber; ++number) {
+        const QString candidate = number == 1 ? name : clashName(name, number, false);
+        if (::mkdirat(root.get(), local(candidate).constData(), 0777) == 0) {
+            topNames_.insert(name, candidate);
+            return true;
+        }
+        if (errno != EEXIST) {
+            *error = u"无法建立文件夹“%1”：%2"_s.arg(NameText::shown(absolutePath({candidate})), systemText(errno));
+            return false;
+        }
+    }
+    *error = u"“%1”中已有太多名为“%2”的文件夹"_s.arg(NameText::shown(root_), NameText::shown(name));
+    return false;
+}
+
+QString SetPlacement::tempPath(int index) const
+{
+    const std::optional<QStringList> names = placedNames(index);
+    if (!isFile(index) || !names)
+        return {};
+    return absolutePath(names->mid(0, names->size() - 1) << partName(index));
+}
+
+qint64 SetPlacement::heldBytes(int index) const
+{
+    if (!isFile(index))
+        return 0;
+    const Descriptor parent = openParentOf(index, nullptr);
+    struct stat status {};
+    if (!parent.isOpen()
+        || ::fstatat(parent.get(), local(partName(index)).constData(), &status, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISREG(status.st_mode) || status.st_size > manifest_.entries.at(index).size)
+        return 0;
+    return status.st_size;
+}
+
+std::unique_ptr<QFile> SetPlacement::openPart(int index, qint64 offset, QString *error)
+{
+    if (!isFile(index)) {
+        *error = u"对方发送了清单中没有的文件（第 %1 项）"_s.arg(index);
+        return nullptr;
+    }
+    const QString shownPath = NameText::shown(tempPath(index));
+    if (offset < 0 || offset > heldBytes(index)) {
+        *error = u"无法从第 %1 字节续传“%2”：已收到的数据没有那么多"_s.arg(offset).arg(shownPath);
+        return nullptr;
+    }
+    const Descriptor parent = openParentOf(index, error);
+    if (!parent.isOpen())
+        return nullptr;
+    // Without O_NONBLOCK a planted pipe would hold the open until someone read it.
+    Descriptor part(::openat(parent.get(), local(partName(index)).constData(),
+                             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!part.isOpen()) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath, systemText(errno));
+        return nullptr;
+    }
+    // A second hard link would let the writing reach a file elsewhere.
+    struct stat status {};
+    if (::fstat(part.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+        *error = u"无法写入“%1”：它不是一个普通文件"_s.arg(shownPath);
+        return nullptr;
+    }
+    const int flags = ::fcntl(part.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(part.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 || ::ftruncate(part.get(), offset) != 0) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath, systemText(errno));
+        return nullptr;
+    }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(part.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) || !file->seek(offset)) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath, file->errorString());
+        return nullptr;
+    }
+    part.release();
+    return file;
+}
+
+QString SetPlacement::finish(int index, QString *error)
+{
+    if (!isFile(index)) {
+        *error = u"对方发送了清单中没有的文件（第 %1 项）"_s.arg(index);
+        return {};
+    }
+    const ManifestEntry &entry = manifest_.entries.at(index);
+    const QString shownPath = NameText::shown(tempPath(index));
+    const Descriptor parent = openParentOf(index, error);
+    if (!parent.isOpen())
+        return {};
+    const QByteArray part = local(partName(index));
+    struct stat status {};
+    if (::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
+        || status.st_size != entry.size) {
+        *error = u"“%1”不完整，无法放置"_s.arg(shownPath);
+        return {};
+    }
+    // The time is a courtesy: a file system that cannot hold it still gets the file.
+    const timespec times[2] = {{0, UTIME_OMIT}, timeOf(entry.modifiedMs)};
+    ::utimensat(parent.get(), part.constData(), times, AT_SYMLINK_NOFOLLOW);
+    QStringList names = *placedNames(index);
+    const QString placed = renameToFree(parent.get(), part, names.last());
+    if (placed.isEmpty()) {
+        *error = u"无法放置“%1”：%2"_s.arg(NameText::shown(absolutePath(names)), systemText(errno));
+        return {};
+    }
+    names.last() = placed;
+    return absolutePath(names);
+}
+
+void SetPlacement::discardParts()
+{
+    for (int i = 0; i < manifest_.entries.size(); ++i) {
+        if (!isFile(i))
+            continue;
+        const Descriptor parent = openParentOf(i, nullptr);
+        const QByteArray part = local(partName(i));
+        struct stat status {};
+        if (parent.isOpen() && ::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(status.st_mode))
+            ::unlinkat(parent.get(), part.constData(), 0);
+    }
+}
+
+qint64 SetPlacement::freeBytes(const QString &folder)
+{
+    struct statvfs status {};
+    if (::statvfs(local(folder).constData(), &status) != 0)
+        return -1;
+    return qint64(status.f_bavail) * qint64(status.f_frsize);
+}
+
+// The names of an entry's path below root, its top-level folder under its placed name; nothing
+// for an index out of range or a path that could step out of its folder.
+std::optional<QStringList> SetPlacement::placedNames(int index) const
+{
+    if (index < 0 || index >= manifest_.entries.size())
+        return std::nullopt;
+    const QString &path = manifest_.entries.at(index).path;
+    if (!Manifest::isSafePath(path, nullptr))
+        return std::nullopt;
+    QStringList names = path.split(u'/');
+    if (names.size() > 1)
+        names.first() = topNames_.value(names.first(), names.first());
+    return names;
+}
+
+Descriptor SetPlacement::openRoot(QString *error) const
+{
+    // root itself is the person's choice and may be a link; nothing below it is followed.
+    Descriptor root(::open(local(root_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.isOpen() && error)
+        *error = u"无法打开文件夹“%1”：%2"_s.arg(NameText::shown(root_), systemText(errno));
+    return root;
+}
+
+Descriptor SetPlacement::openFolder(const QStringList &names, QString *error) const
+{
+    Descriptor folder = openRoot(error);
+    for (qsizetype i = 0; i < names.size() && folder.isOpen(); ++i) {
+        folder = Descriptor(::openat(folder.get(), local(names.at(i)).constData(), DirectoryFlags));
+        if (!folder.isOpen() && error)
+            *error = u"无法打开文件夹“%1”：%2"_s.arg(NameText::shown(absolutePath(names.mid(0, i + 1))),
+                                                     systemText(errno));
+    }
+    return folder;
+}
+
+Descriptor SetPlacement::openParentOf(int index, QString *error) const
+{
+    const std::optional<QStringList> names = placedNames(index);
+    if (!names) {
+        if (error)
+            *error = u"清单中没有第 %1 项"_s.arg(index);
+        return Descriptor();
+    }
+    return openFolder(names->mid(0, names->size() - 1), error);
+}
+
+bool SetPlacement::isFile(int index) const
+{
+    return index >= 0 && index < manifest_.entries.size() && !manifest_.entries.at(index).isFolder();
+}
+
+QString SetPlacement::partName(int index) const
+{
+    return u"."_s + QString::fromLatin1(setId_.toHex().left(8)) + u'-' + QString::number(index) + u".part"_s;
+}
+
+QString SetPlacement::absolutePath(const QStringList &names) const
+{
+    return root_ + u'/' + names.join(u'/');
+}

@@ -1,0 +1,174 @@
+#include "fileset/SetReceiver.h"
+
+#include "fileset/NameText.h"
+
+#include <QMutexLocker>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QByteArray bigEndian32(quint32 value)
+{
+    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+
+} // namespace
+
+SetReceiver::SetReceiver(SetStore store, IncomingSet set, SetOffer offer, QSet<quint32> finished)
+    : store_(std::move(store)), set_(std::move(set)), offer_(std::move(offer)), finished_(std::move(finished))
+{
+    filesDone_ = int(finished_.size());
+    if (!set_.manifest.isEmpty())
+        if (std::optional<Manifest> manifest = Manifest::parse(set_.manifest, nullptr)) {
+            qint64 done = 0;
+            for (quint32 index : std::as_const(finished_))
+                if (index < quint32(manifest->entries.size()))
+                    done += manifest->entries[int(index)].size;
+            finishedBytes_ = done;
+            bytesDone_ = done;
+        }
+}
+
+SetReceiver::~SetReceiver() = default;
+
+void SetReceiver::fail(const QString &error)
+{
+    const QMutexLocker lock(&mutex_);
+    if (words_.error.isEmpty())
+        words_.error = error;
+}
+
+// Nothing is written before the manifest is whole, safe and the one the offer described.
+bool SetReceiver::acceptHeader(const QByteArray &setId, const QByteArray &manifest, QString *refusal)
+{
+    QString why;
+    std::optional<Manifest> parsed;
+    if (setId != offer_.setId)
+        why = u"收到的文件组不是所接受的那一组"_s;
+    else if (!(parsed = Manifest::parse(manifest, &why)))
+        ;
+    else if (!offer_.matches(*parsed))
+        why = u"文件清单与对方的发送请求不符"_s;
+    else if (!set_.manifest.isEmpty() && set_.manifest != manifest)
+        why = u"文件清单与上次收到的不同"_s;
+    if (why.isEmpty()) {
+        placement_ = std::make_unique<SetPlacement>(set_.root, set_.setId, *parsed);
+        if (!set_.topNames.isEmpty())
+            placement_->setTopNames(set_.topNames);
+        if (!placement_->makeFolders(&why))
+            placement_.reset();
+    }
+    if (why.isEmpty()) {
+        QMutexLocker lock(&mutex_);
+        set_.manifest = manifest;
+        set_.topNames = placement_->topNames();
+        lock.unlock();
+        // The top names go to disk before any file is written, so that a resume after a restart
+        // continues in the same folders.
+        if (!store_.saveIncoming(set(), &why))
+            placement_.reset();
+    }
+    if (!why.isEmpty()) {
+        const QMutexLocker lock(&mutex_);
+        words_.refusal = why;
+        if (refusal)
+            *refusal = why;
+        return false;
+    }
+    manifest_ = std::move(parsed);
+    journal_.setFileName(store_.finishedJournal(set_.setId));
+    if (!journal_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        fail(u"无法记录接收进度："_s + journal_.errorString());
+        return false;
+    }
+    return true;
+}
+
+// A file resumes from at most the bytes held: the sender checked those before start; anything
+// after them (a late write of the stream that was stopped) is cut off.
+QFile *SetReceiver::openFile(quint32 index, qint64 start, qint64 length)
+{
+    if (!manifest_ || index >= quint32(manifest_->entries.size()) || finished_.contains(index))
+        return nullptr;
+    const ManifestEntry &entry = manifest_->entries[int(index)];
+    if (entry.kind != ManifestEntry::Kind::File || start < 0 || length < 0 || start + length != entry.size
+        || start > placement_->heldBytes(int(index)))
+        return nullptr;
+    QString error;
+    part_ = placement_->openPart(int(index), start, &error);
+    if (!part_) {
+        fail(error);
+        return nullptr;
+    }
+    partIndex_ = index;
+    partBase_ = finishedBytes_ + start;
+    bodyAtPartStart_ = lastBody_;
+    bytesDone_ = partBase_;
+    return part_.get();
+}
+
+void SetReceiver::fileDone(quint32 index)
+{
+    if (!part_ || index != partIndex_)
+        throw std::runtime_error("set part out of order");
+    part_->close();
+    part_.reset();
+    QString error;
+    if (placement_->finish(int(index), &error).isEmpty()) {
+        fail(error);
+        throw std::runtime_error("set part not placed");
+    }
+    finished_.insert(index);
+    journal_.write(bigEndian32(index));
+    journal_.flush();
+    ++filesDone_;
+    finishedBytes_ += manifest_->entries[int(index)].size;
+    bytesDone_ = finishedBytes_;
+}
+
+void SetReceiver::fileSkipped(quint32 index, const QByteArray &reason)
+{
+    if (!manifest_ || index >= quint32(manifest_->entries.size()))
+        return;
+    const QMutexLocker lock(&mutex_);
+    words_.failures.append({NameText::shown(manifest_->entries[int(index)].path, 200),
+                            NameText::shownBytes(reason, manifest_->encoding, 200)});
+}
+
+void SetReceiver::progress(qint64 bodyBytes)
+{
+    lastBody_ = bodyBytes;
+    if (part_)
+        bytesDone_ = partBase_ + (bodyBytes - bodyAtPartStart_);
+}
+
+void SetReceiver::finished() { journal_.flush(); }
+
+void SetReceiver::ended(bool acknowledged, const QString &reason)
+{
+    part_.reset();
+    journal_.close();
+    const QMutexLocker lock(&mutex_);
+    words_.ended = true;
+    words_.acknowledged = acknowledged;
+    if (!acknowledged && words_.error.isEmpty() && words_.refusal.isEmpty())
+        words_.error = reason;
+}
+
+SetReceiver::Figures SetReceiver::figures() const
+{
+    const QMutexLocker lock(&mutex_);
+    Figures figures = words_;
+    figures.filesDone = filesDone_;
+    figures.bytesDone = bytesDone_;
+    return figures;
+}
+
+IncomingSet SetReceiver::set() const
+{
+    const QMutexLocker lock(&mutex_);
+    return set_;
+}

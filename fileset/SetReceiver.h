@@ -1,0 +1,70 @@
+#pragma once
+
+#include "fileset/SetDatagrams.h"
+#include "fileset/SetPlacement.h"
+#include "fileset/SetStores.h"
+#include "net/SetStrmServ.h"
+
+#include <QFile>
+#include <QList>
+#include <QMutex>
+#include <QPair>
+#include <QSet>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+// What one accepted set does with one connection of its stream, on the connection's thread:
+// checks the manifest against the offer before anything is written, makes the folders, writes
+// each file through the placement (a temporary name, renamed when whole, never over an existing
+// file), and notes each finished file in the journal at once. The window reads its figures from
+// the GUI thread.
+class SetReceiver : public SetSink {
+public:
+    struct Figures {
+        int filesDone = 0;
+        qint64 bytesDone = 0;
+        bool ended = false;
+        bool acknowledged = false;
+        QString refusal;                         // the manifest was refused: why
+        QList<QPair<QString, QString>> failures; // path and reason of files the sender could not send
+        QString error;                           // why the stream ended on our side, if it did
+    };
+
+    // finished: the entries already in place (from the journal).
+    SetReceiver(SetStore store, IncomingSet set, SetOffer offer, QSet<quint32> finished);
+    ~SetReceiver() override;
+
+    bool acceptHeader(const QByteArray &setId, const QByteArray &manifest, QString *refusal) override;
+    QFile *openFile(quint32 index, qint64 start, qint64 length) override;
+    void fileDone(quint32 index) override;
+    void fileSkipped(quint32 index, const QByteArray &reason) override;
+    void progress(qint64 bodyBytes) override;
+    void finished() override;
+    void ended(bool acknowledged, const QString &reason) override;
+
+    Figures figures() const;
+    // The set's state as it stands (with the manifest and top names once the stream brought them).
+    IncomingSet set() const;
+
+private:
+    void fail(const QString &error);
+
+    SetStore store_;
+    IncomingSet set_;
+    const SetOffer offer_;
+    QSet<quint32> finished_;
+    std::optional<Manifest> manifest_;
+    std::unique_ptr<SetPlacement> placement_;
+    std::unique_ptr<QFile> part_;
+    QFile journal_;
+    quint32 partIndex_ = 0;
+    qint64 finishedBytes_ = 0;   // bytes of the files in place
+    qint64 partBase_ = 0;        // bytes done when the running part's body began
+    qint64 lastBody_ = 0;        // the connection's body bytes so far
+    qint64 bodyAtPartStart_ = 0; // the connection's body bytes when the running part began
+    std::atomic<int> filesDone_{0};
+    std::atomic<qint64> bytesDone_{0};
+    mutable QMutex mutex_; // guards the rest of the figures and set_
+    Figures words_;
+};
