@@ -19,27 +19,27 @@ bool wanted(const SetAnswer &answer, quint32 index)
 
 } // namespace
 
-QList<SetStrm::Record> planParts(const OutgoingSet &set, const SetAnswer &answer)
+QList<SetStrm::Record> planRecords(const OutgoingSet &set, const SetAnswer &answer)
 {
-    QList<SetStrm::Record> parts;
+    QList<SetStrm::Record> records;
     const QList<ManifestEntry> &entries = set.manifest.entries;
     for (int i = 0; i < entries.size(); ++i) {
         const ManifestEntry &entry = entries[i];
         if (entry.kind != ManifestEntry::Kind::File || !wanted(answer, quint32(i)))
             continue;
-        SetStrm::Record part;
-        part.index = quint32(i);
-        part.path = set.localPaths.value(i);
-        part.expectedSize = entry.size;
-        const QFileInfo info(part.path);
+        SetStrm::Record record;
+        record.index = quint32(i);
+        record.path = set.localPaths.value(i);
+        record.expectedSize = entry.size;
+        const QFileInfo info(record.path);
         if (!info.exists())
-            part.skipReason = NameText::encode(u"文件已不存在"_s, set.manifest.encoding);
+            record.skipReason = NameText::encode(u"文件已不存在"_s, set.manifest.encoding);
         else if (info.size() != entry.size || info.lastModified().toMSecsSinceEpoch() != entry.modifiedMs)
-            part.skipReason = NameText::encode(u"文件已改变"_s, set.manifest.encoding);
+            record.skipReason = NameText::encode(u"文件已改变"_s, set.manifest.encoding);
         else if (quint32(i) == answer.resumeIndex && answer.resumeOffset > 0 && answer.resumeOffset <= entry.size
-                 && resumeHash(part.path, answer.resumeOffset) == answer.resumeHash)
-            part.start = answer.resumeOffset;
-        parts.append(part);
+                 && resumeHash(record.path, answer.resumeOffset) == answer.resumeHash)
+            record.start = answer.resumeOffset;
+        records.append(record);
     }
-    return parts;
+    return records;
 }

@@ -113,13 +113,13 @@ QFile *SetReceiver::openFile(quint32 index, qint64 start, qint64 length)
 void SetReceiver::fileDone(quint32 index)
 {
     if (!part_ || index != partIndex_)
-        throw std::runtime_error("set part out of order");
+        throw std::runtime_error("a file of the set out of order");
     part_->close();
     part_.reset();
     QString error;
     if (placement_->finish(int(index), &error).isEmpty()) {
         fail(error);
-        throw std::runtime_error("set part not placed");
+        throw std::runtime_error("a file of the set not placed");
     }
     finished_.insert(index);
     journal_.write(bigEndian32(index));

@@ -24,7 +24,7 @@ export WORK_DIR OUT_DIR DISPLAY_NUMBER TOUR="$BUILD_DIR/tests/tour/screenshot_to
 timeout 300 scripts/isolated.sh bash -c '
   set -euo pipefail
   export DISPLAY="$DISPLAY_NUMBER" QT_QPA_PLATFORM=xcb
-  Xvfb "$DISPLAY" -screen 0 1400x900x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$DISPLAY" -screen 0 1920x1000x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
   trap "kill \$(jobs -p) 2>/dev/null || true" EXIT
   timeout 20 bash -c "until xdpyinfo >/dev/null 2>&1 || xdotool getdisplaygeometry >/dev/null 2>&1; do sleep 0.1; done"
@@ -45,7 +45,7 @@ timeout 300 scripts/isolated.sh bash -c '
     sleep 1 # the window manager draws its frames
     import -window root "$OUT_DIR/desktop-$palette.png"
     # Each window on top in turn: the covered parts of a window read as black.
-    for name in main message typing chatroom settings sendfile receivefile why keychanged safetycode; do
+    for name in main message typing chatroom settings sendfile receivefile sendset receiveset why keychanged safetycode; do
       # The window manager stacks its frame, the window'"'"'s parent: that is what goes on top.
       frame=$(xwininfo -tree -id "${ids[$name]}" | sed -n "s/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p")
       xdotool windowraise "$frame"

@@ -148,7 +148,8 @@ void SetReceiveWindow::showOffer()
     QStringList shownNames;
     for (const QString &name : offer_.topNames)
         shownNames.append(NameText::shown(name));
-    names->setText(shownNames.join(u"、"_s) + (quint32(shownNames.size()) < offer_.entryCount ? u" …"_s : QString()));
+    // The offer names at most MaxTopNames: with that many there may be more.
+    names->setText(shownNames.join(u"、"_s) + (shownNames.size() == SetOffer::MaxTopNames ? u" …"_s : QString()));
     noteView->setText(offer_.note.isEmpty() ? QString() : u"备注："_s + NameText::shown(offer_.note, 240));
     noteView->setVisible(!offer_.note.isEmpty());
     folder->setText(u"保存到："_s + QDir::toNativeSeparators(set_.root));
@@ -250,11 +251,11 @@ void SetReceiveWindow::requestSend()
         server->Loaded();
     if (!server->Listening()) {
         setState(u"端口占用"_s);
-        ztPanel1->setToolTip(u"TCP端口2921已被占用，无法接收文件"_s);
+        state->setToolTip(u"TCP端口2921已被占用，无法接收文件"_s);
         pauseButton->setText(u"继续"_s);
         return;
     }
-    ztPanel1->setToolTip(QString());
+    state->setToolTip(QString());
     progress->setFailures({});
     running_ = true;
     pauseButton->setText(u"暂停"_s);

@@ -103,7 +103,9 @@ void SetSendWindow::addPaths(const QStringList &paths)
             continue;
         chosen_.append(absolute);
         const QFileInfo info(absolute);
-        itemList->addItem((info.isDir() && !info.isSymLink() ? u"[文件夹] "_s : QString()) + absolute);
+        auto *item = new QListWidgetItem((info.isDir() && !info.isSymLink() ? u"[文件夹] "_s : QString()) + info.fileName());
+        item->setToolTip(absolute);
+        itemList->addItem(item);
     }
 }
 
@@ -232,14 +234,15 @@ void SetSendWindow::stream(const SetAnswer &answer)
         setState(u"对方的密钥不是这组文件所属的密钥，无法发送"_s);
         return;
     }
-    const QList<SetStrm::Record> parts = planParts(*set_, answer);
+    const QList<SetStrm::Record> records = planRecords(*set_, answer);
     partIndices_.clear();
     bytesBefore_ = 0;
     filesBefore_ = 0;
     partsDone_ = 0;
-    for (const SetStrm::Record &part : parts) {
-        partIndices_.append(part.index);
-        bytesBefore_ += part.start;
+    sentBytes_ = 0;
+    for (const SetStrm::Record &record : records) {
+        partIndices_.append(record.index);
+        bytesBefore_ += record.start;
     }
     const QList<ManifestEntry> &entries = set_->manifest.entries;
     for (int i = 0; i < entries.size(); ++i)
@@ -248,10 +251,10 @@ void SetSendWindow::stream(const SetAnswer &answer)
             bytesBefore_ += entries[i].size;
         }
     failures_.clear();
-    for (const SetStrm::Record &part : parts)
-        if (!part.skipReason.isEmpty())
-            failures_.append({entries[int(part.index)].path,
-                              NameText::decode(part.skipReason, set_->manifest.encoding).value_or(QString())});
+    for (const SetStrm::Record &record : records)
+        if (!record.skipReason.isEmpty())
+            failures_.append({entries[int(record.index)].path,
+                              NameText::decode(record.skipReason, set_->manifest.encoding).value_or(QString())});
     progress->setFailures({});
     strm->Tls = tls;
     strm->UnreadableReason = NameText::encode(u"无法读取文件"_s, set_->manifest.encoding);
@@ -263,7 +266,7 @@ void SetSendWindow::stream(const SetAnswer &answer)
     QByteArray reply;
     QString broke;
     try {
-        strm->PostSet(setId_, set_->manifest.encode(), parts, reply);
+        strm->PostSet(setId_, set_->manifest.encode(), records, reply);
     } catch (const std::exception &e) {
         broke = QString::fromUtf8(e.what());
     }
@@ -273,8 +276,9 @@ void SetSendWindow::stream(const SetAnswer &answer)
     if (isClosed())
         return;
     progress->stopped();
+    sentBytes_ = strm->BytesSent();
     if (reply == Acknowledgement) {
-        partsDone_ = int(partIndices_.size());
+        partsDone_ = int(partIndices_.size() - failures_.size());
         showFigures();
         progress->setFailures(failures_);
         if (failures_.isEmpty()) {
@@ -305,7 +309,7 @@ void SetSendWindow::showFigures()
         partsDone_ = std::max(partsDone_, at < 0 ? 0 : at);
     }
     progress->showFigures(filesBefore_ + partsDone_, set_->manifest.fileCount(),
-                          bytesBefore_ + (streaming_ ? strm->BytesSent() : 0), set_->manifest.totalBytes());
+                          bytesBefore_ + (streaming_ ? strm->BytesSent() : sentBytes_), set_->manifest.totalBytes());
 }
 
 void SetSendWindow::cancelClick()

@@ -72,6 +72,7 @@ private:
     qint64 bytesBefore_ = 0; // bytes of the files the receiver held before this stream
     int filesBefore_ = 0;
     int partsDone_ = 0;
+    qint64 sentBytes_ = 0; // bytes of files the last stream carried
     QList<quint32> partIndices_;
     QList<QPair<QString, QString>> failures_;
     bool offered_ = false;

@@ -20,11 +20,7 @@ SetWindow::SetWindow(const FileWindowLinks &links, const QString &title)
     state->setWordWrap(true);
 }
 
-void SetWindow::setState(const QString &text)
-{
-    state->setText(text);
-    ztPanel1->setText(text);
-}
+void SetWindow::setState(const QString &text) { state->setText(text); }
 
 bool SetWindow::sendSealed(quint8 kind, const QByteArray &inner)
 {

@@ -13,6 +13,9 @@
 #include "harness/HarnessPeer.h"
 #include "net/TZnUDP.h"
 #include "transfer/TForm6.h"
+#include "transfer/SetProgress.h"
+#include "transfer/SetReceiveWindow.h"
+#include "transfer/SetSendWindow.h"
 #include "transfer/TForm7.h"
 #include "transfer/TransferWindows.h"
 #include "ui/ErrorBox.h"
@@ -203,7 +206,45 @@ int main(int argc, char **argv)
     std::printf("keyboard %s\n", QApplication::activeWindow() == typing ? "kept" : "taken");
     arrived->Button1->click(); // with its history
 
-    // B offers A's longest file to... B receives an offer of 2 GiB - 1 bytes from A.
+    // A holiday folder in one offer to B, which saves it in its download folder; and a second
+    // set as B is offered it.
+    b.context.downloadDir = folder + u"/b/下载"_s;
+    QDir().mkpath(b.context.downloadDir);
+    const QString holiday = folder + u"/假期照片"_s;
+    QDir().mkpath(holiday + u"/第一天"_s);
+    QDir().mkpath(holiday + u"/第二天"_s);
+    for (int i = 1; i <= 6; ++i) {
+        QFile photo(holiday + (i <= 3 ? u"/第一天/IMG_%1.jpg"_s : u"/第二天/IMG_%1.jpg"_s).arg(i));
+        photo.open(QIODevice::WriteOnly);
+        photo.write(QByteArray(1000 * i, 'x'));
+    }
+    QFile notes(folder + u"/行程安排.txt"_s);
+    notes.open(QIODevice::WriteOnly);
+    notes.write("day 1, day 2");
+    notes.close();
+    a.files->offerPaths(b.context.bindAddress, {holiday, notes.fileName()});
+    SetSendWindow *setSending = a.files->setSendWindows().last();
+    setSending->note->setText(u"上周末的照片"_s);
+    setSending->sendButton->click();
+    waitFor([&] { return !b.files->setReceiveWindows().isEmpty(); });
+    // One photo changes after the offer: it cannot go, and both windows list it for "全部重试".
+    QFile changed(holiday + u"/第二天/IMG_6.jpg"_s);
+    changed.open(QIODevice::Append);
+    changed.write("edited");
+    changed.close();
+    b.files->setReceiveWindows().last()->acceptButton->click();
+    waitFor([&] { return setSending->state->text().contains(u"未能"_s); });
+    // A second set as B is offered it.
+    a.files->offerPaths(b.context.bindAddress, {holiday});
+    a.files->setSendWindows().last()->sendButton->click();
+    a.files->setSendWindows().last()->move(1420, 700);
+    waitFor([&] { return b.files->setReceiveWindows().size() == 2; });
+    SetReceiveWindow *setReceiving = b.files->setReceiveWindows().last();
+
+    // B receives an offer of 2 GiB - 1 bytes from A, in the window of one file: for this, B is a
+    // peer that takes one file per offer.
+    b.form1->setAnnounceFileSets(false);
+    waitFor([&] { return !a.files->takesSets(b.context.bindAddress); });
     a.files->openSendFileWindow(b.context.bindAddress);
     TForm6 *sending = a.files->sendWindow();
     sending->fsm->setText(u"给你的文件"_s);
@@ -217,6 +258,7 @@ int main(int argc, char **argv)
     sending->Timer2Timer(); // the progress text and a progress packet to B
     waitFor([&] { return b.files->receiveWindows().last()->jsjd->value() > 0; });
     TForm7 *receiving = b.files->receiveWindows().last();
+
 
     // 小刚 (C) talks to A, then makes itself a new key and talks again: A's window says in red
     // that its key changed.
@@ -248,6 +290,8 @@ int main(int argc, char **argv)
     a.form2->move(40, 420);
     sending->move(40, 740);
     receiving->move(480, 740);
+    setSending->move(1420, 40);
+    setReceiving->move(1420, 480);
     arrived->move(900, 40);
     a.form1->why->trigger();
     auto *why = a.form1->findChild<PresenceWhy *>();
@@ -261,6 +305,8 @@ int main(int argc, char **argv)
     print("settings", a.form2.get());
     print("sendfile", sending);
     print("receivefile", receiving);
+    print("sendset", setSending);
+    print("receiveset", setReceiving);
     print("why", why);
     print("keychanged", keyChanged);
     print("safetycode", code);

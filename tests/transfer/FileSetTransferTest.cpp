@@ -68,13 +68,13 @@ protected:
                 [this](qint64 bytes, bool) { streamBytes.append(bytes); });
         sending->sendButton->click();
         SetReceiveWindow *window = nullptr;
-        QTest::qWaitFor([&] {
+        const bool opened = QTest::qWaitFor([&] {
             for (SetReceiveWindow *w : b.files->setReceiveWindows())
                 if (w->setId() == sending->setId() && !w->isClosed())
                     window = w;
             return window != nullptr;
         }, Wait);
-        if (!window)
+        if (!opened)
             return nullptr;
         window->Timer1->setInterval(10);
         return window;
