@@ -44,7 +44,9 @@ bool FileDropTarget::eventFilter(QObject *watched, QEvent *event)
     const QPoint pos = drop->position().toPoint();
     if (!widget || localPaths(drop->mimeData()).isEmpty())
         return QObject::eventFilter(watched, event);
-    if (!accepts_(widget, pos)) {
+    // The enter is taken wherever the files come in, so that the moves that follow reach us;
+    // each move then says whether a drop would be taken where the pointer is.
+    if (type != QEvent::DragEnter && !accepts_(widget, pos)) {
         drop->ignore();
         return true;
     }

@@ -8,8 +8,8 @@
 class QMimeData;
 class QWidget;
 
-// Takes drags of local files and folders on the widgets it watches, where accepts() says so,
-// and hands a drop to dropped(); the widgets' own handling never sees such a drag (a text box
+// Takes drags of local files and folders on the widgets it watches, where accepts() says so
+// (asked for each move and the drop), and hands a drop to dropped(); the widgets' own handling never sees such a drag (a text box
 // would insert the files' names). Other drags go on to the widgets as before.
 class FileDropTarget : public QObject {
     Q_OBJECT

@@ -4,11 +4,19 @@
 // desktop presence. The tests drive the desktop from outside as a person would (xdotool
 // clicks and keys, dunstctl) and read what the daemon shows (dunstctl history).
 #include "tests/ui/Conversation.h"
+#include "tests/ui/NearbyPair.h"
+#include "transfer/SetSendWindow.h"
+#include "transfer/TransferWindows.h"
 #include "ui/DesktopPresence.h"
 #include "ui/TrayIcon.h"
 
 #include <QDBusConnection>
 #include <QDir>
+#include <QDrag>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QUrl>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -290,3 +298,76 @@ TEST(DesktopProgramTest, StartedWithTheTrayFlagItStartsHiddenInTheTray)
         talvino.kill();
     talvino.waitForFinished(5000);
 }
+
+namespace {
+
+// A window that, pressed, drags the given files as a file manager does.
+class FileDragSource : public QLabel {
+public:
+    explicit FileDragSource(QStringList paths) : QLabel(u"拖我"_s), paths_(std::move(paths))
+    {
+        setFixedSize(160, 120);
+        setAlignment(Qt::AlignCenter);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *) override
+    {
+        auto *drag = new QDrag(this);
+        auto *mime = new QMimeData;
+        QList<QUrl> urls;
+        for (const QString &path : paths_)
+            urls << QUrl::fromLocalFile(path);
+        mime->setUrls(urls);
+        drag->setMimeData(mime);
+        drag->exec(Qt::CopyAction);
+    }
+
+private:
+    QStringList paths_;
+};
+
+// Files dragged from another window and dropped on a buddy in the main window's list, through
+// the X server's drag and drop with the window manager running: the buddy is offered them.
+TEST_F(Conversation, FilesDraggedOntoABuddyUnderTheWindowManagerAreOffered)
+{
+    befriend();
+    QTemporaryDir folder;
+    const QStringList paths{folder.filePath(u"一.txt"_s), folder.filePath(u"二.txt"_s)};
+    for (const QString &path : paths) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("x");
+    }
+    TransferWindows &files = *a.files;
+    linkPresence(a, b.ip());
+    linkPresence(b, a.ip());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return files.takesSets(b.ip()); }, 10000));
+    a.form1->move(40, 40);
+    a.form1->show();
+    FileDragSource source(paths);
+    source.move(400, 60);
+    source.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(a.form1.get()) && QTest::qWaitForWindowExposed(&source));
+    QTest::qWait(300); // the window manager has placed both
+
+    QListWidget *list = a.form1->userlist;
+    const QPoint from = source.mapToGlobal(source.rect().center());
+    const QPoint to = list->viewport()->mapToGlobal(list->visualItemRect(list->item(0)).center());
+    QProcess person;
+    QStringList steps{u"mousemove"_s, QString::number(from.x()), QString::number(from.y()), u"sleep"_s, u"0.3"_s,
+                      u"mousedown"_s, u"1"_s};
+    for (int i = 1; i <= 10; ++i) {
+        const QPoint at = from + (to - from) * i / 10;
+        steps << u"sleep"_s << u"0.1"_s << u"mousemove"_s << QString::number(at.x()) << QString::number(at.y());
+    }
+    steps << u"sleep"_s << u"0.3"_s << u"mouseup"_s << u"1"_s;
+    person.start(u"xdotool"_s, steps);
+    const bool offered = QTest::qWaitFor([&] { return !files.setSendWindows().isEmpty(); }, 15000);
+    person.waitForFinished(5000);
+    ASSERT_TRUE(offered) << "nothing was offered";
+    EXPECT_EQ(files.setSendWindows().constFirst()->chosenPaths(), paths);
+    EXPECT_EQ(files.setSendWindows().constFirst()->peerIp(), b.ip());
+}
+
+} // namespace
