@@ -187,6 +187,9 @@ protected:
     // Inside TLS: takes and drops what arrives until the peer ends the session or the
     // connection, or the operation is cancelled.
     void awaitTlsClose();
+    // Takes and drops whatever still arrives (inside TLS or not) until the peer closes or the
+    // operation is cancelled: for a connection on which nothing else travels.
+    void awaitPeerClose();
 
     char *buffer() { return buffer_.get(); }
 

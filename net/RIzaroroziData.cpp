@@ -328,3 +328,23 @@ void RIzarorozi::blockReceived(qint64 count)
     TimerOn();
     pumpNow();
 }
+
+void RIzarorozi::awaitPeerClose()
+{
+    if (TlsStarted()) {
+        awaitTlsClose();
+        return;
+    }
+    while (!Canceled()) {
+        const ssize_t n = ::recv(Socket(), buffer(), BufferSize, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return;
+        waitReadable();
+    }
+}

@@ -202,25 +202,3 @@ void SetStrmServ::receiveBody(BlockReader &in, QFile &file, qint64 start, qint64
         written(in.moveInto(file, left));
     }
 }
-
-// Nothing else travels on the connection: whatever still arrives is dropped until the sender
-// closes or the service is cancelled.
-void SetStrmServ::awaitPeerClose()
-{
-    if (TlsStarted()) {
-        awaitTlsClose();
-        return;
-    }
-    while (!Canceled()) {
-        const ssize_t n = ::recv(Socket(), buffer(), BufferSize, 0);
-        if (n > 0)
-            continue;
-        if (n == 0)
-            return;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return;
-        waitReadable();
-    }
-}

@@ -86,7 +86,6 @@ private:
     void receiveSet();
     void receiveRecords(BlockReader &in);
     void receiveBody(BlockReader &in, QFile &file, qint64 start, qint64 length);
-    void awaitPeerClose();
 
     // In a connection component: where the set goes, and the keys TLS is required with.
     std::shared_ptr<SetSink> sink_;

@@ -122,25 +122,3 @@ void TZnStrmServ::receivePost()
 }
 
 bool TZnStrmServ::acceptsBodyLength(int size) const { return size >= 0; }
-
-// Nothing else travels on the connection: whatever still arrives is dropped until the sender
-// closes or the service is cancelled.
-void TZnStrmServ::awaitPeerClose()
-{
-    if (TlsStarted()) {
-        awaitTlsClose();
-        return;
-    }
-    while (!Canceled()) {
-        const ssize_t n = ::recv(Socket(), buffer(), BufferSize, 0);
-        if (n > 0)
-            continue;
-        if (n == 0)
-            return;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return;
-        waitReadable();
-    }
-}

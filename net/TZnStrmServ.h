@@ -60,7 +60,6 @@ protected:
 
 private:
     void receivePost();
-    void awaitPeerClose();
 
     std::optional<TlsKeys> tls_; // in a connection component: the keys TLS is required with
 };

@@ -1,4 +1,5 @@
 #include "StreamPeers.h"
+#include "TlsKeyPair.h"
 #include "net/Exceptions.h"
 
 #include <QElapsedTimer>
@@ -21,20 +22,6 @@ namespace {
 constexpr const char *relayIp = "127.0.0.4";
 constexpr const char *silentIp = "127.0.0.3";
 
-// An Ed25519 key pair from libsodium: the 32-byte seed and the public key.
-struct KeyPair {
-    QByteArray seed = QByteArray(crypto_sign_SEEDBYTES, '\0');
-    QByteArray publicKey = QByteArray(crypto_sign_PUBLICKEYBYTES, '\0');
-    KeyPair()
-    {
-        EXPECT_GE(sodium_init(), 0);
-        unsigned char secret[crypto_sign_SECRETKEYBYTES];
-        crypto_sign_keypair(reinterpret_cast<unsigned char *>(publicKey.data()), secret);
-        std::memcpy(seed.data(), secret, crypto_sign_SEEDBYTES); // the secret key is seed + public key
-    }
-};
-
-TlsKeys keysOf(const KeyPair &own, const KeyPair &peer) { return {own.seed, own.publicKey, peer.publicKey}; }
 
 QString expectedSuite()
 {
