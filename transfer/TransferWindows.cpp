@@ -26,6 +26,29 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+namespace {
+
+// The windows of a list that still exist, oldest first.
+template <typename Window> QList<Window *> existing(const QList<QPointer<Window>> &windows)
+{
+    QList<Window *> found;
+    for (const QPointer<Window> &window : windows)
+        if (window)
+            found.append(window);
+    return found;
+}
+
+// The open window of the set with setId, if there is one.
+template <typename Window> Window *openFor(const QList<Window *> &windows, const QByteArray &setId)
+{
+    for (Window *window : windows)
+        if (!window->isClosed() && window->setId() == setId)
+            return window;
+    return nullptr;
+}
+
+} // namespace
+
 TransferWindows::TransferWindows(const FileWindowLinks &links)
     : links_(links), store_(links.context.configDir + u"/filesets"_s)
 {
@@ -101,14 +124,7 @@ TForm7 *TransferWindows::receiveWindow() const
     return windows.isEmpty() ? nullptr : windows.last();
 }
 
-QList<TForm7 *> TransferWindows::receiveWindows() const
-{
-    QList<TForm7 *> windows;
-    for (const QPointer<TForm7> &window : receivers_)
-        if (window)
-            windows.append(window);
-    return windows;
-}
+QList<TForm7 *> TransferWindows::receiveWindows() const { return existing(receivers_); }
 
 bool TransferWindows::takesSets(const QString &ip, QByteArray *peerKey, NameEncoding *encoding) const
 {
@@ -258,34 +274,14 @@ SetReceiveWindow *TransferWindows::newReceiver()
 
 SetSendWindow *TransferWindows::findSender(const QByteArray &setId) const
 {
-    for (SetSendWindow *window : setSendWindows())
-        if (!window->isClosed() && window->setId() == setId)
-            return window;
-    return nullptr;
+    return openFor(setSendWindows(), setId);
 }
 
 SetReceiveWindow *TransferWindows::findReceiver(const QByteArray &setId) const
 {
-    for (SetReceiveWindow *window : setReceiveWindows())
-        if (!window->isClosed() && window->setId() == setId)
-            return window;
-    return nullptr;
+    return openFor(setReceiveWindows(), setId);
 }
 
-QList<SetSendWindow *> TransferWindows::setSendWindows() const
-{
-    QList<SetSendWindow *> windows;
-    for (const QPointer<SetSendWindow> &window : setSenders_)
-        if (window)
-            windows.append(window);
-    return windows;
-}
+QList<SetSendWindow *> TransferWindows::setSendWindows() const { return existing(setSenders_); }
 
-QList<SetReceiveWindow *> TransferWindows::setReceiveWindows() const
-{
-    QList<SetReceiveWindow *> windows;
-    for (const QPointer<SetReceiveWindow> &window : setReceivers_)
-        if (window)
-            windows.append(window);
-    return windows;
-}
+QList<SetReceiveWindow *> TransferWindows::setReceiveWindows() const { return existing(setReceivers_); }
