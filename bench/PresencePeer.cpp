@@ -8,13 +8,17 @@
 
 #include "core/Deliveries.h"
 #include "core/PeerSecurity.h"
+#include "fileset/SetStores.h"
 #include "transfer/TForm6.h"
 #include "transfer/OfferStrmServ.h"
+#include "transfer/SetReceiveWindow.h"
+#include "transfer/SetSendWindow.h"
 #include "transfer/TForm7.h"
 #include "transfer/TransferWindows.h"
 #include "ui/ArrivedMessage.h"
 #include "ui/TForm3.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -32,6 +36,14 @@ namespace {
 
 // Text from the network on one line of output.
 QString oneLine(QString text) { return text.replace(u'\r', u' ').replace(u'\n', u' '); }
+
+void printLine(const QString &line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QString hex(const QByteArray &id) { return QString::fromLatin1(id.toHex()); }
 
 // A state as the console prints it.
 QString stateName(Deliveries::State state)
@@ -80,7 +92,7 @@ PresencePeerOptions PresencePeerOptions::parse(const QStringList &arguments)
 }
 
 PresenceConsole::PresenceConsole(BenchPeer &peer, PresenceService &service, QObject *parent)
-    : QObject(parent), peer_(peer), service_(service),
+    : QObject(parent), peer_(peer), service_(service), sets_(new SetConsole(peer, this)),
       input_(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
 {
     connect(input_, &QSocketNotifier::activated, this, &PresenceConsole::readInput);
@@ -157,7 +169,7 @@ bool PresenceConsole::run(const QString &line)
             print(u"peer"_s, p);
         printLine(u"listed "_s + QString::number(peers.size()));
     } else
-        return false;
+        return sets_->run(command, argument);
     return true;
 }
 
@@ -221,8 +233,107 @@ void PresenceConsole::print(const QString &event, const NearbyPeer &peer)
               + QString::number(peer.statusMode) + u' ' + peer.displayNickname);
 }
 
-void PresenceConsole::printLine(const QString &line)
+SetConsole::SetConsole(BenchPeer &peer, QObject *parent)
+    : QObject(parent), peer_(peer), ticker_(new QTimer(this))
 {
-    std::printf("%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
+    qApp->installEventFilter(this);
+    connect(ticker_, &QTimer::timeout, this, &SetConsole::tick);
+    ticker_->start(TickMs);
+}
+
+SetConsole::~SetConsole() { qApp->removeEventFilter(this); }
+
+bool SetConsole::run(const QString &command, const QString &argument)
+{
+    if (command == u"offerset"_s)
+        offerSet(argument.section(u' ', 0, 0), argument.section(u' ', 1).split(u'|', Qt::SkipEmptyParts));
+    else if (command == u"acceptsets"_s)
+        acceptInto_ = argument;
+    else if (command == u"pausesets"_s)
+        clickPause(true);
+    else if (command == u"continuesets"_s)
+        clickPause(false);
+    else
+        return false;
+    return true;
+}
+
+// A send window is shown before it streams (a restored one streams at once): its end of
+// stream is reported from the first show on.
+bool SetConsole::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show)
+        if (auto *window = qobject_cast<SetSendWindow *>(watched); window && !reported_.contains(window)) {
+            reported_.removeAll(nullptr);
+            reported_.append(window);
+            connect(window, &SetSendWindow::streamEnded, this, [window](qint64 bodyBytes, bool acknowledged) {
+                printLine(u"setstream "_s + hex(window->setId()) + u' ' + QString::number(bodyBytes) + u' '
+                          + (acknowledged ? u'1' : u'0'));
+            });
+        }
+    return QObject::eventFilter(watched, event);
+}
+
+// As a person drops files and folders on a buddy and presses "发送" in the set's window.
+void SetConsole::offerSet(const QString &ip, const QStringList &paths)
+{
+    const QList<SetSendWindow *> before = peer_.files->setSendWindows();
+    peer_.files->offerPaths(ip, paths);
+    for (SetSendWindow *window : peer_.files->setSendWindows()) {
+        if (before.contains(window))
+            continue;
+        window->sendButton->click();
+        if (!window->offered())
+            return; // a box said why
+        const std::optional<OutgoingSet> set
+            = SetStore(peer_.context.configDir + u"/filesets"_s).outgoing(window->setId());
+        printLine(u"setsent "_s + hex(window->setId()) + u' '
+                  + QString::number(set ? set->manifest.fileCount() : -1));
+    }
+}
+
+void SetConsole::tick()
+{
+    for (SetSendWindow *window : peer_.files->setSendWindows())
+        showState(window, u"send"_s);
+    for (SetReceiveWindow *window : peer_.files->setReceiveWindows()) {
+        if (!acceptInto_.isEmpty())
+            acceptSet(window);
+        showState(window, u"recv"_s);
+    }
+}
+
+// The person chooses the folder with "更改…" and presses "接收", once per offer.
+void SetConsole::acceptSet(SetReceiveWindow *window)
+{
+    if (window->accepted() || window->isClosed() || tried_.contains(window))
+        return;
+    tried_.removeAll(nullptr);
+    tried_.append(window);
+    peer_.prompts.folderAnswer = acceptInto_;
+    window->changeFolder->click();
+    window->acceptButton->click();
+    if (window->accepted())
+        printLine(u"setoffer "_s + hex(window->setId()) + u' ' + window->peerIp() + u' '
+                  + oneLine(window->summary->text()));
+}
+
+void SetConsole::showState(SetWindow *window, const QString &direction)
+{
+    const QString text = oneLine(window->state->text());
+    if (text.isEmpty() || shown_.value(window) == text)
+        return;
+    if (!shown_.contains(window))
+        connect(window, &QObject::destroyed, this, [this](QObject *gone) { shown_.remove(gone); });
+    shown_.insert(window, text);
+    printLine(u"setstate "_s + direction + u' ' + hex(window->setId()) + u' ' + text);
+    if (direction == u"recv"_s && text == u"接收完毕！"_s)
+        printLine(u"setdone "_s + hex(window->setId()));
+}
+
+void SetConsole::clickPause(bool running)
+{
+    for (SetReceiveWindow *window : peer_.files->setReceiveWindows())
+        if (!window->isClosed() && window->accepted() && window->running() == running)
+            window->pauseButton->click();
 }

@@ -1,13 +1,20 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 class BenchPeer;
 class PresenceService;
 class QSocketNotifier;
+class QTimer;
+class SetReceiveWindow;
+class SetSendWindow;
+class SetWindow;
 struct NearbyPeer;
 
 // The options of presence_peer, "--name value" pairs.
@@ -26,18 +33,59 @@ struct PresencePeerOptions {
     static PresencePeerOptions parse(const QStringList &arguments);
 };
 
+// The file-set part of the console: commands that act on the windows of file sets as a person
+// does, and a line for what those windows show. The windows are looked at every TickMs, and
+// each send window's end of stream is caught as the window is shown, so that a stream that a
+// restored window starts at once is reported too.
+//   commands: offerset IP PATH|PATH|... (the files and folders dropped on IP's buddy, "发送")
+//             | acceptsets FOLDER (from now on every set offered is accepted into FOLDER)
+//             | pausesets ("暂停" on every running set) | continuesets ("继续" on every paused one)
+//   events:   setsent ID FILES | setstream ID BODYBYTES ACK (1 when the receiver acknowledged)
+//             | setoffer ID IP SUMMARY (a set accepted) | setstate send|recv ID TEXT
+//             | setdone ID (a set arrived whole)
+class SetConsole : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int TickMs = 50;
+
+    explicit SetConsole(BenchPeer &peer, QObject *parent = nullptr);
+    ~SetConsole() override;
+
+    // Runs one command; false when it is none of the file-set commands.
+    bool run(const QString &command, const QString &argument);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void offerSet(const QString &ip, const QStringList &paths);
+    void tick();
+    void acceptSet(SetReceiveWindow *window);
+    void showState(SetWindow *window, const QString &direction);
+    // "暂停" or "继续" on every accepted set that is running (or, with running false, paused).
+    void clickPause(bool running);
+
+    BenchPeer &peer_;
+    QTimer *ticker_;
+    QString acceptInto_;
+    QList<QPointer<SetSendWindow>> reported_; // whose end of stream is printed
+    QList<QPointer<SetReceiveWindow>> tried_; // accepted once, whatever came of it
+    QHash<const QObject *, QString> shown_;   // the state text last printed, per window
+};
+
 // The console of one peer process, whose main window runs presence: commands on standard input, one a line,
 // and what presence sees on standard output, one event a line (nicknames are shown as plain text, so a line
 // never breaks inside one).
 //   commands: nick NAME | status 0|1 | presence on|off | refresh | list | quit
 //             | send IP TEXT (a message window's send) | offer IP PATH (a send-file window's send)
 //             | accept PATH (from now on every offer is accepted into PATH) | code IP
+//             | the commands of SetConsole
 //   events:   ready ID | found ID IP STATUS NICK | changed ID IP STATUS NICK | gone ID
 //             | peer ID IP STATUS NICK (one per peer after list) | listed COUNT
 //             | message IP TEXT | offer IP TEXT | box TEXT (every box shown) | code IP CODE
 //             | delivery IP ID STATE MS (a sent message's new state: sending, delivered,
 //               notdelivered, waiting, noreceipt or notqueued; MS: the monotonic clock's ms,
-//               QDeadlineTimer::current())
+//               QDeadlineTimer::current()) | the events of SetConsole
 // IDs are 32 hexadecimal digits. End of input quits too.
 class PresenceConsole : public QObject {
     Q_OBJECT
@@ -62,10 +110,10 @@ private:
     void acceptOffers();
     void readInput();
     void print(const QString &event, const NearbyPeer &peer);
-    static void printLine(const QString &line);
 
     BenchPeer &peer_;
     PresenceService &service_;
+    SetConsole *sets_;
     QSocketNotifier *input_;
     QByteArray pending_;
     QString acceptInto_;

@@ -7,9 +7,11 @@
 //                 [--dir FOLDER] [--chat-room on|off] [--file-sets on|off]
 #include "bench/BenchPeer.h"
 #include "bench/PresencePeer.h"
+#include "transfer/TransferWindows.h"
 #include "ui/TForm1.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char **argv)
 {
@@ -29,5 +31,7 @@ int main(int argc, char **argv)
     console.prepare(options);
     peer.start(); // the main window starts presence
     console.started(options);
+    // Sets that did not arrive whole come back paused, after the main window (as in the program).
+    QTimer::singleShot(0, peer.form1.get(), [&peer] { peer.files->restoreSets(); });
     return QApplication::exec(); // the main window's goodbye goes as the peer goes
 }
