@@ -3,6 +3,7 @@
 // accept, and a set that broke off (either process killed, or paused with its held bytes
 // changed) goes on after a restart from where the receiver stands.
 #include "tests/presence/BridgePeers.h"
+#include "tests/support/FileTree.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -33,29 +34,6 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     QTimer poll;
     poll.start(PollMs);
     return runEventsUntil(done, timeoutMs);
-}
-
-// Every entry below root (folders with a trailing "/"), each file with a hash of its bytes;
-// hidden files too, so that a part left behind shows.
-QMap<QString, QByteArray> treeOf(const QString &root)
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = QDir(root).relativeFilePath(path);
-        if (it.fileInfo().isDir()) {
-            tree.insert(relative + u'/', {});
-            continue;
-        }
-        QFile file(path);
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        if (file.open(QIODevice::ReadOnly))
-            hash.addData(&file);
-        tree.insert(relative, hash.result());
-    }
-    return tree;
 }
 
 // A file of size random bytes (the same for the same seed).

@@ -8,6 +8,7 @@
 #include "net/SetStrmServ.h"
 #include "net/TZnUDP.h"
 #include "secure/Envelope.h"
+#include "tests/support/FileTree.h"
 #include "tests/transfer/TwoPeers.h"
 #include "tests/ui/NearbyPair.h"
 #include "transfer/SetProgress.h"
@@ -26,25 +27,6 @@
 namespace {
 
 const QByteArray Acknowledgement = QByteArray("OK") + QByteArray(14, ' ');
-
-// Every entry below root (folders with a trailing "/"), each file with a hash of its bytes.
-QMap<QString, QByteArray> treeOf(const QString &root)
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = QDir(root).relativeFilePath(path);
-        if (it.fileInfo().isDir()) {
-            tree.insert(relative + u'/', {});
-            continue;
-        }
-        QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        tree.insert(relative, QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256));
-    }
-    return tree;
-}
 
 class FileSets : public TwoPeers {
 protected:
