@@ -2,6 +2,7 @@
 
 #include "fileset/NameText.h"
 
+#include <QFileInfo>
 #include <QMutexLocker>
 
 using namespace Qt::Literals::StringLiterals;
@@ -116,14 +117,15 @@ void SetReceiver::fileDone(quint32 index)
         throw std::runtime_error("a file of the set out of order");
     part_->close();
     part_.reset();
+    // Noted first: a file renamed but not noted would be asked for again and arrive twice.
+    journal_.write(bigEndian32(index));
+    journal_.flush();
+    finished_.insert(index);
     QString error;
     if (placement_->finish(int(index), &error).isEmpty()) {
         fail(error);
         throw std::runtime_error("a file of the set not placed");
     }
-    finished_.insert(index);
-    journal_.write(bigEndian32(index));
-    journal_.flush();
     ++filesDone_;
     finishedBytes_ += manifest_->entries[int(index)].size;
     bytesDone_ = finishedBytes_;
@@ -156,6 +158,26 @@ void SetReceiver::ended(bool acknowledged, const QString &reason)
     words_.acknowledged = acknowledged;
     if (!acknowledged && words_.error.isEmpty() && words_.refusal.isEmpty())
         words_.error = reason;
+}
+
+QSet<quint32> SetReceiver::placedEntries(const SetStore &store, const IncomingSet &set)
+{
+    QSet<quint32> placed = store.finished(set.setId);
+    std::optional<Manifest> manifest = Manifest::parse(set.manifest, nullptr);
+    if (!manifest)
+        return placed;
+    SetPlacement placement(set.root, set.setId, *manifest);
+    placement.setTopNames(set.topNames);
+    const QSet<quint32> noted = placed;
+    for (const quint32 index : noted) {
+        if (index >= quint32(manifest->entries.size()) || !QFile::exists(placement.tempPath(int(index))))
+            continue;
+        QString error;
+        if (QFileInfo(placement.tempPath(int(index))).size() != manifest->entries[int(index)].size
+            || placement.finish(int(index), &error).isEmpty())
+            placed.remove(index);
+    }
+    return placed;
 }
 
 SetReceiver::Figures SetReceiver::figures() const

@@ -43,6 +43,12 @@ public:
     void finished() override;
     void ended(bool acknowledged, const QString &reason) override;
 
+    // The entries of set in place. Each finished file is noted in the journal before it is
+    // renamed into place, so a file noted but still under its temporary name (the program ended
+    // between the two) is put in place here; one whose temporary file is short counts as not
+    // finished, and goes on from what it holds.
+    static QSet<quint32> placedEntries(const SetStore &store, const IncomingSet &set);
+
     Figures figures() const;
     // The set's state as it stands (with the manifest and top names once the stream brought them).
     IncomingSet set() const;

@@ -129,7 +129,7 @@ void SetReceiveWindow::restore(const IncomingSet &set, const SetOffer &offer)
     pauseButton->setVisible(true);
     pauseButton->setText(u"继续"_s);
     refuseButton->setText(u"取消"_s);
-    const QSet<quint32> finished = store_.finished(setId_);
+    const QSet<quint32> finished = SetReceiver::placedEntries(store_, set_);
     qint64 bytes = 0;
     if (std::optional<Manifest> manifest = Manifest::parse(set_.manifest, nullptr))
         for (quint32 index : finished)
@@ -215,7 +215,7 @@ void SetReceiveWindow::requestSend()
 {
     if (running_ || isClosed())
         return;
-    const QSet<quint32> finished = store_.finished(setId_);
+    const QSet<quint32> finished = SetReceiver::placedEntries(store_, set_);
     const QList<quint32> wanted = wantedEntries(finished);
     SetAnswer answer;
     answer.setId = setId_;
@@ -307,7 +307,7 @@ void SetReceiveWindow::ended()
         setState(u"连接已中断"_s + (figures.error.isEmpty() ? QString() : u"（"_s + figures.error + u"）"_s));
         return;
     }
-    const QList<quint32> wanted = wantedEntries(store_.finished(setId_));
+    const QList<quint32> wanted = wantedEntries(SetReceiver::placedEntries(store_, set_));
     if (wanted.isEmpty()) {
         store_.removeIncoming(setId_);
         pauseButton->setEnabled(false);

@@ -1,6 +1,7 @@
 // The sets kept across restarts: what is read back, a journal cut short by a crash, old sets
 // forgotten with their unfinished files, and the bound on kept sets.
 #include "fileset/SetPlacement.h"
+#include "fileset/SetReceiver.h"
 #include "fileset/SetStores.h"
 
 #include <QDir>
@@ -125,6 +126,39 @@ TEST(SetStores, NoMoreThanMaxSetsAreKeptInEachDirection)
     // A set already kept may still be saved again.
     EXPECT_TRUE(store.saveOutgoing(OutgoingSet{QByteArray(16, '\0'), {}, {}, Now, {}, twoFiles(), {u"/x"_s, u"/x/a"_s, u"/b"_s}},
                                    &error));
+}
+
+// The program ended after a file was noted as finished and before it was renamed into place, or
+// with a note whose file is short: the next resume puts the first in place and asks for the
+// second again.
+TEST(SetStores, AFileNotedButNotYetInPlaceIsPutThereAtTheNextResume)
+{
+    QTemporaryDir dir;
+    SetStore store(dir.filePath(u"filesets"_s));
+    const QString root = dir.filePath(u"in"_s);
+    QDir().mkpath(root);
+    const Manifest manifest = twoFiles();
+    SetPlacement placement(root, SetId, manifest);
+    QString error;
+    ASSERT_TRUE(placement.makeFolders(&error)) << error.toStdString();
+    for (const auto &[index, bytes] : {std::pair{1, QByteArray("aaaaa")}, std::pair{2, QByteArray("b")}}) {
+        std::unique_ptr<QFile> part = placement.openPart(index, 0, &error);
+        ASSERT_TRUE(part);
+        part->write(bytes);
+    }
+    const IncomingSet set{SetId, {}, {}, Now, {}, root, placement.topNames(), manifest.encode()};
+    ASSERT_TRUE(store.saveIncoming(set, &error));
+    QFile journal(store.finishedJournal(SetId));
+    ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+    journal.write(QByteArray::fromHex("00000001" "00000002"));
+    journal.close();
+
+    EXPECT_EQ(SetReceiver::placedEntries(store, set), QSet<quint32>{1});
+    EXPECT_TRUE(QFileInfo(root + u"/假期/a.jpg"_s).isFile());
+    EXPECT_FALSE(QFile::exists(placement.tempPath(1)));
+    EXPECT_TRUE(QFile::exists(placement.tempPath(2))) << "kept, to go on from";
+    EXPECT_EQ(SetReceiver::placedEntries(store, set), QSet<quint32>{1}) << "the same again, nothing placed twice";
+    EXPECT_FALSE(QFile::exists(root + u"/假期/a (2).jpg"_s));
 }
 
 } // namespace
