@@ -79,10 +79,16 @@ timespec timeOf(qint64 ms)
 SetPlacement::SetPlacement(QString root, QByteArray setId, Manifest manifest)
     : root_(QDir::cleanPath(root)), setId_(std::move(setId)), manifest_(std::move(manifest))
 {
+    // Each path is checked and split once: a set's files are placed many times over.
+    names_.reserve(manifest_.entries.size());
+    for (const ManifestEntry &entry : std::as_const(manifest_.entries))
+        names_.push_back(Manifest::isSafePath(entry.path, nullptr) ? std::optional(entry.path.split(u'/'))
+                                                                    : std::nullopt);
 }
 
 void SetPlacement::setTopNames(const QHash<QString, QString> &names)
 {
+    cachedFolder_.reset();
     topNames_.clear();
     for (const ManifestEntry &e : std::as_const(manifest_.entries)) {
         const auto placed = names.constFind(e.path);
@@ -93,6 +99,7 @@ void SetPlacement::setTopNames(const QHash<QString, QString> &names)
 
 bool SetPlacement::makeFolders(QString *error)
 {
+    cachedFolder_.reset();
     const Descriptor root = openRoot(error);
     if (!root.isOpen())
         return false;
@@ -172,7 +179,7 @@ qint64 SetPlacement::heldBytes(int index) const
 {
     if (!isFile(index))
         return 0;
-    const Descriptor parent = openParentOf(index, nullptr);
+    const Descriptor &parent = parentOf(index, nullptr);
     struct stat status {};
     if (!parent.isOpen()
         || ::fstatat(parent.get(), local(partName(index)).constData(), &status, AT_SYMLINK_NOFOLLOW) != 0
@@ -187,35 +194,39 @@ std::unique_ptr<QFile> SetPlacement::openPart(int index, qint64 offset, QString 
         *error = u"对方发送了清单中没有的文件（第 %1 项）"_s.arg(index);
         return nullptr;
     }
-    const QString shownPath = NameText::shown(tempPath(index));
-    if (offset < 0 || offset > heldBytes(index)) {
-        *error = u"无法从第 %1 字节续传“%2”：已收到的数据没有那么多"_s.arg(offset).arg(shownPath);
+    // Only a failure needs the path in words.
+    const auto shownPath = [&] { return NameText::shown(tempPath(index)); };
+    if (offset < 0 || (offset > 0 && offset > heldBytes(index))) {
+        *error = u"无法从第 %1 字节续传“%2”：已收到的数据没有那么多"_s.arg(offset).arg(shownPath());
         return nullptr;
     }
-    const Descriptor parent = openParentOf(index, error);
+    const Descriptor &parent = parentOf(index, error);
     if (!parent.isOpen())
         return nullptr;
     // Without O_NONBLOCK a planted pipe would hold the open until someone read it.
     Descriptor part(::openat(parent.get(), local(partName(index)).constData(),
                              O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
     if (!part.isOpen()) {
-        *error = u"无法写入“%1”：%2"_s.arg(shownPath, systemText(errno));
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), systemText(errno));
         return nullptr;
     }
     // A second hard link would let the writing reach a file elsewhere.
     struct stat status {};
     if (::fstat(part.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
-        *error = u"无法写入“%1”：它不是一个普通文件"_s.arg(shownPath);
+        *error = u"无法写入“%1”：它不是一个普通文件"_s.arg(shownPath());
         return nullptr;
     }
     const int flags = ::fcntl(part.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(part.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 || ::ftruncate(part.get(), offset) != 0) {
-        *error = u"无法写入“%1”：%2"_s.arg(shownPath, systemText(errno));
+    // Cut only when there is something to cut: truncating a new, empty file makes some file
+    // systems (ext4) write it out at once when it closes, file by file.
+    if (flags < 0 || ::fcntl(part.get(), F_SETFL, flags & ~O_NONBLOCK) != 0
+        || (status.st_size != offset && ::ftruncate(part.get(), offset) != 0)) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), systemText(errno));
         return nullptr;
     }
     auto file = std::make_unique<QFile>();
-    if (!file->open(part.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) || !file->seek(offset)) {
-        *error = u"无法写入“%1”：%2"_s.arg(shownPath, file->errorString());
+    if (!file->open(part.get(), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle) || !file->seek(offset)) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), file->errorString());
         return nullptr;
     }
     part.release();
@@ -229,15 +240,14 @@ QString SetPlacement::finish(int index, QString *error)
         return {};
     }
     const ManifestEntry &entry = manifest_.entries.at(index);
-    const QString shownPath = NameText::shown(tempPath(index));
-    const Descriptor parent = openParentOf(index, error);
+    const Descriptor &parent = parentOf(index, error);
     if (!parent.isOpen())
         return {};
     const QByteArray part = local(partName(index));
     struct stat status {};
     if (::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
         || status.st_size != entry.size) {
-        *error = u"“%1”不完整，无法放置"_s.arg(shownPath);
+        *error = u"“%1”不完整，无法放置"_s.arg(NameText::shown(tempPath(index)));
         return {};
     }
     // The time is a courtesy: a file system that cannot hold it still gets the file.
@@ -258,7 +268,7 @@ void SetPlacement::discardParts()
     for (int i = 0; i < manifest_.entries.size(); ++i) {
         if (!isFile(i))
             continue;
-        const Descriptor parent = openParentOf(i, nullptr);
+        const Descriptor &parent = parentOf(i, nullptr);
         const QByteArray part = local(partName(i));
         struct stat status {};
         if (parent.isOpen() && ::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
@@ -279,12 +289,9 @@ qint64 SetPlacement::freeBytes(const QString &folder)
 // for an index out of range or a path that could step out of its folder.
 std::optional<QStringList> SetPlacement::placedNames(int index) const
 {
-    if (index < 0 || index >= manifest_.entries.size())
+    if (index < 0 || index >= manifest_.entries.size() || !names_[size_t(index)])
         return std::nullopt;
-    const QString &path = manifest_.entries.at(index).path;
-    if (!Manifest::isSafePath(path, nullptr))
-        return std::nullopt;
-    QStringList names = path.split(u'/');
+    QStringList names = *names_[size_t(index)];
     if (names.size() > 1)
         names.first() = topNames_.value(names.first(), names.first());
     return names;
@@ -311,15 +318,21 @@ Descriptor SetPlacement::openFolder(const QStringList &names, QString *error) co
     return folder;
 }
 
-Descriptor SetPlacement::openParentOf(int index, QString *error) const
+const Descriptor &SetPlacement::parentOf(int index, QString *error) const
 {
     const std::optional<QStringList> names = placedNames(index);
     if (!names) {
         if (error)
             *error = u"清单中没有第 %1 项"_s.arg(index);
-        return Descriptor();
+        cachedFolder_.reset();
+        return cachedFolder_;
     }
-    return openFolder(names->mid(0, names->size() - 1), error);
+    const QStringList folder = names->mid(0, names->size() - 1);
+    if (!cachedFolder_.isOpen() || folder != cachedNames_) {
+        cachedFolder_ = openFolder(folder, error);
+        cachedNames_ = folder;
+    }
+    return cachedFolder_;
 }
 
 bool SetPlacement::isFile(int index) const

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 // Where a received file set goes: its folders and files under a root folder the person chose.
 // Every step below root goes from a descriptor of the folder above with O_NOFOLLOW, so a
@@ -65,7 +66,9 @@ private:
     std::optional<QStringList> placedNames(int index) const;
     Descriptor openRoot(QString *error) const;
     Descriptor openFolder(const QStringList &names, QString *error) const;
-    Descriptor openParentOf(int index, QString *error) const;
+    // The folder an entry goes in, opened as openFolder does. The last one is kept open, since
+    // a set's files come folder by folder: a file then costs no walk from root.
+    const Descriptor &parentOf(int index, QString *error) const;
     bool makeTopFolder(const Descriptor &root, const QString &name, QString *error);
     bool isFile(int index) const;
     QString partName(int index) const;
@@ -75,4 +78,7 @@ private:
     QByteArray setId_;
     Manifest manifest_;
     QHash<QString, QString> topNames_;
+    std::vector<std::optional<QStringList>> names_; // each entry's names, none for an unsafe path
+    mutable QStringList cachedNames_; // the folder parentOf() opened last, below root
+    mutable Descriptor cachedFolder_;
 };

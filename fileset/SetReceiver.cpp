@@ -96,7 +96,7 @@ QFile *SetReceiver::openFile(quint32 index, qint64 start, qint64 length)
         return nullptr;
     const ManifestEntry &entry = manifest_->entries[int(index)];
     if (entry.kind != ManifestEntry::Kind::File || start < 0 || length < 0 || start + length != entry.size
-        || start > placement_->heldBytes(int(index)))
+        || (start > 0 && start > placement_->heldBytes(int(index))))
         return nullptr;
     QString error;
     part_ = placement_->openPart(int(index), start, &error);

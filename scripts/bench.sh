@@ -18,9 +18,12 @@
 # - loopback: each benchmark in a network namespace of its own with only loopback (they bind
 #   127.0.0.x:2928 and :2921, and the start-up benchmark runs the real program on 0.0.0.0:2928),
 #   windows on the offscreen platform: dispatch, sealing and opening envelopes, start-up, transfer (data files in
-#   build/bench-data, on disk, removed afterwards), scale and presence. The presence benchmark
-#   starts --presence-peers peer processes (50) and watches each window for --presence-seconds
-#   (60); fewer make a quick run. The delivery benchmark sends 1000 messages between two peer
+#   build/bench-data, on disk, removed afterwards), file sets, scale and presence. The file-set
+#   benchmark sends --set-files files of 4 KiB (10000) as one set inside TLS against tar over a
+#   loopback TCP pipe (socat), one file of the largest --sizes (1 GiB) as a set against the
+#   single-file post, and resumes that set after a pause at 60 %, all in build/bench-data.
+#   The presence benchmark starts --presence-peers peer processes (50) and watches each window
+#   for --presence-seconds (60); fewer make a quick run. The delivery benchmark sends 1000 messages between two peer
 #   processes on a bridge, over a clean link and one that drops 30 % each way (iptables), and
 #   200 to a peer that is down until it starts.
 #
@@ -35,6 +38,7 @@
 #   --runs N              runs of 20000 paced datagrams over the link (5)
 #   --lan-part transfer|dispatch   only that part of the LAN set
 #   --presence-peers N, --presence-seconds S   see above
+#   --set-files N         small files of the file-set benchmark (10000)
 #
 # A quick LAN run while working on the program:
 #   scripts/bench.sh --only lan --sizes 67108864 --repeats 2 --count 50000 --runs 2
@@ -50,7 +54,8 @@ RUNS=5
 LAN_PART=
 PRESENCE_PEERS=50
 PRESENCE_SECONDS=60
-usage="usage: scripts/bench.sh [--out FILE] [--only lan|loopback] [--sizes BYTES,...] [--repeats N] [--count N] [--runs N] [--lan-part transfer|dispatch] [--presence-peers N] [--presence-seconds S]"
+SET_FILES=10000
+usage="usage: scripts/bench.sh [--out FILE] [--only lan|loopback] [--sizes BYTES,...] [--repeats N] [--count N] [--runs N] [--lan-part transfer|dispatch] [--presence-peers N] [--presence-seconds S] [--set-files N]"
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
   case "$1" in
@@ -63,6 +68,7 @@ while [ $# -gt 0 ]; do
     --lan-part) LAN_PART=$2 ;;
     --presence-peers) PRESENCE_PEERS=$2 ;;
     --presence-seconds) PRESENCE_SECONDS=$2 ;;
+    --set-files) SET_FILES=$2 ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
   shift 2
@@ -118,6 +124,9 @@ loopback() {
   scripts/isolated.sh build/bench/startup_bench --dir build/bench-data
   scripts/isolated.sh build/bench/stream_bench --dir build/bench-data --repeats "$REPEATS" \
     --sizes "${SIZES:-1048576,67108864,1073741824}"
+  local largest=${SIZES:-1073741824}
+  scripts/isolated.sh build/bench/set_bench --dir build/bench-data --repeats "$REPEATS" \
+    --size "${largest##*,}" --files "$SET_FILES"
   scripts/isolated.sh build/bench/scale_bench
   scripts/isolated.sh build/bench/presence_bench --peers "$PRESENCE_PEERS" --idle-seconds "$PRESENCE_SECONDS"
   scripts/isolated.sh build/bench/delivery_bench
