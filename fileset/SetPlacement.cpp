@@ -188,6 +188,33 @@ qint64 SetPlacement::heldBytes(int index) const
     return status.st_size;
 }
 
+// The temporary file as it stands (a resume, or one left from before), checked and cut to offset.
+bool SetPlacement::openExisting(const Descriptor &parent, const QByteArray &name, qint64 offset, Descriptor &part,
+                                QString *error, const std::function<QString()> &shownPath) const
+{
+    // Without O_NONBLOCK a planted pipe would hold the open until someone read it.
+    part = Descriptor(::openat(parent.get(), name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!part.isOpen()) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), systemText(errno));
+        return false;
+    }
+    // A second hard link would let the writing reach a file elsewhere.
+    struct stat status {};
+    if (::fstat(part.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+        *error = u"无法写入“%1”：它不是一个普通文件"_s.arg(shownPath());
+        return false;
+    }
+    const int flags = ::fcntl(part.get(), F_GETFL);
+    // Cut only when there is something to cut: truncating a new, empty file makes some file
+    // systems (ext4) write it out at once when it closes, file by file.
+    if (flags < 0 || ::fcntl(part.get(), F_SETFL, flags & ~O_NONBLOCK) != 0
+        || (status.st_size != offset && ::ftruncate(part.get(), offset) != 0)) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), systemText(errno));
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<QFile> SetPlacement::openPart(int index, qint64 offset, QString *error)
 {
     if (!isFile(index)) {
@@ -203,29 +230,17 @@ std::unique_ptr<QFile> SetPlacement::openPart(int index, qint64 offset, QString 
     const Descriptor &parent = parentOf(index, error);
     if (!parent.isOpen())
         return nullptr;
-    // Without O_NONBLOCK a planted pipe would hold the open until someone read it.
-    Descriptor part(::openat(parent.get(), local(partName(index)).constData(),
-                             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-    if (!part.isOpen()) {
-        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), systemText(errno));
+    const QByteArray name = local(partName(index));
+    // A file from its start is made anew: a file this call made is a regular file with one
+    // link, and empty, so it needs no further look (a set of many small files makes many).
+    Descriptor part(offset == 0 ? ::openat(parent.get(), name.constData(),
+                                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)
+                                : -1);
+    if (!part.isOpen() && !openExisting(parent, name, offset, part, error, shownPath))
         return nullptr;
-    }
-    // A second hard link would let the writing reach a file elsewhere.
-    struct stat status {};
-    if (::fstat(part.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
-        *error = u"无法写入“%1”：它不是一个普通文件"_s.arg(shownPath());
-        return nullptr;
-    }
-    const int flags = ::fcntl(part.get(), F_GETFL);
-    // Cut only when there is something to cut: truncating a new, empty file makes some file
-    // systems (ext4) write it out at once when it closes, file by file.
-    if (flags < 0 || ::fcntl(part.get(), F_SETFL, flags & ~O_NONBLOCK) != 0
-        || (status.st_size != offset && ::ftruncate(part.get(), offset) != 0)) {
-        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), systemText(errno));
-        return nullptr;
-    }
     auto file = std::make_unique<QFile>();
-    if (!file->open(part.get(), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle) || !file->seek(offset)) {
+    if (!file->open(part.get(), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)
+        || (offset > 0 && !file->seek(offset))) {
         *error = u"无法写入“%1”：%2"_s.arg(shownPath(), file->errorString());
         return nullptr;
     }
@@ -233,7 +248,7 @@ std::unique_ptr<QFile> SetPlacement::openPart(int index, qint64 offset, QString 
     return file;
 }
 
-QString SetPlacement::finish(int index, QString *error)
+QString SetPlacement::finish(int index, QString *error, Written written)
 {
     if (!isFile(index)) {
         *error = u"对方发送了清单中没有的文件（第 %1 项）"_s.arg(index);
@@ -245,8 +260,9 @@ QString SetPlacement::finish(int index, QString *error)
         return {};
     const QByteArray part = local(partName(index));
     struct stat status {};
-    if (::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
-        || status.st_size != entry.size) {
+    if (written != Written::Whole
+        && (::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
+            || status.st_size != entry.size)) {
         *error = u"“%1”不完整，无法放置"_s.arg(NameText::shown(tempPath(index)));
         return {};
     }

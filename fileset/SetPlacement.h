@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -55,7 +56,10 @@ public:
     // Puts a complete file in place: the temporary file gets the manifest's modification time
     // and is renamed to the entry's name, or to a free "stem (n).ext" when that is taken. The
     // final absolute path, or empty and error.
-    QString finish(int index, QString *error);
+    // written: the caller has just written the whole file through openPart(), so the look at
+    // its size is skipped (one system call less per file of a set of many small ones).
+    enum class Written { Unknown, Whole };
+    QString finish(int index, QString *error, Written written = Written::Unknown);
     // Removes the temporary files of the set (a cancelled set); folders and files in place stay.
     void discardParts();
 
@@ -69,6 +73,8 @@ private:
     // The folder an entry goes in, opened as openFolder does. The last one is kept open, since
     // a set's files come folder by folder: a file then costs no walk from root.
     const Descriptor &parentOf(int index, QString *error) const;
+    bool openExisting(const Descriptor &parent, const QByteArray &name, qint64 offset, Descriptor &part,
+                      QString *error, const std::function<QString()> &shownPath) const;
     bool makeTopFolder(const Descriptor &root, const QString &name, QString *error);
     bool isFile(int index) const;
     QString partName(int index) const;

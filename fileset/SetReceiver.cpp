@@ -122,7 +122,7 @@ void SetReceiver::fileDone(quint32 index)
     journal_.flush();
     finished_.insert(index);
     QString error;
-    if (placement_->finish(int(index), &error).isEmpty()) {
+    if (placement_->finish(int(index), &error, SetPlacement::Written::Whole).isEmpty()) {
         fail(error);
         throw std::runtime_error("a file of the set not placed");
     }
