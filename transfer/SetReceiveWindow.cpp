@@ -131,13 +131,23 @@ void SetReceiveWindow::restore(const IncomingSet &set, const SetOffer &offer)
     refuseButton->setText(u"取消"_s);
     const QSet<quint32> finished = SetReceiver::placedEntries(store_, set_);
     qint64 bytes = 0;
-    if (std::optional<Manifest> manifest = Manifest::parse(set_.manifest, nullptr))
+    if (const std::optional<Manifest> &list = manifest(); list)
         for (quint32 index : finished)
-            if (index < quint32(manifest->entries.size()))
-                bytes += manifest->entries[int(index)].size;
+            if (index < quint32(list->entries.size()))
+                bytes += list->entries[int(index)].size;
     progress->showFigures(int(finished.size()), int(offer_.fileCount), bytes, offer_.totalBytes);
     progress->stopped();
     setState(u"已暂停，可以继续接收"_s);
+}
+
+// The set's manifest once a stream brought it, parsed once for its bytes.
+const std::optional<Manifest> &SetReceiveWindow::manifest() const
+{
+    if (parsedFrom_ != set_.manifest) {
+        parsedFrom_ = set_.manifest;
+        parsed_ = set_.manifest.isEmpty() ? std::nullopt : Manifest::parse(set_.manifest, nullptr);
+    }
+    return parsed_;
 }
 
 void SetReceiveWindow::showOffer()
@@ -201,9 +211,9 @@ void SetReceiveWindow::acceptClick()
 QList<quint32> SetReceiveWindow::wantedEntries(const QSet<quint32> &finished) const
 {
     QList<quint32> wanted;
-    const std::optional<Manifest> manifest = Manifest::parse(set_.manifest, nullptr);
+    const std::optional<Manifest> &list = manifest();
     for (quint32 i = 0; i < offer_.entryCount; ++i) {
-        const bool file = !manifest || manifest->entries[int(i)].kind == ManifestEntry::Kind::File;
+        const bool file = !list || list->entries[int(i)].kind == ManifestEntry::Kind::File;
         if (file && !finished.contains(i))
             wanted.append(i);
     }
@@ -223,13 +233,13 @@ void SetReceiveWindow::requestSend()
     answer.ranges = SetAnswer::rangesOf(wanted);
     if (answer.ranges.isEmpty()) // only folders: the stream brings the manifest, which makes them
         answer.ranges = {{0, offer_.entryCount}};
-    if (std::optional<Manifest> manifest = Manifest::parse(set_.manifest, nullptr)) {
-        SetPlacement placement(set_.root, setId_, *manifest);
+    if (const std::optional<Manifest> &list = manifest(); list) {
+        SetPlacement placement(set_.root, setId_, *list);
         placement.setTopNames(set_.topNames);
         for (quint32 index : wanted)
             if (const qint64 held = placement.heldBytes(int(index)); held > 0) {
                 answer.resumeIndex = index;
-                answer.resumeOffset = std::min(held, manifest->entries[int(index)].size);
+                answer.resumeOffset = std::min(held, list->entries[int(index)].size);
                 answer.resumeHash = resumeHash(placement.tempPath(int(index)), answer.resumeOffset);
                 break;
             }
@@ -373,8 +383,8 @@ void SetReceiveWindow::discard()
 {
     if (!accepted_)
         return;
-    if (std::optional<Manifest> manifest = Manifest::parse(set_.manifest, nullptr)) {
-        SetPlacement placement(set_.root, setId_, *manifest);
+    if (const std::optional<Manifest> &list = manifest(); list) {
+        SetPlacement placement(set_.root, setId_, *list);
         placement.setTopNames(set_.topNames);
         placement.discardParts();
     }

@@ -71,11 +71,14 @@ private:
     void ended();
     bool streamBegun() const;
     QList<quint32> wantedEntries(const QSet<quint32> &finished) const;
+    const std::optional<Manifest> &manifest() const;
 
     SetOffer offer_;
     IncomingSet set_;
     std::shared_ptr<Expectation> expectation_ = std::make_shared<Expectation>();
     std::shared_ptr<SetReceiver> receiver_;
+    mutable QByteArray parsedFrom_; // the manifest bytes parsed_ was made from
+    mutable std::optional<Manifest> parsed_;
     QTimer *ticker_;
     bool accepted_ = false;
     bool running_ = false;

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSet>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -245,8 +246,9 @@ void SetSendWindow::stream(const SetAnswer &answer)
         bytesBefore_ += record.start;
     }
     const QList<ManifestEntry> &entries = set_->manifest.entries;
+    const QSet<quint32> sending(partIndices_.begin(), partIndices_.end());
     for (int i = 0; i < entries.size(); ++i)
-        if (entries[i].kind == ManifestEntry::Kind::File && !partIndices_.contains(quint32(i))) {
+        if (entries[i].kind == ManifestEntry::Kind::File && !sending.contains(quint32(i))) {
             ++filesBefore_;
             bytesBefore_ += entries[i].size;
         }
