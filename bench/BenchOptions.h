@@ -21,6 +21,7 @@ struct BenchOptions {
     long count = 200000;   // datagrams of a flood
     long runs = 5;         // runs of the start-up benchmark
     long repeats = 5;      // runs of each copy of the transfer benchmark (the median counts)
+    long files = 10000;    // small files of the file-set benchmarks' tree
     long idleSeconds = 60; // how long the start-up benchmark watches each program idle
     long rate = 0;         // datagrams per second of a paced sender, 0 for as fast as it can
     std::vector<long long> rates{5000, 10000, 20000, 40000, 80000};
@@ -81,6 +82,8 @@ struct BenchOptions {
                 o.role = value;
             else if (key == "--file")
                 o.file = value;
+            else if (key == "--files")
+                o.files = std::max(1L, std::atol(value.c_str()));
         }
         return o;
     }

@@ -4,17 +4,19 @@
 // starts), each once without and once with the accessibility bus. The sending roles run on one
 // host, the receiving ones on the other. Prints markdown tables of the file transfer (see
 // LanTransfer.h: --sizes, --repeats, tmpfs folder --dir) and the dispatch of datagrams (see
-// LanDispatch.h: --count, --repeats, --runs), each with its targets. Runs as root, best under
-// scripts/isolated.sh; --only transfer or --only dispatch runs one part.
+// LanDispatch.h: --count, --repeats, --runs) and file sets (see LanSets.h: --files), each with
+// its targets. Runs as root, best under scripts/isolated.sh; --only transfer, dispatch or sets
+// runs one part.
 //
 //   lan_bench --dir TMPFS [--sizes 67108864,1073741824] [--repeats 5] [--count 200000] [--runs 5]
-//             [--only transfer|dispatch]
+//             [--files 10000] [--only transfer|dispatch|sets]
 //
 // It also holds the zero-copy copy's roles (--role zero-recv|zero-send, see ZeroCopy.h) and the
 // screen reader stand-in (--role screen-reader, see ScreenReaderStandIn.h).
 #include "bench/BenchOptions.h"
 #include "bench/ChildProcess.h"
 #include "bench/LanDispatch.h"
+#include "bench/LanSets.h"
 #include "bench/LanTransfer.h"
 #include "bench/ScreenReaderStandIn.h"
 #include "bench/VethLink.h"
@@ -56,5 +58,7 @@ int main(int argc, char **argv)
         runLanTransfer(o, hosts);
     if (o.only.empty() || o.only == "dispatch")
         runLanDispatch(o, hosts);
+    if (o.only.empty() || o.only == "sets")
+        runLanSets(o, hosts);
     return 0;
 }

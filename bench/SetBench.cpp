@@ -22,6 +22,7 @@
 #include "bench/BenchOptions.h"
 #include "bench/ChildProcess.h"
 #include "bench/SetFiles.h"
+#include "bench/TcpListen.h"
 #include "bench/TransferFiles.h"
 #include "fileset/SetDatagrams.h"
 #include "fileset/SetPlacement.h"
@@ -43,7 +44,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +60,6 @@ namespace {
 using namespace Qt::Literals::StringLiterals;
 
 const QByteArray Acknowledgement = QByteArray("OK") + QByteArray(14, ' ');
-constexpr int DefaultFiles = 10000;
 constexpr double TargetSmallFiles = 1.5; // the set's time at most this many times tar's
 constexpr double TargetLargeFile = 0.9;  // the set's throughput at least this share of the single-file post's
 constexpr double PauseShare = 0.6;       // the resumed set is paused once the receiver holds this share
@@ -181,17 +180,6 @@ OutgoingSet offerOf(const LocalSet &local)
     return set;
 }
 
-LocalSet walk(const QStringList &chosen)
-{
-    QString error;
-    std::optional<LocalSet> local = walkSet(chosen, NameEncoding::Utf8, &error);
-    if (!local) {
-        std::fprintf(stderr, "set_bench: %s\n", qPrintable(error));
-        std::exit(1);
-    }
-    return *local;
-}
-
 // One offered set on the receiving side as the receive window keeps it: accepted into root,
 // its state in a store of its own, each stream into a fresh SetReceiver.
 class IncomingEnd {
@@ -280,7 +268,7 @@ public:
     {
         return receiver_->acceptHeader(setId, manifest, refusal);
     }
-    QFile *openFile(quint32 index, qint64 start, qint64 length) override
+    int openFile(quint32 index, qint64 start, qint64 length) override
     {
         return receiver_->openFile(index, start, length);
     }
@@ -437,24 +425,6 @@ Run postSingleFile(const BenchOptions &o, const QString &source, const QString &
     return run;
 }
 
-// Whether something listens on ip:port in this network namespace.
-bool listensOn(const std::string &ip, int port)
-{
-    in_addr address{};
-    inet_pton(AF_INET, ip.c_str(), &address);
-    // /proc/net/tcp shows the address as the hexadecimal of its bytes read as one host integer.
-    const std::string local = format("%08X:%04X", address.s_addr, unsigned(port));
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    while (std::getline(table, line)) {
-        char address[64] = {}, state[8] = {};
-        if (std::sscanf(line.c_str(), " %*d: %63s %*s %7s", address, state) == 2 && local == address
-            && std::strcmp(state, "0A") == 0) // TCP_LISTEN
-            return true;
-    }
-    return false;
-}
-
 // tar -c of the tree in source through socat over a loopback TCP connection to socat and
 // tar -x in folder: from the sender's start to the end of tar -x. CPU: both pipelines, whole.
 Run tarCopy(const BenchOptions &o, const QString &source, const QString &folder)
@@ -505,7 +475,7 @@ void smallFiles(const BenchOptions &o, int files, std::vector<Verdict> &verdicts
     SetFiles::makeTree(source, files);
     QElapsedTimer walkClock;
     walkClock.start();
-    const LocalSet local = walk({source + u"/tree"_s});
+    const LocalSet local = SetFiles::walk({source + u"/tree"_s});
     const double walkSeconds = double(walkClock.nsecsElapsed()) / 1e9;
     const EndKeys keys = EndKeys::tls();
     SetServer server(o, keys.receiver);
@@ -579,7 +549,7 @@ void smallFiles(const BenchOptions &o, int files, std::vector<Verdict> &verdicts
 void largeFile(const BenchOptions &o, const QString &source, std::vector<Verdict> &verdicts)
 {
     Scratch scratch(QString::fromStdString(o.dir) + u"/set-large"_s);
-    const LocalSet local = walk({source});
+    const LocalSet local = SetFiles::walk({source});
     const EndKeys tls = EndKeys::tls(), plain = EndKeys::plain();
     struct Kind {
         const char *name;
@@ -659,7 +629,7 @@ void resume(const BenchOptions &o, const QString &source, std::vector<Verdict> &
     const QString folder = scratch.fresh();
     const EndKeys keys = EndKeys::tls();
     SetServer server(o, keys.receiver);
-    const OutgoingSet out = offerOf(walk({source}));
+    const OutgoingSet out = offerOf(SetFiles::walk({source}));
     const IncomingEnd in(folder, out);
     ::sync();
     const qint64 pauseAt = qint64(double(o.size) * PauseShare);
@@ -718,15 +688,6 @@ std::string loadAverage()
     return one + " " + five + " " + fifteen;
 }
 
-// --files N: the small files of the tree (BenchOptions leaves options it does not know).
-int fileCount(int argc, char **argv)
-{
-    for (int i = 1; i + 1 < argc; i += 2)
-        if (std::strcmp(argv[i], "--files") == 0)
-            return std::max(1, std::atoi(argv[i + 1]));
-    return DefaultFiles;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -735,7 +696,7 @@ int main(int argc, char **argv)
     std::atexit(ChildProcess::terminateAll); // a failed run leaves no tar or socat behind
     BenchOptions o = BenchOptions::parse(argc, argv);
     o.dir = QDir(QString::fromStdString(o.dir)).absolutePath().toStdString(); // the walk takes absolute paths
-    const int files = fileCount(argc, argv);
+    const int files = int(o.files);
     const bool all = o.only.empty();
     std::printf(
         "### File sets\n\nBoth ends in one process over loopback, each receiving connection on a thread "

@@ -52,6 +52,18 @@ inline QString makeTree(const QString &root, int count)
     return top;
 }
 
+// The set of the chosen paths as the send window lists it; the program ends when it cannot.
+inline LocalSet walk(const QStringList &chosen)
+{
+    QString error;
+    std::optional<LocalSet> local = walkSet(chosen, NameEncoding::Utf8, &error);
+    if (!local) {
+        std::fprintf(stderr, "file sets: %s\n", qPrintable(error));
+        std::exit(1);
+    }
+    return *local;
+}
+
 // Whether a file holds the same bytes as another.
 inline bool sameBytes(const QString &a, const QString &b)
 {

@@ -5,6 +5,8 @@
 #include "core/PeerSecurity.h"
 #include "net/TZnStrm.h"
 #include "transfer/TForm6.h"
+#include "transfer/SetReceiveWindow.h"
+#include "transfer/SetSendWindow.h"
 #include "transfer/TForm7.h"
 #include "transfer/TransferWindows.h"
 #include "ui/TForm1.h"
@@ -34,16 +36,19 @@ QString bindAddress(const BenchOptions &o, const std::string &own)
 
 // With --sealed on, presence finds the other peer (at otherIp, when given) and the two
 // encrypt: the role waits until their datagrams are sealed. Otherwise presence is off, so the
-// transfer is plain.
-void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, const QString &otherIp = {})
+// transfer is plain. Peers of the single-file roles do not take file sets, so that a file goes
+// through the single-file windows; those of the set roles do.
+enum class Sets { Refused, Taken };
+
+void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, const QString &otherIp = {},
+               Sets sets = Sets::Refused)
 {
     if (!peer.form1->receiving())
         fail("bind the datagram port");
     const bool sealed = o.sealed == "on";
     if (!sealed)
         peer.form2->presencePage->presenceOn->setChecked(false);
-    // These roles measure the single-file windows: neither peer takes file sets.
-    peer.form1->setAnnounceFileSets(false);
+    peer.form1->setAnnounceFileSets(sets == Sets::Taken);
     if (o.mainWindow != "shown")
         return;
     peer.storeNickname(nickname);
@@ -54,14 +59,16 @@ void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, 
     QEventLoop loop;
     QTimer look, giveUp;
     QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-        if (peer.form1->security().linkTo(otherIp) == PeerSecurity::Link::Sealed)
+        if (peer.form1->security().linkTo(otherIp) == PeerSecurity::Link::Sealed
+            && (sets == Sets::Refused || peer.files->takesSets(otherIp)))
             loop.quit();
     });
     QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
     look.start(20);
     giveUp.start(30000);
     loop.exec();
-    if (peer.form1->security().linkTo(otherIp) != PeerSecurity::Link::Sealed) {
+    if (peer.form1->security().linkTo(otherIp) != PeerSecurity::Link::Sealed
+        || (sets == Sets::Taken && !peer.files->takesSets(otherIp))) {
         std::fprintf(stderr, "window_bench: %s never announced its key\n", otherIp.toUtf8().constData());
         std::exit(1);
     }
@@ -77,7 +84,7 @@ bool runUntilEndMessage(QApplication &app, BenchPeer &peer, const QString &expec
         app.quit();
     };
     QTimer::singleShot(600000, &app, [&app] {
-        std::fprintf(stderr, "stream_bench: the file windows did not finish\n");
+        std::fprintf(stderr, "window_bench: the file windows did not finish\n");
         app.quit();
     });
     app.exec();
@@ -137,5 +144,68 @@ int windowSender(int argc, char **argv, const BenchOptions &o)
     if (!runUntilEndMessage(app, peer, u"发送完毕！"_s) || !accessibilityAsAsked(o))
         return 1;
     std::printf("%.6f\n", double(clock.nsecsElapsed()) / 1e9);
+    return 0;
+}
+
+int setReceiver(int argc, char **argv, const BenchOptions &o)
+{
+    useOffscreenPlatform();
+    QApplication app(argc, argv);
+    requirePlatform(o);
+    BenchPeer peer(bindAddress(o, o.ip));
+    startPeer(peer, o, u"接收者"_s, {}, Sets::Taken);
+    const QString from = QString::fromStdString(o.from);
+    peer.prompts.folderAnswer = QString::fromStdString(o.dir);
+    // The user chooses the folder and presses "接收" as soon as the set's window is there.
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, &app, [&] {
+        if (peer.form1->security().linkTo(from) != PeerSecurity::Link::Sealed)
+            return;
+        for (SetReceiveWindow *window : peer.files->setReceiveWindows())
+            if (!window->accepted()) {
+                window->changeFolder->click();
+                window->acceptButton->click();
+                user.stop();
+            }
+    });
+    user.start(5);
+    ready();
+    reportStartCpu();
+    const bool received = runUntilEndMessage(app, peer, u"接收完毕！"_s);
+    return received && accessibilityAsAsked(o) ? 0 : 1;
+}
+
+int setSender(int argc, char **argv, const BenchOptions &o)
+{
+    useOffscreenPlatform();
+    QApplication app(argc, argv);
+    requirePlatform(o);
+    const QString to = QString::fromStdString(o.ip);
+    BenchPeer peer(bindAddress(o, o.from));
+    startPeer(peer, o, u"发送者"_s, to, Sets::Taken);
+    peer.files->offerPaths(to, {QString::fromStdString(o.file)});
+    const QList<SetSendWindow *> windows = peer.files->setSendWindows();
+    if (windows.isEmpty())
+        fail("open a set's send window");
+    SetSendWindow *window = windows.last();
+    QElapsedTimer clock;
+    bool acknowledged = false;
+    double seconds = 0;
+    QObject::connect(window, &SetSendWindow::streamEnded, &app, [&](qint64, bool whole) {
+        seconds = double(clock.nsecsElapsed()) / 1e9;
+        acknowledged = whole;
+        app.quit();
+    });
+    QTimer::singleShot(600000, &app, [&app] {
+        std::fprintf(stderr, "window_bench: the set did not finish\n");
+        app.quit();
+    });
+    reportStartCpu();
+    clock.start();
+    window->sendButton->click();
+    app.exec();
+    if (!acknowledged || !accessibilityAsAsked(o))
+        return 1;
+    std::printf("%.6f\n", seconds);
     return 0;
 }

@@ -13,3 +13,11 @@
 // succeeded.
 int windowReceiver(int argc, char **argv, const BenchOptions &o);
 int windowSender(int argc, char **argv, const BenchOptions &o);
+
+// The two peers of a file set between two hosts (--sealed on: sets go between peers that found
+// each other's keys). The receiver (at --ip) accepts the first set into the folder --dir and
+// ends with its end message; the sender (at --from) offers --file (a file or a folder) as one
+// set, presses "发送" and prints the seconds from that press to the receiver's acknowledgement.
+// Each prints the CPU time its start took once it is ready, as above.
+int setReceiver(int argc, char **argv, const BenchOptions &o);
+int setSender(int argc, char **argv, const BenchOptions &o);

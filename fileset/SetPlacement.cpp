@@ -77,13 +77,13 @@ timespec timeOf(qint64 ms)
 } // namespace
 
 SetPlacement::SetPlacement(QString root, QByteArray setId, Manifest manifest)
-    : root_(QDir::cleanPath(root)), setId_(std::move(setId)), manifest_(std::move(manifest))
+    : root_(QDir::cleanPath(root)), setId_(std::move(setId)), manifest_(std::move(manifest)),
+      partPrefix_('.' + setId_.toHex().left(8) + '-')
 {
-    // Each path is checked and split once: a set's files are placed many times over.
-    names_.reserve(manifest_.entries.size());
+    // Each path is checked once: a set's files are placed many times over.
+    safe_.reserve(manifest_.entries.size());
     for (const ManifestEntry &entry : std::as_const(manifest_.entries))
-        names_.push_back(Manifest::isSafePath(entry.path, nullptr) ? std::optional(entry.path.split(u'/'))
-                                                                    : std::nullopt);
+        safe_.push_back(Manifest::isSafePath(entry.path, nullptr));
 }
 
 void SetPlacement::setTopNames(const QHash<QString, QString> &names)
@@ -172,7 +172,7 @@ QString SetPlacement::tempPath(int index) const
     const std::optional<QStringList> names = placedNames(index);
     if (!isFile(index) || !names)
         return {};
-    return absolutePath(names->mid(0, names->size() - 1) << partName(index));
+    return absolutePath(names->mid(0, names->size() - 1) << QString::fromLatin1(partName(index)));
 }
 
 qint64 SetPlacement::heldBytes(int index) const
@@ -182,7 +182,7 @@ qint64 SetPlacement::heldBytes(int index) const
     const Descriptor &parent = parentOf(index, nullptr);
     struct stat status {};
     if (!parent.isOpen()
-        || ::fstatat(parent.get(), local(partName(index)).constData(), &status, AT_SYMLINK_NOFOLLOW) != 0
+        || ::fstatat(parent.get(), partName(index).constData(), &status, AT_SYMLINK_NOFOLLOW) != 0
         || !S_ISREG(status.st_mode) || status.st_size > manifest_.entries.at(index).size)
         return 0;
     return status.st_size;
@@ -215,42 +215,51 @@ bool SetPlacement::openExisting(const Descriptor &parent, const QByteArray &name
     return true;
 }
 
-std::unique_ptr<QFile> SetPlacement::openPart(int index, qint64 offset, QString *error)
+Descriptor SetPlacement::openPart(int index, qint64 offset, QString *error)
 {
     if (!isFile(index)) {
         *error = u"对方发送了清单中没有的文件（第 %1 项）"_s.arg(index);
-        return nullptr;
+        return Descriptor();
     }
     // Only a failure needs the path in words.
     const auto shownPath = [&] { return NameText::shown(tempPath(index)); };
     if (offset < 0 || (offset > 0 && offset > heldBytes(index))) {
         *error = u"无法从第 %1 字节续传“%2”：已收到的数据没有那么多"_s.arg(offset).arg(shownPath());
-        return nullptr;
+        return Descriptor();
     }
     const Descriptor &parent = parentOf(index, error);
     if (!parent.isOpen())
-        return nullptr;
-    const QByteArray name = local(partName(index));
+        return Descriptor();
+    const QByteArray name = partName(index);
     // A file from its start is made anew: a file this call made is a regular file with one
     // link, and empty, so it needs no further look (a set of many small files makes many).
     Descriptor part(offset == 0 ? ::openat(parent.get(), name.constData(),
                                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)
                                 : -1);
     if (!part.isOpen() && !openExisting(parent, name, offset, part, error, shownPath))
-        return nullptr;
-    auto file = std::make_unique<QFile>();
-    if (!file->open(part.get(), QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)
-        || (offset > 0 && !file->seek(offset))) {
-        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), file->errorString());
-        return nullptr;
+        return Descriptor();
+    if (offset > 0 && ::lseek(part.get(), offset, SEEK_SET) != offset) {
+        *error = u"无法写入“%1”：%2"_s.arg(shownPath(), systemText(errno));
+        return Descriptor();
     }
-    part.release();
-    return file;
+    return part;
 }
 
 QString SetPlacement::finish(int index, QString *error, Written written)
 {
-    if (!isFile(index)) {
+    const QString placed = place(index, error, written);
+    if (placed.isEmpty())
+        return {};
+    QStringList names = *placedNames(index);
+    names.last() = placed;
+    return absolutePath(names);
+}
+
+bool SetPlacement::placeWhole(int index, QString *error) { return !place(index, error, Written::Whole).isEmpty(); }
+
+QString SetPlacement::place(int index, QString *error, Written written)
+{
+    if (!isFile(index) || !safe_[size_t(index)]) {
         *error = u"对方发送了清单中没有的文件（第 %1 项）"_s.arg(index);
         return {};
     }
@@ -258,7 +267,7 @@ QString SetPlacement::finish(int index, QString *error, Written written)
     const Descriptor &parent = parentOf(index, error);
     if (!parent.isOpen())
         return {};
-    const QByteArray part = local(partName(index));
+    const QByteArray part = partName(index);
     struct stat status {};
     if (written != Written::Whole
         && (::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
@@ -269,14 +278,12 @@ QString SetPlacement::finish(int index, QString *error, Written written)
     // The time is a courtesy: a file system that cannot hold it still gets the file.
     const timespec times[2] = {{0, UTIME_OMIT}, timeOf(entry.modifiedMs)};
     ::utimensat(parent.get(), part.constData(), times, AT_SYMLINK_NOFOLLOW);
-    QStringList names = *placedNames(index);
-    const QString placed = renameToFree(parent.get(), part, names.last());
-    if (placed.isEmpty()) {
-        *error = u"无法放置“%1”：%2"_s.arg(NameText::shown(absolutePath(names)), systemText(errno));
-        return {};
-    }
-    names.last() = placed;
-    return absolutePath(names);
+    // A file's own name is never a top-level folder's, so it is the manifest's last name.
+    const QString &path = entry.path;
+    const QString placed = renameToFree(parent.get(), part, path.mid(path.lastIndexOf(u'/') + 1));
+    if (placed.isEmpty())
+        *error = u"无法放置“%1”：%2"_s.arg(NameText::shown(absolutePath(*placedNames(index))), systemText(errno));
+    return placed;
 }
 
 void SetPlacement::discardParts()
@@ -285,7 +292,7 @@ void SetPlacement::discardParts()
         if (!isFile(i))
             continue;
         const Descriptor &parent = parentOf(i, nullptr);
-        const QByteArray part = local(partName(i));
+        const QByteArray part = partName(i);
         struct stat status {};
         if (parent.isOpen() && ::fstatat(parent.get(), part.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
             && S_ISREG(status.st_mode))
@@ -305,9 +312,9 @@ qint64 SetPlacement::freeBytes(const QString &folder)
 // for an index out of range or a path that could step out of its folder.
 std::optional<QStringList> SetPlacement::placedNames(int index) const
 {
-    if (index < 0 || index >= manifest_.entries.size() || !names_[size_t(index)])
+    if (index < 0 || index >= manifest_.entries.size() || !safe_[size_t(index)])
         return std::nullopt;
-    QStringList names = *names_[size_t(index)];
+    QStringList names = manifest_.entries.at(index).path.split(u'/');
     if (names.size() > 1)
         names.first() = topNames_.value(names.first(), names.first());
     return names;
@@ -336,17 +343,20 @@ Descriptor SetPlacement::openFolder(const QStringList &names, QString *error) co
 
 const Descriptor &SetPlacement::parentOf(int index, QString *error) const
 {
-    const std::optional<QStringList> names = placedNames(index);
-    if (!names) {
+    if (index < 0 || index >= manifest_.entries.size() || !safe_[size_t(index)]) {
         if (error)
             *error = u"清单中没有第 %1 项"_s.arg(index);
         cachedFolder_.reset();
         return cachedFolder_;
     }
-    const QStringList folder = names->mid(0, names->size() - 1);
-    if (!cachedFolder_.isOpen() || folder != cachedNames_) {
-        cachedFolder_ = openFolder(folder, error);
-        cachedNames_ = folder;
+    // Compared as the manifest names it, so that the next file of the same folder costs no
+    // list of names.
+    const QString &path = manifest_.entries.at(index).path;
+    const QStringView folderPath = QStringView(path).left(qMax<qsizetype>(0, path.lastIndexOf(u'/')));
+    if (!cachedFolder_.isOpen() || folderPath != cachedFolderPath_) {
+        const QStringList names = *placedNames(index);
+        cachedFolder_ = openFolder(names.mid(0, names.size() - 1), error);
+        cachedFolderPath_ = folderPath.toString();
     }
     return cachedFolder_;
 }
@@ -356,10 +366,7 @@ bool SetPlacement::isFile(int index) const
     return index >= 0 && index < manifest_.entries.size() && !manifest_.entries.at(index).isFolder();
 }
 
-QString SetPlacement::partName(int index) const
-{
-    return u"."_s + QString::fromLatin1(setId_.toHex().left(8)) + u'-' + QString::number(index) + u".part"_s;
-}
+QByteArray SetPlacement::partName(int index) const { return partPrefix_ + QByteArray::number(index) + ".part"; }
 
 QString SetPlacement::absolutePath(const QStringList &names) const
 {

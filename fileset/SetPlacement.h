@@ -51,8 +51,10 @@ public:
     // there is none, or it is no regular file, or longer than the entry.
     qint64 heldBytes(int index) const;
     // The temporary file of a file entry opened for writing, cut to offset and positioned there
-    // (offset at most heldBytes(index)). Nothing and error on a failure.
-    std::unique_ptr<QFile> openPart(int index, qint64 offset, QString *error);
+    // (offset at most heldBytes(index)). A closed descriptor and error on a failure. A plain
+    // descriptor, not a QFile: a set of many small files opens one per file, and a QFile's
+    // object and its looks at the file cost more than the file's own system calls.
+    Descriptor openPart(int index, qint64 offset, QString *error);
     // Puts a complete file in place: the temporary file gets the manifest's modification time
     // and is renamed to the entry's name, or to a free "stem (n).ext" when that is taken. The
     // final absolute path, or empty and error.
@@ -60,6 +62,9 @@ public:
     // its size is skipped (one system call less per file of a set of many small ones).
     enum class Written { Unknown, Whole };
     QString finish(int index, QString *error, Written written = Written::Unknown);
+    // finish() of a file just written whole through openPart(), for a caller that needs no path
+    // back: false and error on a failure.
+    bool placeWhole(int index, QString *error);
     // Removes the temporary files of the set (a cancelled set); folders and files in place stay.
     void discardParts();
 
@@ -77,14 +82,19 @@ private:
                       QString *error, const std::function<QString()> &shownPath) const;
     bool makeTopFolder(const Descriptor &root, const QString &name, QString *error);
     bool isFile(int index) const;
-    QString partName(int index) const;
+    // The temporary file's name in its folder, as the file system has it.
+    QByteArray partName(int index) const;
+    // Gives the manifest's time to the temporary file and renames it into place: the name it
+    // took in its folder, or empty and error.
+    QString place(int index, QString *error, Written written);
     QString absolutePath(const QStringList &names) const;
 
     QString root_;
     QByteArray setId_;
     Manifest manifest_;
     QHash<QString, QString> topNames_;
-    std::vector<std::optional<QStringList>> names_; // each entry's names, none for an unsafe path
-    mutable QStringList cachedNames_; // the folder parentOf() opened last, below root
+    std::vector<bool> safe_; // each entry's path is safe (checked once)
+    QByteArray partPrefix_;            // "." and the set id's first 8 hexadecimal digits and "-"
+    mutable QString cachedFolderPath_; // the folder parentOf() opened last, as the manifest names it
     mutable Descriptor cachedFolder_;
 };

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -90,19 +92,22 @@ bool SetReceiver::acceptHeader(const QByteArray &setId, const QByteArray &manife
 
 // A file resumes from at most the bytes held: the sender checked those before start; anything
 // after them (a late write of the stream that was stopped) is cut off.
-QFile *SetReceiver::openFile(quint32 index, qint64 start, qint64 length)
+int SetReceiver::openFile(quint32 index, qint64 start, qint64 length)
 {
     if (!manifest_ || index >= quint32(manifest_->entries.size()) || finished_.contains(index))
-        return nullptr;
+        return -1;
     const ManifestEntry &entry = manifest_->entries[int(index)];
     if (entry.kind != ManifestEntry::Kind::File || start < 0 || length < 0 || start + length != entry.size
         || (start > 0 && start > placement_->heldBytes(int(index))))
-        return nullptr;
+        return -1;
+    // A large file takes long enough that the small ones before it should be in place first.
+    if (length >= SetStrmServ::DirectBody && !placeWaiting())
+        return -1;
     QString error;
     part_ = placement_->openPart(int(index), start, &error);
-    if (!part_) {
+    if (!part_.isOpen()) {
         fail(error);
-        return nullptr;
+        return -1;
     }
     partIndex_ = index;
     partBase_ = finishedBytes_ + start;
@@ -113,22 +118,41 @@ QFile *SetReceiver::openFile(quint32 index, qint64 start, qint64 length)
 
 void SetReceiver::fileDone(quint32 index)
 {
-    if (!part_ || index != partIndex_)
+    if (!part_.isOpen() || index != partIndex_)
         throw std::runtime_error("a file of the set out of order");
-    part_->close();
     part_.reset();
-    // Noted first: a file renamed but not noted would be asked for again and arrive twice.
-    journal_.write(bigEndian32(index));
-    journal_.flush();
     finished_.insert(index);
-    QString error;
-    if (placement_->finish(int(index), &error, SetPlacement::Written::Whole).isEmpty()) {
-        fail(error);
-        throw std::runtime_error("a file of the set not placed");
-    }
+    waiting_.append(index);
     ++filesDone_;
     finishedBytes_ += manifest_->entries[int(index)].size;
     bytesDone_ = finishedBytes_;
+    waitingBytes_ += manifest_->entries[int(index)].size;
+    if ((waiting_.size() >= PlaceBatch || waitingBytes_ >= PlaceBatchBytes) && !placeWaiting())
+        throw std::runtime_error("a file of the set not placed");
+}
+
+bool SetReceiver::placeWaiting()
+{
+    if (waiting_.isEmpty())
+        return true;
+    // Noted first: a file renamed but not noted would be asked for again and arrive twice.
+    QByteArray notes;
+    for (const quint32 index : std::as_const(waiting_))
+        notes += bigEndian32(index);
+    if (journal_.write(notes) != notes.size() || !journal_.flush()) {
+        fail(u"无法记录接收进度："_s + journal_.errorString());
+        return false;
+    }
+    const QList<quint32> placing = std::exchange(waiting_, {});
+    waitingBytes_ = 0;
+    for (const quint32 index : placing) {
+        QString error;
+        if (!placement_->placeWhole(int(index), &error)) {
+            fail(error);
+            return false;
+        }
+    }
+    return true;
 }
 
 void SetReceiver::fileSkipped(quint32 index, const QByteArray &reason)
@@ -143,15 +167,22 @@ void SetReceiver::fileSkipped(quint32 index, const QByteArray &reason)
 void SetReceiver::progress(qint64 bodyBytes)
 {
     lastBody_ = bodyBytes;
-    if (part_)
+    if (part_.isOpen())
         bytesDone_ = partBase_ + (bodyBytes - bodyAtPartStart_);
 }
 
-void SetReceiver::finished() { journal_.flush(); }
+void SetReceiver::finished()
+{
+    if (!placeWaiting())
+        throw std::runtime_error("a file of the set not placed");
+}
 
 void SetReceiver::ended(bool acknowledged, const QString &reason)
 {
     part_.reset();
+    // Files that arrived whole before the stream broke off are kept.
+    if (manifest_)
+        placeWaiting();
     journal_.close();
     const QMutexLocker lock(&mutex_);
     words_.ended = true;

@@ -17,10 +17,17 @@
 // What one accepted set does with one connection of its stream, on the connection's thread:
 // checks the manifest against the offer before anything is written, makes the folders, writes
 // each file through the placement (a temporary name, renamed when whole, never over an existing
-// file), and notes each finished file in the journal at once. The window reads its figures from
-// the GUI thread.
+// file), and notes finished files in the journal before they are renamed. Small whole files
+// wait under their temporary names in batches (up to PlaceBatch files or PlaceBatchBytes),
+// noted with one write and then renamed; a batch is placed before a large file begins, before
+// the stream is acknowledged and when it ends. A file whole but not yet noted when the program
+// stops is asked for again, like one cut short: at most one batch. The window reads its
+// figures from the GUI thread.
 class SetReceiver : public SetSink {
 public:
+    static constexpr int PlaceBatch = 64;
+    static constexpr qint64 PlaceBatchBytes = 1 << 20;
+
     struct Figures {
         int filesDone = 0;
         qint64 bytesDone = 0;
@@ -36,7 +43,7 @@ public:
     ~SetReceiver() override;
 
     bool acceptHeader(const QByteArray &setId, const QByteArray &manifest, QString *refusal) override;
-    QFile *openFile(quint32 index, qint64 start, qint64 length) override;
+    int openFile(quint32 index, qint64 start, qint64 length) override;
     void fileDone(quint32 index) override;
     void fileSkipped(quint32 index, const QByteArray &reason) override;
     void progress(qint64 bodyBytes) override;
@@ -55,6 +62,9 @@ public:
 
 private:
     void fail(const QString &error);
+    // Notes the whole files waiting to be placed, then renames them into place; false (and the
+    // error noted) when one cannot be.
+    bool placeWaiting();
 
     SetStore store_;
     IncomingSet set_;
@@ -62,7 +72,9 @@ private:
     QSet<quint32> finished_;
     std::optional<Manifest> manifest_;
     std::unique_ptr<SetPlacement> placement_;
-    std::unique_ptr<QFile> part_;
+    Descriptor part_;
+    QList<quint32> waiting_; // whole files still under their temporary names, not yet noted
+    qint64 waitingBytes_ = 0;
     QFile journal_;
     quint32 partIndex_ = 0;
     qint64 finishedBytes_ = 0;   // bytes of the files in place

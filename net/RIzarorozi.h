@@ -101,6 +101,9 @@ public:
     void Writeln(const QByteArray &Text);           // Write(Text + CR LF)
     QByteArray Read(int Count);                     // exactly Count bytes; empty when the peer closed first
     QByteArray ReadLn();                            // one line with its line end; empty when the peer closed (not inside TLS)
+    // What has arrived, up to Max bytes, straight into Into after waiting for at least one
+    // byte; 0 when the peer closed. For a reader that keeps a buffer of its own.
+    qint64 ReadAvailable(char *Into, qint64 Max);
     virtual void Transaction(const QByteArray &Command, QByteArray &Reply);
     void SendStream(QIODevice &Stream);                 // the whole (seekable) stream from its start
     void SendStream(QIODevice &Stream, qint64 Count);   // Count bytes from where Stream stands (a pipe too)

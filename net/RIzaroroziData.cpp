@@ -112,6 +112,41 @@ QByteArray RIzarorozi::Read(int Count)
     return result;
 }
 
+qint64 RIzarorozi::ReadAvailable(char *Into, qint64 Max)
+{
+    if (Max <= 0)
+        throw ESockError(u"Invalid read count"_s);
+    OpScope op(*this);
+    while (!cancel_) {
+        if (tls_) {
+            qint64 n = 0;
+            const TlsSession::Result step = session().read(Into, Max, n);
+            if (step == TlsSession::Result::Done) {
+                readDisarmed_ = false;
+                return n;
+            }
+            if (step == TlsSession::Result::Closed)
+                return 0;
+            tlsWait(step);
+            continue;
+        }
+        const ssize_t n = ::recv(fd_, Into, size_t(Max), 0);
+        if (n > 0) {
+            readDisarmed_ = false;
+            return n;
+        }
+        if (n == 0)
+            return 0;
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        checkError(error);
+        waitSocket(false);
+    }
+    cancel_ = false;
+    throw EAbortError(u"Socket send aborted"_s);
+}
+
 // Takes one line, LF included. Bytes before the LF are taken as they arrive, so the socket
 // never stays readable while the line is unfinished. A peer that closes (or a socket that is
 // not connected) before the LF gives an empty result.

@@ -16,10 +16,12 @@ namespace Format = SetStreamFormat;
 
 // Takes the stream from the connection in blocks (whatever has arrived, up to 64 KiB at a time)
 // and hands it out field by field, so that a set of many small files costs a receive per block
-// rather than one per field. Holds at most the largest field asked for (the manifest, bounded by
-// MaxManifestBytes) and one block more.
+// rather than one per field. Blocks are read straight into the reader's buffer. Holds at most
+// the largest field asked for (the manifest, bounded by MaxManifestBytes) and one block more.
 class SetStrmServ::BlockReader {
 public:
+    static constexpr qsizetype Block = 64 * 1024;
+
     explicit BlockReader(RIzarorozi &socket) : socket_(socket) {}
 
     // The next count bytes, valid until the next call; raises when the connection ends first.
@@ -36,7 +38,7 @@ public:
 
     qsizetype buffered() const { return buffer_.size() - at_; }
     // Writes up to count of the buffered bytes into file; the count written.
-    qint64 moveInto(QIODevice &file, qint64 count)
+    qint64 moveInto(int file, qint64 count)
     {
         const qint64 n = qMin<qint64>(count, buffered());
         StreamFiles::writeAll(file, buffer_.constData() + at_, n);
@@ -46,14 +48,16 @@ public:
     // Waits for what arrives next and adds it; raises when the connection ends first.
     void fill()
     {
-        buffer_.remove(0, at_);
+        // What is left moves to the front, so the buffer stays within a field and a block.
+        const qsizetype left = buffered();
+        if (at_ > 0 && left > 0)
+            std::memmove(buffer_.data(), buffer_.constData() + at_, size_t(left));
         at_ = 0;
-        QByteArray block = socket_.Read(0); // what has arrived, without waiting
-        if (block.isEmpty())
-            block = socket_.Read(1); // waits for the next byte
-        if (block.isEmpty())
+        buffer_.resize(left + Block);
+        const qint64 n = socket_.ReadAvailable(buffer_.data() + left, Block);
+        buffer_.resize(left + qsizetype(n));
+        if (n == 0)
             throw ESockError(u"Connection closed inside the set"_s);
-        buffer_.append(block);
     }
 
 private:
@@ -154,10 +158,10 @@ void SetStrmServ::receiveRecords(BlockReader &in)
             const quint64 length = in.number<quint64>();
             if (!Format::validRange(start, length))
                 throw ESockError(u"Invalid record range"_s);
-            QFile *file = sink_->openFile(index, qint64(start), qint64(length));
-            if (!file)
+            const int file = sink_->openFile(index, qint64(start), qint64(length));
+            if (file < 0)
                 throw ESockError(u"File refused"_s);
-            receiveBody(in, *file, qint64(start), qint64(length));
+            receiveBody(in, file, qint64(start), qint64(length));
             sink_->fileDone(index);
         } else if (kind == Format::SkipKind) {
             const quint16 size = in.number<quint16>();
@@ -170,17 +174,10 @@ void SetStrmServ::receiveRecords(BlockReader &in)
     }
 }
 
-// Writes the record's length bytes into file from start: what the reader holds, then the rest
-// straight from the socket when it is large, through the reader otherwise.
-void SetStrmServ::receiveBody(BlockReader &in, QFile &file, qint64 start, qint64 length)
+// Writes the record's length bytes into file (at start, see SetSink::openFile): what the reader
+// holds, then the rest straight from the socket when it is large, through the reader otherwise.
+void SetStrmServ::receiveBody(BlockReader &in, int file, qint64 start, qint64 length)
 {
-    // Bytes the file lacks before start would read as zeros: a start the receiver did not ask for.
-    const qint64 held = file.size();
-    if (held < start)
-        throw ESockError(u"The file holds less than the record starts from"_s);
-    if (!file.isWritable() || (held > start && !file.resize(start))
-        || (file.pos() != start && !file.seek(start)))
-        throw ESockError(u"Cannot write the received data: "_s + file.errorString());
     const qint64 end = start + length;
     qint64 left = length;
     const auto written = [&](qint64 count) {
@@ -191,9 +188,13 @@ void SetStrmServ::receiveBody(BlockReader &in, QFile &file, qint64 start, qint64
     };
     written(in.moveInto(file, left));
     if (left >= DirectBody) {
-        CaptureStream(file, end);
+        // Large bodies take the single-file path, which writes through a QFile.
+        QFile stream;
+        if (!stream.open(file, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+            throw ESockError(u"Cannot write the received data: "_s + stream.errorString());
+        CaptureStream(stream, end);
         bodyBytes_ += BytesReceived();
-        if (file.size() != end)
+        if (stream.size() != end)
             throw ESockError(u"Connection closed inside a body"_s);
         return;
     }

@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 
-class QFile;
 
 // Where a set's stream lands: the receiving program's side of one connection, called on the
 // connection's own thread, one call at a time. The stream's component checks the framing; what
@@ -18,11 +17,11 @@ public:
     // The header arrived. False (with *refusal for the person) ends the connection without
     // acknowledgement, before any record is taken.
     virtual bool acceptHeader(const QByteArray &setId, const QByteArray &manifest, QString *refusal) = 0;
-    // A data record: the file to write its length bytes into, open for writing and holding at
-    // least start bytes. It is cut to start bytes and the record's bytes are written from there.
-    // nullptr, or a file that holds less, ends the connection without acknowledgement. The file
+    // A data record: the descriptor of the file to write its length bytes into, open for
+    // writing, holding exactly start bytes and positioned at start (a sink cuts what a resumed
+    // file holds beyond start). -1 ends the connection without acknowledgement. The descriptor
     // stays the sink's; it must stay open until fileDone.
-    virtual QFile *openFile(quint32 index, qint64 start, qint64 length) = 0;
+    virtual int openFile(quint32 index, qint64 start, qint64 length) = 0;
     // All of the record's bytes are in the file (still open): the sink closes and places it.
     // Raising ends the connection without acknowledgement.
     virtual void fileDone(quint32 index) = 0;
@@ -85,7 +84,7 @@ private:
 
     void receiveSet();
     void receiveRecords(BlockReader &in);
-    void receiveBody(BlockReader &in, QFile &file, qint64 start, qint64 length);
+    void receiveBody(BlockReader &in, int file, qint64 start, qint64 length);
 
     // In a connection component: where the set goes, and the keys TLS is required with.
     std::shared_ptr<SetSink> sink_;

@@ -4,7 +4,10 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -26,6 +29,19 @@ void StreamFiles::writeAll(QIODevice &stream, const char *data, qint64 size)
         const qint64 n = stream.write(data, size);
         if (n <= 0)
             throw ESockError(u"Cannot write the received data: "_s + stream.errorString());
+        data += n;
+        size -= n;
+    }
+}
+
+void StreamFiles::writeAll(int file, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(file, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw ESockError(u"Cannot write the received data: "_s + QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC)));
         data += n;
         size -= n;
     }

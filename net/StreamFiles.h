@@ -14,5 +14,7 @@ int regularFileHandle(QIODevice &stream);
 
 // Writes all of data to the stream; a device that takes nothing more is a failure.
 void writeAll(QIODevice &stream, const char *data, qint64 size);
+// The same for a descriptor open for writing.
+void writeAll(int file, const char *data, qint64 size);
 
 } // namespace StreamFiles

@@ -13,7 +13,9 @@
 #   (sendfile, splice), with CPU seconds per thread, and the file windows of two peers that
 #   found each other's keys (the file inside TLS); datagram dispatch of a chat-room peer (view
 #   shown, chat log saved) against a plain recvfrom loop, flood and 20000 paced over 1 s, and a
-#   flood of sealed datagrams.
+#   flood of sealed datagrams; file sets (--set-files small files of 4 KiB, and one file of the
+#   largest size) through the set windows of two peers against tar over a TCP pipe (socat), and
+#   the large file against the encrypted single-file windows.
 #   Each with its targets and met or missed. Program: build/bench/lan_bench.
 # - loopback: each benchmark in a network namespace of its own with only loopback (they bind
 #   127.0.0.x:2928 and :2921, and the start-up benchmark runs the real program on 0.0.0.0:2928),
@@ -36,9 +38,9 @@
 #   --repeats N           runs of each transfer kind and of each flood (5)
 #   --count N             datagrams of a flood (200000)
 #   --runs N              runs of 20000 paced datagrams over the link (5)
-#   --lan-part transfer|dispatch   only that part of the LAN set
+#   --lan-part transfer|dispatch|sets   only that part of the LAN set
 #   --presence-peers N, --presence-seconds S   see above
-#   --set-files N         small files of the file-set benchmark (10000)
+#   --set-files N         small files of the file-set benchmarks (10000)
 #
 # A quick LAN run while working on the program:
 #   scripts/bench.sh --only lan --sizes 67108864 --repeats 2 --count 50000 --runs 2
@@ -55,7 +57,7 @@ LAN_PART=
 PRESENCE_PEERS=50
 PRESENCE_SECONDS=60
 SET_FILES=10000
-usage="usage: scripts/bench.sh [--out FILE] [--only lan|loopback] [--sizes BYTES,...] [--repeats N] [--count N] [--runs N] [--lan-part transfer|dispatch] [--presence-peers N] [--presence-seconds S] [--set-files N]"
+usage="usage: scripts/bench.sh [--out FILE] [--only lan|loopback] [--sizes BYTES,...] [--repeats N] [--count N] [--runs N] [--lan-part transfer|dispatch|sets] [--presence-peers N] [--presence-seconds S] [--set-files N]"
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
   case "$1" in
@@ -109,7 +111,7 @@ lan() {
   if mountpoint -q "$LAN_DATA"; then umount "$LAN_DATA"; fi
   mkdir -p "$LAN_DATA"
   mount -t tmpfs -o size=3g tmpfs "$LAN_DATA"
-  local args=(--dir "$LAN_DATA" --repeats "$REPEATS" --count "$COUNT" --runs "$RUNS")
+  local args=(--dir "$LAN_DATA" --repeats "$REPEATS" --count "$COUNT" --runs "$RUNS" --files "$SET_FILES")
   args+=(--sizes "${SIZES:-67108864,1073741824}")
   [ -n "$LAN_PART" ] && args+=(--only "$LAN_PART")
   scripts/isolated.sh build/bench/lan_bench "${args[@]}"

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using Kind = ManifestEntry::Kind;
@@ -88,10 +89,10 @@ TEST(SetStores, SetsPastTheirTimeGoWithTheirUnfinishedFilesAndFinishedFilesStay)
     SetPlacement placement(root, SetId, twoFiles());
     QString error;
     ASSERT_TRUE(placement.makeFolders(&error)) << error.toStdString();
-    std::unique_ptr<QFile> part = placement.openPart(2, 0, &error);
-    ASSERT_TRUE(part);
-    part->write("bb");
-    part->close();
+    Descriptor part = placement.openPart(2, 0, &error);
+    ASSERT_TRUE(part.isOpen());
+    ASSERT_EQ(::write(part.get(), "bb", 2), 2);
+    part.reset();
     QFile finished(root + u"/假期/kept.jpg"_s);
     ASSERT_TRUE(finished.open(QIODevice::WriteOnly));
     finished.close();
@@ -142,9 +143,9 @@ TEST(SetStores, AFileNotedButNotYetInPlaceIsPutThereAtTheNextResume)
     QString error;
     ASSERT_TRUE(placement.makeFolders(&error)) << error.toStdString();
     for (const auto &[index, bytes] : {std::pair{1, QByteArray("aaaaa")}, std::pair{2, QByteArray("b")}}) {
-        std::unique_ptr<QFile> part = placement.openPart(index, 0, &error);
-        ASSERT_TRUE(part);
-        part->write(bytes);
+        const Descriptor part = placement.openPart(index, 0, &error);
+        ASSERT_TRUE(part.isOpen());
+        ASSERT_EQ(::write(part.get(), bytes.constData(), size_t(bytes.size())), bytes.size());
     }
     const IncomingSet set{SetId, {}, {}, Now, {}, root, placement.topNames(), manifest.encode()};
     ASSERT_TRUE(store.saveIncoming(set, &error));

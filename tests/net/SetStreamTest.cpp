@@ -1,6 +1,7 @@
 #include "StreamPeers.h"
 #include "TlsKeyPair.h"
 #include "net/SetStrm.h"
+#include "fileset/Descriptor.h"
 #include "net/SetStrmServ.h"
 #include "tests/support/Waits.h"
 
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sodium.h>
 
 using namespace StreamPeers;
@@ -40,15 +43,22 @@ public:
         *refusalText = refusal;
         return refusal.isEmpty();
     }
-    QFile *openFile(quint32 index, qint64 start, qint64 length) override
+    // As the program's sink does: a file that holds less than start is refused, one that holds
+    // more is cut to start.
+    int openFile(quint32 index, qint64 start, qint64 length) override
     {
         record(u"file %1 from %2, %3 bytes"_s.arg(index).arg(start).arg(length));
-        file_ = std::make_unique<QFile>(path(index));
-        return file_->open(QIODevice::ReadWrite) ? file_.get() : nullptr; // keeps what it holds
+        file_.reset();
+        file_ = Descriptor(::open(QFile::encodeName(path(index)).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        struct stat status {};
+        if (!file_.isOpen() || ::fstat(file_.get(), &status) != 0 || status.st_size < start
+            || ::ftruncate(file_.get(), start) != 0 || ::lseek(file_.get(), start, SEEK_SET) != start)
+            return -1;
+        return file_.get();
     }
     void fileDone(quint32 index) override
     {
-        file_->close();
+        file_.reset();
         record(u"done %1"_s.arg(index));
     }
     void fileSkipped(quint32 index, const QByteArray &reason) override
@@ -70,7 +80,7 @@ private:
     }
 
     const QString folder_;
-    std::unique_ptr<QFile> file_;
+    Descriptor file_;
     std::mutex lock_;
     QStringList calls_;
     std::atomic<qint64> progress_{0};
