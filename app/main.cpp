@@ -2,8 +2,14 @@
 // the hidden settings window, the file windows and the desktop presence (tray icon, unread
 // marks, notifications), and runs the event loop until the program quits. With the flag
 // --tray (a start at login) the main window starts hidden in the tray, where there is one.
+//
+// The program ends as its quit command ends it when asked by a signal: SIGTERM (the desktop
+// at logout or shutdown), SIGHUP or SIGINT. When the connection to the display breaks, Qt's
+// X11 platform ends the process itself (exit(1), from inside the event loop): the chat logs
+// and the chat-room transcript do not wait for the end, each entry is written as it is made.
 #include "app/GuardedApplication.h"
 #include "app/QuietIdle.h"
+#include "app/QuitSignals.h"
 #include "core/DataFolders.h"
 #include "core/PeerContext.h"
 #include "net/DescriptorLimit.h"
@@ -20,6 +26,25 @@
 
 #include <QTimer>
 
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+// What must still happen when the process ends without returning from main: Qt's X11 platform
+// calls exit() from inside the event loop when the connection to the display breaks.
+std::function<void()> atAbruptEnd;
+
+// Holds what atAbruptEnd does for as long as the objects it uses live.
+struct AbruptEnd {
+    explicit AbruptEnd(std::function<void()> f) { atAbruptEnd = std::move(f); }
+    ~AbruptEnd() { atAbruptEnd = nullptr; }
+    AbruptEnd(const AbruptEnd &) = delete;
+    AbruptEnd &operator=(const AbruptEnd &) = delete;
+};
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     // Before anything opens a descriptor; a refusal leaves the limit as it was.
@@ -29,6 +54,11 @@ int main(int argc, char **argv)
     // that window titles are not given the title as a suffix.
     QApplication::setApplicationName(appTitle());
     QApplication::setQuitOnLastWindowClosed(false);
+    QuitSignals quitSignals;
+    std::atexit([] {
+        if (atAbruptEnd)
+            atAbruptEnd();
+    });
     QtTranslation::install(app);
 
     QtPrompts prompts;
@@ -58,6 +88,14 @@ int main(int argc, char **argv)
         DesktopPresence desktop(form1, form2, withTray, [] { return QDBusConnection::sessionBus(); },
                                 AutostartEntry::forThisProgram());
         QObject::connect(&form1, &TForm1::closed, &app, &QCoreApplication::quit);
+        const AbruptEnd abruptEnd([&form1] { form1.endAbruptly(); });
+        // Asked to end: the windows close as at quitting, and so write what they write then.
+        // The loops are told to end first, so that no box raised meanwhile (an error at
+        // closing) waits for an answer nobody will give, and no window can keep it running.
+        QObject::connect(&quitSignals, &QuitSignals::received, &form1, [&form1] {
+            QCoreApplication::exit(0);
+            form1.quit();
+        });
         // The main window is shown once the loop runs, so its start-up boxes run inside it.
         QuietIdle quietIdle(&form1);
         const bool hidden = withTray && QCoreApplication::arguments().contains(AutostartEntry::hiddenFlag());

@@ -21,5 +21,12 @@ QString read(const QString &path);
 // Replaces the file with text in GBK, creating the folder when it is missing. Throws Exception
 // "Cannot create file <path>" when that fails; the previous file is then kept as it was.
 void write(const QString &path, const QString &text);
+// Adds text in GBK at the end of the file, on a line of its own: after CR LF when the file's
+// last byte is neither CR nor LF. Creates the file and its folder when they are missing (an
+// empty text then only creates them). The bytes already in the file are never rewritten, and
+// an exclusive lock on the file (flock) keeps the appends of other windows and other running
+// copies whole and in order. Throws Exception "Cannot create file <path>" when that fails;
+// the file is then cut back to the length it had, so a later attempt adds the text once.
+void append(const QString &path, const QString &text);
 
 } // namespace ChatLog

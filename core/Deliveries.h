@@ -57,6 +57,8 @@ public:
     Deliveries(const QString &configDir, PeerSecurity &security, PresenceService &presence, TZnUDP &endpoint,
                QObject *parent = nullptr);
     ~Deliveries() override;
+    // Writes now what waits on its timer (the sequences sent); for an end that runs no destructors.
+    void saveSequences();
 
     // Sends a message ("1") or automatic reply ("6") datagram to ip and returns the state it
     // starts in. Automatic replies are not listed in the conversation.
@@ -102,7 +104,6 @@ private:
     void list(const QString &ip, const Sent &sent);
     void setState(const QString &ip, const QByteArray &id, State state);
     void loadSequences();
-    void saveSequences();
 
     QString configDir_;
     PeerSecurity &security_;

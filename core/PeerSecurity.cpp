@@ -30,8 +30,11 @@ PeerSecurity::PeerSecurity(const QString &configDir, PresenceService &presence, 
     });
 }
 
-PeerSecurity::~PeerSecurity()
+PeerSecurity::~PeerSecurity() { saveNow(); }
+
+void PeerSecurity::saveNow()
 {
+    replaySave_.stop();
     if (channel_)
         channel_->saveReplayState();
 }

@@ -49,6 +49,8 @@ public:
     // False when identity.key cannot be read or made: sealing stays off (and a damaged file is
     // left for the person).
     bool hasIdentity() const { return identity_ != nullptr; }
+    // Writes now what waits on its timer (the replay state); for an end that runs no destructors.
+    void saveNow();
     QByteArray ownPublicKey() const;
     QByteArray ownSeed() const;
     // A new key pair replaces the old one (the person asked): peers see a key change.

@@ -346,6 +346,14 @@ void TForm1::startHidden()
     guardedIn(context_, this, [this] { FormShow(); });
 }
 
+void TForm1::endAbruptly()
+{
+    security_->saveNow();
+    deliveries_->saveSequences();
+    if (presence_)
+        presence_->stop();
+}
+
 void TForm1::quit()
 {
     quitting_ = true;

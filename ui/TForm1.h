@@ -75,6 +75,9 @@ public:
     void startHidden();
     // Ends the program: closes the window whatever hidesToTray says.
     void quit();
+    // For an end that closes no window and runs no destructor (the display went, and the
+    // platform ended the process): writes what waits on a timer and says goodbye to peers.
+    void endAbruptly();
 
     // Asked when the window is closed (not quit): true keeps the program running with the
     // window hidden (the tray takes over); unset or false closes it and ends the program.

@@ -294,11 +294,22 @@ QString TForm3::chatRoomLine(const QString &peer, const QDateTime &at, const QSt
 
 void TForm3::appendHistory(const QString &entry)
 {
-    // A new last line: after a line break if the text does not end with one.
+    // A new last line: after a line break if the text does not end with one. The log file
+    // makes the same choice on its own last bytes (ChatLog::append).
     if (!history_.isEmpty() && !history_.endsWith(u"\r\n"_s))
         history_ += u"\r\n"_s;
     history_ += entry + u"\r\n"_s;
     PaneText::set(ltjl, history_);
+    if (!saveChatLog())
+        return;
+    unlogged_ += entry + u"\r\n"_s;
+    writeLog();
+}
+
+void TForm3::writeLog()
+{
+    ChatLog::append(chatLogPath(), unlogged_);
+    unlogged_.clear();
 }
 
 void TForm3::FormShow()
@@ -320,11 +331,11 @@ void TForm3::FormShow()
     if (QFile::exists(path)) {
         history_ = ChatLog::read(path);
         PaneText::set(ltjl, history_);
-    } else {
-        ChatLog::write(path, history_);
     }
     if (!mess->toPlainText().isEmpty())
         appendHistory(historyEntry(nc->text(), QDateTime::currentDateTime(), PaneText::get(mess)));
+    else
+        writeLog(); // a missing log is created, empty
 }
 
 bool TForm3::appendReceived(const QString &text)
@@ -332,8 +343,10 @@ bool TForm3::appendReceived(const QString &text)
     if (!isVisible() || windowTitle() == u"发送消息"_s)
         return false;
     mess->appendPlainText(PaneText::shown(text));
-    if (saveChatLog() && !text.isEmpty())
-        appendHistory(historyEntry(nc->text(), QDateTime::currentDateTime(), text));
+    if (saveChatLog() && !text.isEmpty()) {
+        const QString entry = historyEntry(nc->text(), QDateTime::currentDateTime(), text);
+        guardedIn(main_.context(), this, [&] { appendHistory(entry); });
+    }
     return true;
 }
 
@@ -353,18 +366,22 @@ void TForm3::fsClick()
     }
     const QByteArray packet = Packet::message(text, main_.textCharset(ip->text()));
     const QDateTime now = QDateTime::currentDateTime();
-    if (saveChatLog())
-        appendHistory(historyEntry(main_.ownNickname(), now, text));
     if (!main_.autoPopup())
         main_.appendChatRoomEntry(chatRoomLine(nc->text(), now, text));
     main_.deliveries().send(ip->text(), packet);
+    // Logged once sent: a log that cannot be written is reported and keeps the window open,
+    // and closing it tries again (FormClose).
+    if (saveChatLog())
+        appendHistory(historyEntry(main_.ownNickname(), now, text));
     close();
 }
 
+// Every entry is in the log by now, unless writing it failed: then it is tried once more,
+// and a log that still cannot be written keeps the window open, with its history.
 void TForm3::FormClose()
 {
-    if (saveChatLog())
-        ChatLog::write(chatLogPath(), history_);
+    if (saveChatLog() && !unlogged_.isEmpty())
+        writeLog();
     Timer1->start();
 }
 
@@ -396,7 +413,15 @@ void TForm3::inpuKeyDown(int key)
     }
 }
 
-void TForm3::inpuKeyUp() { mess->setPlainText(inpu->toPlainText()); }
+// Keys that change nothing (Ctrl, Shift, the Alt of Alt+Tab) leave the shown message alone.
+void TForm3::inpuKeyUp()
+{
+    const QString text = inpu->toPlainText();
+    if (text == mirrored_)
+        return;
+    mirrored_ = text;
+    mess->setPlainText(text);
+}
 
 void TForm3::ztChange()
 {

@@ -23,9 +23,12 @@ class SettingsLinks;
 
 // The message window: one turn of a conversation with one peer. It shows the peer's address
 // and entry, the message that arrived (or a live copy of the reply being typed), sends one
-// type-1 packet and closes. It keeps the conversation's history, logged to the peer's chat
-// log file while the settings window's save option is on. Created by its opener as a child
-// window of the main window, shown once, and released 3000 ms after closing.
+// type-1 packet and closes. While the settings window's save option is on, its history pane
+// shows the peer's chat log as it was when the window opened, and each entry the window makes
+// is appended to the log file as it is made, so that every entry is there once, whatever the
+// order in which the peer's windows close and however the program ends. An entry that could
+// not be written is tried again with the next one and at closing. Created by its opener as a
+// child window of the main window, shown once, and released 3000 ms after closing.
 class TForm3 : public QWidget {
     Q_OBJECT
 public:
@@ -47,7 +50,8 @@ public:
 
     // The chat log file of nc's conversation.
     QString chatLogPath() const;
-    // The history pane's text as logged (entries with their CR and CR LF bytes).
+    // The history pane's text: the log read at opening and this window's entries, with their
+    // CR and CR LF bytes.
     QString historyText() const { return history_; }
 
     // A history entry: name, ":[", date, " ", time, "]", CR, text, CR.
@@ -117,7 +121,11 @@ private:
     SettingsLinks *settings() const;
     bool saveChatLog() const;
     void setHistoryShown(bool shown);
+    // Adds an entry to the history pane and, while the save option is on, to the log file.
     void appendHistory(const QString &entry);
+    // Appends the entries not yet written to the log file, creating it when it is missing.
+    // Throws when that fails; they are then kept for the next attempt.
+    void writeLog();
     void showFontName(const QFont &font);
     void showStyle(const DisplayStyle &style);
     void tellClipped();
@@ -130,6 +138,10 @@ private:
     MainWindowLinks &main_;
     GbkTextLimit *limit_;
     QString history_;
+    // Entries made but not yet in the log file (a write failed), each ended by CR LF.
+    QString unlogged_;
+    // The input's text as last copied to the display pane: only a change is copied again.
+    QString mirrored_;
     bool historyShown_ = false;
     bool ctrlSeen_ = false;
     bool enterSeen_ = false;

@@ -10,8 +10,10 @@
 #include "ui/SettingsLinks.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QShowEvent>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -58,6 +60,13 @@ TForm5::TForm5(MainWindowLinks &main)
     connect(showing_, &QTimer::timeout, this, [this] { postShowing(); });
     Timer1->start();
     bc->start();
+    plainForm_ = new QTextDocument(this);
+    // A program that quits with the view open (closing it refused, or no window closed) saves
+    // what is still unsaved.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+        if (bc->isActive())
+            guardedIn(main_.context(), this, [this] { bcTimer(); });
+    });
 }
 
 void TForm5::showEvent(QShowEvent *event)
@@ -90,6 +99,13 @@ void TForm5::appendEntry(const QString &entry)
     else
         waiting_ = shown;
     postShowing();
+    // The entry as transcript() will give it: its lines each ended by CR LF.
+    if (!(transcriptEmpty_ && shown.isEmpty())) {
+        plainForm_->setPlainText(shown);
+        unsaved_ += plainForm_->toPlainText().replace(u'\n', u"\r\n"_s) + u"\r\n"_s;
+        transcriptEmpty_ = false;
+    }
+    guardedIn(main_.context(), this, [this] { save(); });
 }
 
 void TForm5::postShowing()
@@ -150,15 +166,32 @@ void TForm5::Timer1Timer()
     resize(width(), main.height());
 }
 
-void TForm5::bcTimer()
+void TForm5::bcTimer() { save(); }
+
+void TForm5::save()
 {
     const SettingsLinks *settings = main_.settings();
-    if (!settings || !settings->saveChatLog())
+    if (!settings || !settings->saveChatLog()) {
+        // Not kept meanwhile: the next save writes the whole transcript.
+        if (!unsaved_.isEmpty())
+            fileBehind_ = true;
+        unsaved_.clear();
         return;
+    }
     try {
-        ChatLog::write(transcriptFileName(), transcript());
+        if (!fileStarted_ || fileBehind_) {
+            ChatLog::write(transcriptFileName(), fileBehind_ ? transcript() : unsaved_);
+            fileStarted_ = true;
+            fileBehind_ = false;
+        } else if (!unsaved_.isEmpty()) {
+            ChatLog::append(transcriptFileName(), unsaved_);
+        }
+        unsaved_.clear();
         saveFailing_ = false;
     } catch (const Exception &) {
+        // The next save writes the whole transcript, so that nothing piles up meanwhile.
+        fileBehind_ = true;
+        unsaved_.clear();
         if (saveFailing_)
             return;
         saveFailing_ = true;

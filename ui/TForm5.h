@@ -5,20 +5,25 @@
 #include <optional>
 
 class QPlainTextEdit;
+class QTextDocument;
 class QTimer;
 class MainWindowLinks;
 
 // The chat-room view: in chat-room mode (the settings box autopop cleared) incoming and sent
 // messages collect in its transcript lts instead of in message windows. It stays docked to
-// the main window's right edge, saves the transcript to chatdat/聊天室.txt every 5 s while
-// the settings box bcf is ticked, and on closing puts the program back into auto-pop-up mode.
+// the main window's right edge, saves the transcript to chatdat/聊天室.txt while the settings
+// box bcf is ticked, and on closing puts the program back into auto-pop-up mode. Its first
+// save replaces the file with the transcript so far; after that each entry is appended as it
+// is made, so that the file holds it however the program ends. The save timer (every 5 s)
+// writes what went unsaved: entries that came while the box was clear, or whose write failed.
 // Opened by the main window, as its child window, when the settings box autopop is cleared;
 // released 6000 ms after closing. Its docking and saving timers run only while it is open;
-// closing saves once more, so the file holds the whole transcript. Entries reach lts in one
-// edit at the end of the event-loop turn that appended them, at most once every ShowInterval
-// ms (a flood is shown as it grows, not laid out, painted and announced to a screen reader
-// datagram by datagram), and not while the view is minimised or hidden (no one can see them
-// then): they wait, in order, until it is shown again or saved.
+// closing (and the program's quitting) saves once more, so the file holds the whole
+// transcript. Entries reach lts in one edit at the end of the event-loop turn that appended
+// them, at most once every ShowInterval ms (a flood is shown as it grows, not laid out,
+// painted and announced to a screen reader datagram by datagram), and not while the view is
+// minimised or hidden (no one can see them then): they wait, in order, until it is shown
+// again or the whole transcript is saved.
 class TForm5 : public QWidget {
     Q_OBJECT
 public:
@@ -57,6 +62,9 @@ protected:
 
 private:
     bool canBeSeen() const { return isVisible() && !isMinimized(); }
+    // Writes what the file does not hold yet, while the save option is on. Throws when that
+    // fails, the first time only.
+    void save();
     // Asks for the waiting entries to be shown at the end of this event-loop turn.
     void postShowing();
     // Appends the waiting entries to lts in one edit.
@@ -65,6 +73,16 @@ private:
     MainWindowLinks &main_;
     // A save that keeps failing is reported once, until a save succeeds again.
     bool saveFailing_ = false;
+    // What the file lacks: nothing yet written by this view (the first save replaces the
+    // file), entries not kept for appending (the whole transcript is written again), or the
+    // file form of the entries made since the last save.
+    bool fileStarted_ = false;
+    bool fileBehind_ = false;
+    QString unsaved_;
+    // Whether the transcript is still empty: an empty entry then adds no line to it.
+    bool transcriptEmpty_ = true;
+    // Turns a pane text into the transcript's text as lts would give it back.
+    QTextDocument *plainForm_;
     // Entries not yet in lts, joined as one append would add them; empty when none wait.
     std::optional<QString> waiting_;
     bool showingPosted_ = false;

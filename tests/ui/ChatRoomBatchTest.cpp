@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <array>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -182,5 +184,49 @@ TEST_F(ChatRoomBatch, TimersRunOnlyWhileTheViewIsOpenAndClosingSavesTheRest)
     next->close();
     EXPECT_FALSE(next->bc->isActive());
     EXPECT_FALSE(QFile::exists(peer.dir.file(u"chatdat/聊天室.txt"_s)));
+    EXPECT_TRUE(peer.reporter.errors.isEmpty());
+}
+
+// With the option on, each entry reaches the file as it is made, as the transcript will hold
+// it, without waiting for the save timer and without laying out a minimised view. The view's
+// first save replaces what an earlier chat-room period left; entries made while the option is
+// off are written, with the rest of the transcript, by the first save after it is on again.
+TEST_F(ChatRoomBatch, EachEntryReachesTheFileAsItIsMade)
+{
+    view->bc->stop();
+    peer.dir.write(u"chatdat/聊天室.txt"_s, Gbk::encode(u"前一次的记录\r\n"_s));
+    minimise();
+    const QString paneBefore = view->lts->toPlainText();
+    struct Step {
+        const char *what;
+        QString entry;
+        bool saving;
+        int inFile; // how many of the entries so far the file holds afterwards
+    };
+    const std::array<Step, 8> steps{{
+        {"an empty entry first adds no line, and replaces the earlier period", QString(), true, 1},
+        {"a message", Entries[0], true, 2},
+        {"line breaks of its own", Entries[1], true, 3},
+        {"a no-break space and a line separator", Entries[2], true, 4},
+        {"an empty entry later is an empty line", QString(), true, 5},
+        {"a sent message", Entries[4], true, 6},
+        {"the option off writes nothing", Entries[0], false, 6},
+        {"the option on again writes the whole transcript", Entries[1], true, 8},
+    }};
+    QStringList made;
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        peer.form2->bcf->setChecked(step.saving);
+        made << step.entry;
+        append({step.entry});
+        const QString pane = appendedOneByOne(made.mid(0, step.inFile));
+        EXPECT_EQ(saved(), pane.isEmpty() ? QByteArray() : fileOf(pane));
+        if (step.saving && step.inFile == made.size() && &step != &steps.back()) {
+            EXPECT_EQ(view->lts->toPlainText(), paneBefore) << "nobody sees them: nothing laid out";
+        }
+    }
+    view->showNormal();
+    EXPECT_TRUE(paneShows(appendedOneByOne(made)));
+    EXPECT_EQ(saved(), fileOf(appendedOneByOne(made)));
     EXPECT_TRUE(peer.reporter.errors.isEmpty());
 }

@@ -90,6 +90,9 @@ TEST_F(ChatRoomView, AFailingSaveIsReportedOnceUntilASaveSucceeds)
     QDir(peer.dir.file(u"chatdat"_s)).removeRecursively();
     peer.dir.write(u"chatdat"_s, "again");
     save();
+    EXPECT_EQ(peer.reporter.errors, QStringList{cannot}) << "nothing new to write";
+    peer.form1->appendChatRoomEntry(u"阿红:[14:05:09]\r\n你好"_s);
+    save();
     EXPECT_EQ(peer.reporter.errors, (QStringList{cannot, cannot}));
 }
 

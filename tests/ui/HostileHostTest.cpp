@@ -177,7 +177,7 @@ TEST_F(HostileHost, AMessageFloodFromOneHostOpensAtMostTheBoundAndLosesNoText)
     for (const QString &text : texts)
         EXPECT_EQ(all.count(text), 1) << qPrintable(text);
     // The newest window holds its own message and every one past the bound, in order, on
-    // screen and in its history, which goes to the chat log when it closes.
+    // screen and in its history, each entry written to the chat log as it came.
     TForm3 *newest = windows(b).last();
     const QStringList tail = texts.mid(bound - 1);
     EXPECT_EQ(newest->mess->toPlainText(), tail.join(u'\n'));

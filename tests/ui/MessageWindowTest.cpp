@@ -8,6 +8,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <array>
+#include <functional>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -155,6 +158,61 @@ TEST_F(MessageWindow, StyleControlsChangeOnlyTheDisplayPaneAndSendingKeepsItsSty
     sender->fs->click();
     EXPECT_EQ(open()->mess->font().family(), u"DejaVu Sans Mono"_s);
     EXPECT_EQ(open()->mess->font().pointSize(), 16);
+}
+
+// The display pane of a received message mirrors the input only when a key changed it: keys
+// that change nothing leave the message on screen, and typing still shows as it is typed.
+TEST_F(MessageWindow, OnlyKeysThatChangeTheInputReplaceTheShownMessage)
+{
+    struct Keys {
+        const char *what;
+        std::function<void(QWidget *)> press;
+        QString shown;
+    };
+    const std::array<Keys, 10> cases{{
+        {"Ctrl", [](QWidget *w) { QTest::keyClick(w, Qt::Key_Control); }, u"来信"_s},
+        {"Shift", [](QWidget *w) { QTest::keyClick(w, Qt::Key_Shift); }, u"来信"_s},
+        {"Alt", [](QWidget *w) { QTest::keyClick(w, Qt::Key_Alt); }, u"来信"_s},
+        {"the Alt of Alt+Tab, released after switching back",
+         [](QWidget *w) {
+             QTest::keyPress(w, Qt::Key_Alt);
+             QTest::keyRelease(w, Qt::Key_Alt, Qt::AltModifier);
+         },
+         u"来信"_s},
+        {"a key released as the window opens", [](QWidget *w) { QTest::keyRelease(w, Qt::Key_Return); },
+         u"来信"_s},
+        {"Ctrl+A and the arrows",
+         [](QWidget *w) {
+             QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+             QTest::keyClick(w, Qt::Key_Left);
+             QTest::keyClick(w, Qt::Key_End);
+         },
+         u"来信"_s},
+        {"typing", [](QWidget *w) { QTest::keyClicks(w, u"ab"_s); }, u"ab"_s},
+        {"typing, then Ctrl and Shift",
+         [](QWidget *w) {
+             QTest::keyClicks(w, u"ab"_s);
+             QTest::keyClick(w, Qt::Key_Control);
+             QTest::keyClick(w, Qt::Key_Shift);
+         },
+         u"ab"_s},
+        {"typing and erasing it again",
+         [](QWidget *w) {
+             QTest::keyClicks(w, u"a"_s);
+             QTest::keyClick(w, Qt::Key_Backspace);
+         },
+         QString()},
+        {"pasting", [](QWidget *w) { paste(w, u"粘贴"_s); }, u"粘贴"_s},
+    }};
+    for (const Keys &keys : cases) {
+        SCOPED_TRACE(keys.what);
+        TForm3 *w = open();
+        ASSERT_EQ(w->mess->toPlainText(), u"来信"_s);
+        keys.press(w->inpu);
+        EXPECT_EQ(w->mess->toPlainText(), keys.shown);
+        w->close();
+    }
+    EXPECT_TRUE(peer.reporter.errors.isEmpty());
 }
 
 TEST_F(MessageWindow, TheHistoryButtonTogglesTheHistoryAndSendingHidesIt)
