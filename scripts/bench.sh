@@ -27,7 +27,10 @@
 #   The presence benchmark starts --presence-peers peer processes (50) and watches each window
 #   for --presence-seconds (60); fewer make a quick run. The delivery benchmark sends 1000 messages between two peer
 #   processes on a bridge, over a clean link and one that drops 30 % each way (iptables), and
-#   200 to a peer that is down until it starts.
+#   200 to a peer that is down until it starts. The history benchmark writes a generated chat
+#   history as chat logs, imports it and searches it (in build/bench-data, removed afterwards):
+#   50000 messages for a quick look, or with --history-size full 1000000 messages and an import
+#   of 100000, the sizes its targets are set for.
 #
 # Options:
 #   --out FILE            where the tables are written as well (build/bench-results.md)
@@ -41,6 +44,7 @@
 #   --lan-part transfer|dispatch|sets   only that part of the LAN set
 #   --presence-peers N, --presence-seconds S   see above
 #   --set-files N         small files of the file-set benchmarks (10000)
+#   --history-size quick|full   the history benchmark's size (quick)
 #
 # A quick LAN run while working on the program:
 #   scripts/bench.sh --only lan --sizes 67108864 --repeats 2 --count 50000 --runs 2
@@ -57,7 +61,8 @@ LAN_PART=
 PRESENCE_PEERS=50
 PRESENCE_SECONDS=60
 SET_FILES=10000
-usage="usage: scripts/bench.sh [--out FILE] [--only lan|loopback] [--sizes BYTES,...] [--repeats N] [--count N] [--runs N] [--lan-part transfer|dispatch|sets] [--presence-peers N] [--presence-seconds S] [--set-files N]"
+HISTORY_SIZE=quick
+usage="usage: scripts/bench.sh [--out FILE] [--only lan|loopback] [--sizes BYTES,...] [--repeats N] [--count N] [--runs N] [--lan-part transfer|dispatch|sets] [--presence-peers N] [--presence-seconds S] [--set-files N] [--history-size quick|full]"
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
   case "$1" in
@@ -71,11 +76,13 @@ while [ $# -gt 0 ]; do
     --presence-peers) PRESENCE_PEERS=$2 ;;
     --presence-seconds) PRESENCE_SECONDS=$2 ;;
     --set-files) SET_FILES=$2 ;;
+    --history-size) HISTORY_SIZE=$2 ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
   shift 2
 done
 case "$ONLY" in ""|lan|loopback) ;; *) echo "$usage" >&2; exit 2 ;; esac
+case "$HISTORY_SIZE" in quick|full) ;; *) echo "$usage" >&2; exit 2 ;; esac
 
 scripts/install-bench-deps.sh
 CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} scripts/build.sh build >/dev/null
@@ -132,6 +139,9 @@ loopback() {
   scripts/isolated.sh build/bench/scale_bench
   scripts/isolated.sh build/bench/presence_bench --peers "$PRESENCE_PEERS" --idle-seconds "$PRESENCE_SECONDS"
   scripts/isolated.sh build/bench/delivery_bench
+  local history=()
+  [ "$HISTORY_SIZE" = full ] && history=(--full)
+  build/bench/history_bench --dir build/bench-data "${history[@]}"
 }
 
 # The tables run in a subshell of the pipeline: its own exit stops the display and unmounts.

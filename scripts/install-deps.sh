@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-qpa-plugins
   libqt6multimedia6 libqt6multimediawidgets6
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa gstreamer1.0-libav
-  libssl-dev libsodium-dev
+  libssl-dev libsodium-dev libsqlite3-dev
   libgtest-dev libgmock-dev googletest
   fonts-wqy-microhei qt6-translations-l10n
   librsvg2-bin
