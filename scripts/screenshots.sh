@@ -5,6 +5,7 @@
 # a 20-byte nickname, 2 GiB - 1 bytes), the "为什么看不到？" window, a safety code, a message
 # window whose peer's key changed, the whole desktop, and a box
 # over the window that raised it. The windows come from the screenshot tour (tests/tour), two peers in one process.
+# Then the history's search window with a few hits and one in its conversation (tests/ui/HistoryTour.cpp).
 # Usage: scripts/screenshots.sh [build-dir] [output-dir] [display]
 # Needs xvfb, openbox, xdotool and imagemagick (installed here when missing; the program does not
 # need them). Runs in a network namespace of its own where it can (scripts/isolated.sh).
@@ -19,7 +20,8 @@ scripts/apt-install.sh xvfb xauth x11-utils xdotool imagemagick openbox
 WORK_DIR="$(mktemp -d)"
 trap 'rm -rf "$WORK_DIR"' EXIT
 mkdir -p "$OUT_DIR"
-export WORK_DIR OUT_DIR DISPLAY_NUMBER TOUR="$BUILD_DIR/tests/tour/screenshot_tour"
+export WORK_DIR OUT_DIR DISPLAY_NUMBER TOUR="$BUILD_DIR/tests/tour/screenshot_tour" \
+  HISTORY_TOUR="$BUILD_DIR/tests/ui/history_tour"
 
 timeout 300 scripts/isolated.sh bash -c '
   set -euo pipefail
@@ -56,6 +58,17 @@ timeout 300 scripts/isolated.sh bash -c '
     timeout 20 xdotool search --sync --name "^Information\$" >/dev/null
     sleep 1
     import -window root "$OUT_DIR/box-$palette.png"
+    kill "$tour" 2>/dev/null || true
+    wait "$tour" 2>/dev/null || true
+    mkfifo "$folder/history-ids"
+    "$HISTORY_TOUR" "$palette" "$folder/history" >"$folder/history-ids" 2>"$folder/history-log" &
+    tour=$!
+    while read -r name id; do
+      [ "$name" = ready ] && break
+      ids[$name]=$id
+    done <"$folder/history-ids"
+    sleep 1
+    import -frame -window "${ids[historysearch]}" "$OUT_DIR/history-search-$palette.png"
     kill "$tour" 2>/dev/null || true
     wait "$tour" 2>/dev/null || true
   done

@@ -7,6 +7,7 @@
 
 class Deliveries;
 class FileWindows;
+class HistoryKeeper;
 class PeerSecurity;
 class QWidget;
 class SettingsLinks;
@@ -45,4 +46,9 @@ public:
     virtual Deliveries &deliveries() = 0;
     // The file windows, once set; null before.
     virtual FileWindows *fileWindows() const = 0;
+    // The searchable history kept beside the chat logs.
+    virtual HistoryKeeper &history() = 0;
+    // Opens the search window of the history, or brings it up: with only the messages of the
+    // log entry `entry` when that is not empty, else with every buddy's.
+    virtual void openHistorySearch(const QString &entry) = 0;
 };

@@ -12,6 +12,8 @@
 #include "ui/MarkedItemDelegate.h"
 #include "ui/FileDropTarget.h"
 #include "ui/GuardedSlot.h"
+#include "ui/HistoryKeeper.h"
+#include "ui/HistorySearchWindow.h"
 #include "ui/ListSelection.h"
 #include "ui/NearbyList.h"
 #include "ui/SafetyCodeDialog.h"
@@ -31,6 +33,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -109,6 +112,10 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
     zt->addWidget(ztPanel0, 1);
     setStatusBar(zt);
     showCaptionInStatus();
+    history_ = std::make_unique<HistoryKeeper>(context.dataDir, *context.prompts,
+                                               [this] { return ownNickname(); });
+    connect(history_.get(), &HistoryKeeper::fault, this,
+            [this](const QString &text) { zt->showMessage(text, HistoryFaultShownMs); });
     setFixedWidth(150);
     setMinimumHeight(278);
     resize(150, 278);
@@ -121,6 +128,8 @@ TForm1::~TForm1()
 {
     // Presence says goodbye through the endpoint; then the endpoint goes, so that no datagram
     // reaches a half-destroyed window. What listens to presence goes first.
+    delete historySearch_; // its searches end before the history goes
+    history_.reset();
     dispatcher_.setSealedMessages(nullptr, nullptr);
     deliveries_.reset();
     arrivals_.reset();
@@ -201,6 +210,7 @@ void TForm1::buildContextMenu()
     N7 = ulmenu->addAction(u"聊天模式"_s);
     N7->setData(0); // the item's Tag: 0 auto-pop-up mode, 1 chat-room mode
     safetyCode = ulmenu->addAction(u"安全码…"_s);
+    forgetHistory = ulmenu->addAction(u"删除与此好友的记录"_s);
 }
 
 void TForm1::buildMainMenu()
@@ -223,6 +233,8 @@ void TForm1::buildMainMenu()
     N22 = N11->addAction(u"取消自动回复"_s);
     sz = settingsMenu->addAction(u"设置面板"_s);
     why = settingsMenu->addAction(u"为什么看不到？"_s);
+    findHistory = settingsMenu->addAction(u"查找聊天记录…"_s);
+    findHistory->setShortcut(QKeySequence::Find);
     for (QAction *item : {N18, N19, N12, N13, N14, N15, N16})
         item->setCheckable(true);
     for (QMenu *menu : {statusMenu, settingsMenu, N11})
@@ -252,6 +264,8 @@ void TForm1::connectHandlers()
     bind(N22, &TForm1::N22Click);
     bind(sz, &TForm1::szClick);
     bind(why, &TForm1::openPresenceWhy);
+    bind(findHistory, &TForm1::findHistoryClick);
+    bind(forgetHistory, &TForm1::forgetHistoryClick);
     connect(userlist, &QListWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { ulmenu->popup(userlist->viewport()->mapToGlobal(pos)); });
 }
@@ -278,6 +292,12 @@ void TForm1::setSettingsWindow(TForm2 *settings)
     settings->setMainWindow(this);
     connect(settings, &TForm2::presenceSettingsChanged, this, &TForm1::applyPresenceSettings);
     connect(settings, &TForm2::nicknameChanged, nicknameSettle_, qOverload<>(&QTimer::start));
+    // The history follows the save option; turning it off asks about what is stored.
+    // Its boxes belong to the settings window, where the option was changed.
+    connect(settings, &TForm2::saveChatLogChanged, this, [this](bool on) {
+        guardedIn(context_, settings_.data(),
+                  [&] { on ? history_->setRecording(true) : history_->recordingTurnedOff(); });
+    });
 }
 
 void TForm1::applyPresenceSettings()
@@ -383,6 +403,7 @@ void TForm1::FormShow()
     announceOwnInfo();
     presence_->start();
     tellMissingIdentity();
+    history_->setRecording(settings_ && settings_->saveChatLog());
 }
 
 // Without an identity key nothing is sealed: the person learns why, and what to do.
@@ -457,6 +478,31 @@ void TForm1::safetyCodeClick()
 }
 
 // The settings window's box autopop follows, and its change opens or closes the chat-room view.
+// The search window over every buddy's messages.
+void TForm1::findHistoryClick() { openHistorySearch(QString()); }
+
+// The selected buddy's messages leave the history and its chat log goes, once confirmed.
+void TForm1::forgetHistoryClick()
+{
+    if (const std::optional<QString> key = selectedBuddyKey())
+        history_->forgetBuddy(store_.buddyEntry(*key));
+}
+
+void TForm1::openHistorySearch(const QString &entry)
+{
+    if (!historySearch_) {
+        historySearch_ = new HistorySearchWindow(*history_, this);
+        historySearch_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    historySearch_->setBuddyFilter(entry.isEmpty() ? QString() : HistoryKeeper::buddyOf(entry));
+    historySearch_->show();
+    historySearch_->raise();
+    historySearch_->activateWindow();
+    historySearch_->query->setFocus();
+}
+
+HistorySearchWindow *TForm1::historySearch() const { return historySearch_; }
+
 void TForm1::N7Click()
 {
     const bool toChatRoom = N7->data().toInt() == 0;
@@ -652,7 +698,7 @@ void TForm1::showMessageWindow(const QString &caption, const QString &ip, const 
 {
     if (!messageBudget_.allows(ip)) {
         auto *newest = qobject_cast<TForm3 *>(messageBudget_.newest(ip));
-        if (newest && newest->appendReceived(mess))
+        if (newest && newest->appendReceived(mess, !answerable))
             return;
     }
     TForm3 *window = openMessageWindow(caption, ip, nc);

@@ -15,6 +15,8 @@
 #include <memory>
 
 class FileWindows;
+class HistoryKeeper;
+class HistorySearchWindow;
 class NearbyList;
 class ArrivalOrder;
 class Deliveries;
@@ -38,8 +40,10 @@ struct PeerContext;
 // and automatic replies, and the peer's one datagram endpoint lwudp, whose received datagrams
 // go to the dispatcher. Its caption is the automatic-reply state and Tag is the file-window
 // flag. It owns the windows it opens (message windows, add-friend dialogs, the chat-room
-// view), answers the dispatcher's questions about settings and windows, and is what those
-// windows reach of it through MainWindowLinks.
+// view, the history's search window), answers the dispatcher's questions about settings and
+// windows, and is what those windows reach of it through MainWindowLinks. It owns the
+// searchable history (HistoryKeeper), which follows the settings window's save option, and
+// shows its failures in the status bar.
 class TForm1 : public QMainWindow, public MainWindowLinks {
     Q_OBJECT
 public:
@@ -47,6 +51,8 @@ public:
     // A nickname being typed is announced by presence once typing has paused this long, so
     // that every keystroke does not become a datagram to the whole LAN.
     static constexpr int NicknameSettleMs = 1500;
+    // How long a failure of the history database stays in the status bar.
+    static constexpr int HistoryFaultShownMs = 15000;
 
     // Binds lwudp to UdpPort on the context's bind address at once.
     explicit TForm1(PeerContext &context, QWidget *parent = nullptr);
@@ -114,6 +120,8 @@ public:
     void N22Click();
     void N21Click();
     void szClick();
+    void findHistoryClick();
+    void forgetHistoryClick();
 
     // MainWindowLinks.
     PeerContext &context() override { return context_; }
@@ -125,6 +133,10 @@ public:
     void closeChatRoomView() override;
     TForm5 *chatRoomView() const override;
     QList<NearbyPeer> nearbyPeers() const override;
+    HistoryKeeper &history() override { return *history_; }
+    void openHistorySearch(const QString &entry) override;
+    // The search window while it is open, else null.
+    HistorySearchWindow *historySearch() const;
 
     // DispatcherWindows.
     quint8 statusFlag() const override;
@@ -150,6 +162,8 @@ public:
     QMenu *ulmenu;
     QAction *N1, *N2, *N3, *N4, *N5, *N9, *N10, *N8, *N7;
     QAction *safetyCode; // after the menu's own items: the selected buddy's safety code
+    // After them: the selected buddy's history and chat log removed.
+    QAction *forgetHistory;
     QMenu *statusMenu;
     QAction *N18, *N19, *N30, *N21;
     QMenu *settingsMenu;
@@ -157,6 +171,7 @@ public:
     QAction *N12, *N13, *N14, *N15, *N16, *N22;
     QAction *sz;
     QAction *why;
+    QAction *findHistory; // the search window of the history
     QLabel *nearbyLabel;
     NearbyList *nearbylist;
     TZnUDP *lwudp;
@@ -226,5 +241,7 @@ private:
     std::unique_ptr<Deliveries> deliveries_;
     BuddyIds buddyIds_;
     QPointer<PresenceWhy> why_;
+    std::unique_ptr<HistoryKeeper> history_;
+    QPointer<HistorySearchWindow> historySearch_;
     QTimer *nicknameSettle_;
 };

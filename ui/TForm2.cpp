@@ -4,6 +4,7 @@
 
 #include "core/ContactStore.h"
 #include "core/Gbk.h"
+#include "core/IniFile.h"
 #include "core/PeerContext.h"
 #include "core/PeerSecurity.h"
 #include "core/Prompts.h"
@@ -30,6 +31,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QSysInfo>
 #include <QTabWidget>
@@ -41,11 +43,22 @@ using namespace Qt::Literals::StringLiterals;
 
 static void initResources() { Q_INIT_RESOURCE(ui); }
 
+namespace {
+
+// Where keepbcf's choice is kept: a key of its own beside the nickname in myinfo.ini.
+const QString KeepSaveChatLogSection = u"MainSection"_s;
+const QString KeepSaveChatLogKey = u"KeepSaveChatLog"_s;
+
+IniFile settingsFile(const PeerContext &context) { return IniFile(context.configDir + u"/myinfo.ini"_s); }
+
+} // namespace
+
 TForm2::TForm2(PeerContext &context, MediaPlayer *player, QWidget *parent)
     : QWidget(parent,
               Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                   | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       context_(context), presence_(PresenceSettings::load(context.configDir)),
+      keepSaveChatLog_(settingsFile(context).readInteger(KeepSaveChatLogSection, KeepSaveChatLogKey, 0) != 0),
       player_(player ? player : new ModuleMediaPlayer)
 {
     initResources();
@@ -112,6 +125,10 @@ QWidget *TForm2::buildPersonalTab()
     autopop = new QCheckBox(u"自动弹出消息模式"_s);
     autopop->setChecked(autoPopup_);
     bcf = new QCheckBox(u"保存聊天记录"_s);
+    bcf->setChecked(keepSaveChatLog_);
+    keepbcf = new QCheckBox(u"每次启动时保持勾选"_s);
+    keepbcf->setChecked(keepSaveChatLog_);
+    keepbcf->setToolTip(u"程序每次启动时自动勾选“保存聊天记录”"_s);
     jjmsrxx = new QCheckBox(u"拒绝陌生人消息"_s);
     Button1 = new QPushButton(u"保存修改"_s);
     Image1 = new QLabel;
@@ -128,6 +145,10 @@ QWidget *TForm2::buildPersonalTab()
     left->addLayout(nameRow);
     left->addWidget(autopop);
     left->addWidget(bcf);
+    auto *keepRow = new QHBoxLayout;
+    keepRow->addSpacing(20); // under bcf's text: it belongs to bcf
+    keepRow->addWidget(keepbcf);
+    left->addLayout(keepRow);
     left->addWidget(jjmsrxx);
     left->addStretch();
     left->addWidget(Button1, 0, Qt::AlignLeft);
@@ -211,6 +232,8 @@ void TForm2::connectHandlers()
     connect(mlist, &QListWidget::itemSelectionChanged, this, guardedSlot(context, this, &TForm2::mlistClick));
     connect(mlist, &QListWidget::itemDoubleClicked, this, guardedSlot(context, this, &TForm2::mlistDblClick));
     connect(myname, &QLineEdit::textChanged, this, &TForm2::nicknameChanged);
+    connect(bcf, &QCheckBox::toggled, this, &TForm2::saveChatLogChanged);
+    connect(keepbcf, &QCheckBox::toggled, this, guardedSlot(context, this, &TForm2::keepbcfClick));
     connect(mdpPlay, &QToolButton::clicked, this, [this] {
         player_->play();
         if (fileGiven_)
@@ -328,8 +351,25 @@ void TForm2::setAutoPopup(bool on)
     }
 }
 
-// The boxes start cleared, so a window never shown has both options off.
-bool TForm2::saveChatLog() const { return bcf && bcf->isChecked(); }
+// The save option starts cleared unless keepbcf is stored as ticked; the reject option starts
+// cleared, so a window never shown has it off.
+bool TForm2::saveChatLog() const { return bcf ? bcf->isChecked() : keepSaveChatLog_; }
+
+// The choice is stored at once; keeping the option ticked ticks it now as well.
+void TForm2::keepbcfClick()
+{
+    const bool keep = keepbcf->isChecked();
+    try {
+        settingsFile(context_).writeInteger(KeepSaveChatLogSection, KeepSaveChatLogKey, keep ? 1 : 0);
+    } catch (...) {
+        const QSignalBlocker quiet(keepbcf); // the box shows what is stored
+        keepbcf->setChecked(keepSaveChatLog_);
+        throw;
+    }
+    keepSaveChatLog_ = keep;
+    if (keep)
+        bcf->setChecked(true);
+}
 
 PresenceSettings TForm2::presenceSettings() const
 {

@@ -89,6 +89,7 @@ public:
     void Timer1Timer();
     void aboutShow();
     void gethostif();
+    void keepbcfClick();
 
     // Controls: null until the pages are made.
     QTabWidget *PageControl1 = nullptr;
@@ -96,6 +97,8 @@ public:
     QLineEdit *myname = nullptr;
     QCheckBox *autopop = nullptr;
     QCheckBox *bcf = nullptr;
+    // Ticks bcf at every start (kept in myinfo.ini; off when the file has no such key).
+    QCheckBox *keepbcf = nullptr;
     QCheckBox *jjmsrxx = nullptr;
     QPushButton *Button1 = nullptr;
     QLabel *version = nullptr;
@@ -124,6 +127,8 @@ signals:
     void presenceSettingsChanged();
     // The nickname changed, typed or put in.
     void nicknameChanged();
+    // The save option (bcf) was ticked or cleared.
+    void saveChatLogChanged(bool on);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -151,6 +156,8 @@ private:
     QString nickname_;
     bool autoPopup_ = true;
     PresenceSettings presence_;
+    // Whether bcf is ticked at start: the choice of keepbcf, as stored.
+    bool keepSaveChatLog_ = false;
     std::vector<PendingPage> pendingPages_;
     MainWindowLinks *main_ = nullptr;
     MediaPlayer *player_;

@@ -15,6 +15,7 @@
 #include "ui/FileDropTarget.h"
 #include "ui/GbkTextLimit.h"
 #include "ui/GuardedSlot.h"
+#include "ui/HistoryKeeper.h"
 #include "ui/MainWindowLinks.h"
 #include "ui/PaneText.h"
 #include "ui/PlainScrollBar.h"
@@ -33,6 +34,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolBar>
@@ -47,6 +49,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 const QString SendHint = u"Ctrl+Enter 发送消息"_s;
+// The title of a window that shows a peer's automatic reply.
+const QString AutoReplyTitle = u"对方自动回复"_s;
 // A colour box shows its swatch only.
 constexpr int ColorBoxWidth = 44;
 
@@ -238,6 +242,10 @@ void TForm3::connectHandlers()
         drops->watch(target);
     zh->installEventFilter(this);
     zh->lineEdit()->installEventFilter(this);
+    // The history's search, with this conversation's messages only.
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this,
+            [this] { guardedIn(main_.context(), this, [this] { main_.openHistorySearch(nc->text()); }); });
 }
 
 void TForm3::guard(void (TForm3::*handler)()) { guardedSlot(main_.context(), this, handler)(); }
@@ -292,8 +300,10 @@ QString TForm3::chatRoomLine(const QString &peer, const QDateTime &at, const QSt
     return u"你对"_s + peer + u"说:["_s + stamp(at) + u"]\r\n"_s + text + u"\r\n"_s + QString(51, u'-');
 }
 
-void TForm3::appendHistory(const QString &entry)
+void TForm3::appendHistory(const QString &name, const QDateTime &at, const QString &text,
+                           MessageDirection direction)
 {
+    const QString entry = historyEntry(name, at, text);
     // A new last line: after a line break if the text does not end with one. The log file
     // makes the same choice on its own last bytes (ChatLog::append).
     if (!history_.isEmpty() && !history_.endsWith(u"\r\n"_s))
@@ -302,6 +312,8 @@ void TForm3::appendHistory(const QString &entry)
     PaneText::set(ltjl, history_);
     if (!saveChatLog())
         return;
+    // Stored first: a log that cannot be written now is tried again later, the database not.
+    main_.history().add({HistoryKeeper::buddyOf(nc->text()), ip->text(), at, direction, text});
     unlogged_ += entry + u"\r\n"_s;
     writeLog();
 }
@@ -332,20 +344,24 @@ void TForm3::FormShow()
         history_ = ChatLog::read(path);
         PaneText::set(ltjl, history_);
     }
+    const MessageDirection direction = windowTitle() == AutoReplyTitle ? MessageDirection::AutoReply
+                                                                       : MessageDirection::Received;
     if (!mess->toPlainText().isEmpty())
-        appendHistory(historyEntry(nc->text(), QDateTime::currentDateTime(), PaneText::get(mess)));
+        appendHistory(nc->text(), QDateTime::currentDateTime(), PaneText::get(mess), direction);
     else
         writeLog(); // a missing log is created, empty
 }
 
-bool TForm3::appendReceived(const QString &text)
+bool TForm3::appendReceived(const QString &text, bool autoReply)
 {
     if (!isVisible() || windowTitle() == u"发送消息"_s)
         return false;
     mess->appendPlainText(PaneText::shown(text));
     if (saveChatLog() && !text.isEmpty()) {
-        const QString entry = historyEntry(nc->text(), QDateTime::currentDateTime(), text);
-        guardedIn(main_.context(), this, [&] { appendHistory(entry); });
+        const QDateTime now = QDateTime::currentDateTime();
+        const MessageDirection direction = autoReply ? MessageDirection::AutoReply
+                                                     : MessageDirection::Received;
+        guardedIn(main_.context(), this, [&] { appendHistory(nc->text(), now, text, direction); });
     }
     return true;
 }
@@ -372,7 +388,7 @@ void TForm3::fsClick()
     // Logged once sent: a log that cannot be written is reported and keeps the window open,
     // and closing it tries again (FormClose).
     if (saveChatLog())
-        appendHistory(historyEntry(main_.ownNickname(), now, text));
+        appendHistory(main_.ownNickname(), now, text, MessageDirection::Sent);
     close();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/HistoryTypes.h"
 #include "ui/DisplayStyle.h"
 
 #include <QDateTime>
@@ -27,8 +28,10 @@ class SettingsLinks;
 // shows the peer's chat log as it was when the window opened, and each entry the window makes
 // is appended to the log file as it is made, so that every entry is there once, whatever the
 // order in which the peer's windows close and however the program ends. An entry that could
-// not be written is tried again with the next one and at closing. Created by its opener as a
-// child window of the main window, shown once, and released 3000 ms after closing.
+// not be written is tried again with the next one and at closing. Each entry is stored in the
+// searchable history as well (MainWindowLinks::history), and Ctrl+F searches this peer's
+// messages there. Created by its opener as a child window of the main window, shown once, and
+// released 3000 ms after closing.
 class TForm3 : public QWidget {
     Q_OBJECT
 public:
@@ -44,9 +47,9 @@ public:
     explicit TForm3(MainWindowLinks &main);
 
     // One more message of the same host, past its window budget: shown below the pane's text
-    // and logged as the first one was. False, touching nothing, once the window is closed or
-    // its pane mirrors a reply being typed.
-    bool appendReceived(const QString &text);
+    // and logged as the first one was (an automatic reply when autoReply). False, touching
+    // nothing, once the window is closed or its pane mirrors a reply being typed.
+    bool appendReceived(const QString &text, bool autoReply = false);
 
     // The chat log file of nc's conversation.
     QString chatLogPath() const;
@@ -121,8 +124,10 @@ private:
     SettingsLinks *settings() const;
     bool saveChatLog() const;
     void setHistoryShown(bool shown);
-    // Adds an entry to the history pane and, while the save option is on, to the log file.
-    void appendHistory(const QString &entry);
+    // Adds an entry to the history pane and, while the save option is on, to the history
+    // database and the log file. name is the entry's, the peer's or the own nickname.
+    void appendHistory(const QString &name, const QDateTime &at, const QString &text,
+                       MessageDirection direction);
     // Appends the entries not yet written to the log file, creating it when it is missing.
     // Throws when that fails; they are then kept for the next attempt.
     void writeLog();

@@ -165,8 +165,9 @@ TEST_F(UserFolders, APortableCopyKeepsEverythingBesideTheExecutableAndNothingInT
     EXPECT_TRUE(readFile(exeDir() + u"/chatdat/陌生人.txt"_s).contains(Gbk::encode(u"\r你好\r"_s)));
     EXPECT_EQ(entriesBelow(root.path()),
               (QStringList{u"home"_s, u"prefix"_s, u"prefix/bin"_s, u"prefix/bin/chatdat"_s,
-                           u"prefix/bin/chatdat/陌生人.txt"_s, u"prefix/bin/identity.key"_s, u"prefix/bin/myinfo.ini"_s,
-                           u"prefix/bin/presence.id"_s}));
+                           u"prefix/bin/chatdat/陌生人.txt"_s, u"prefix/bin/history.db"_s,
+                           u"prefix/bin/history.db-shm"_s, u"prefix/bin/history.db-wal"_s,
+                           u"prefix/bin/identity.key"_s, u"prefix/bin/myinfo.ini"_s, u"prefix/bin/presence.id"_s}));
     const mode_t now = ::umask(022);
     EXPECT_EQ(now, 022u) << "a portable copy creates its files as it always has";
     EXPECT_TRUE(reporter.errors.isEmpty()) << qPrintable(reporter.errors.join(u'\n'));

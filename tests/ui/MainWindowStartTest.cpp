@@ -145,9 +145,10 @@ TEST(MainWindowStart, LayoutAndMenus)
 
     EXPECT_EQ(captions(w.ulmenu),
               (QStringList{u"发送消息"_s, u"传送文件"_s, u"-"_s, u"语音聊天"_s, u"-"_s, u"添加好友"_s,
-                           u"删除好友"_s, u"-"_s, u"聊天模式"_s, u"安全码…"_s}));
+                           u"删除好友"_s, u"-"_s, u"聊天模式"_s, u"安全码…"_s, u"删除与此好友的记录"_s}));
     EXPECT_EQ(captions(w.statusMenu), (QStringList{u"一般状态"_s, u"安全状态"_s, u"-"_s, u"退出"_s}));
-    EXPECT_EQ(captions(w.settingsMenu), (QStringList{u"自动回复"_s, u"设置面板"_s, u"为什么看不到？"_s}));
+    EXPECT_EQ(captions(w.settingsMenu),
+              (QStringList{u"自动回复"_s, u"设置面板"_s, u"为什么看不到？"_s, u"查找聊天记录…"_s}));
     EXPECT_EQ(captions(w.N11),
               (QStringList{u"工作中，请勿打扰"_s, u"请稍等，我马上回来"_s, u"我去吃东西了"_s, u"休息中Zzz"_s,
                            u"-"_s, u"自定义自动回复"_s, u"-"_s, u"取消自动回复"_s}));

@@ -199,9 +199,11 @@ TEST_F(MessageExchange, ANicknameWithPathSeparatorsIsLoggedInsideChatdat)
     while (it.hasNext())
         files << QDir(b.dir.path()).relativeFilePath(it.next());
     files.sort();
-    // Beside the log only the peer's own files: its identity key, the contact store and the
-    // presence id.
-    EXPECT_EQ(files, (QStringList{u"chatdat/[2].._x_y.txt"_s, u"identity.key"_s, u"myinfo.ini"_s, u"presence.id"_s}));
+    // Beside the log only the peer's own files: the history database, its identity key, the
+    // contact store and the presence id.
+    EXPECT_EQ(files,
+              (QStringList{u"chatdat/[2].._x_y.txt"_s, u"history.db"_s, u"history.db-shm"_s,
+                           u"history.db-wal"_s, u"identity.key"_s, u"myinfo.ini"_s, u"presence.id"_s}));
 }
 
 } // namespace
