@@ -2,7 +2,8 @@
 # Runs the desktop tests (the test program given) against real desktop parts: an X server
 # (Xvfb), the openbox window manager, a tray host (trayer, XEmbed) and a notification daemon
 # (dunst) on a private D-Bus session bus (dbus-run-session). Exits 77 (skipped) when one of
-# them is missing. With SHOTS_DIR set the tests also save screenshots there.
+# them is missing. With SHOTS_DIR set the tests also save screenshots there. The screen is
+# 1024x768 unless TALVINO_DESKTOP_SCREEN gives another size (e.g. 1280x800).
 # Usage: tests/desktop/run.sh TEST-PROGRAM [gtest arguments...]
 set -euo pipefail
 
@@ -24,7 +25,7 @@ exec timeout 280 dbus-run-session -- bash -c '
   cleanup() { kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$WORK_DIR"; }
   trap cleanup EXIT
   # Xvfb picks a free display and names it on descriptor 3.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK_DIR/display" 2>"$WORK_DIR/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${TALVINO_DESKTOP_SCREEN:-1024x768}x24" -nolisten tcp 3>"$WORK_DIR/display" 2>"$WORK_DIR/xvfb.log" &
   timeout 20 bash -c "until [ -s \"$WORK_DIR/display\" ]; do sleep 0.1; done"
   export DISPLAY=":$(head -n1 "$WORK_DIR/display")"
   openbox >"$WORK_DIR/openbox.log" 2>&1 &

@@ -89,15 +89,30 @@ TEST_F(Windows, MessageWindowsCascadeAndStayOnTheScreen)
         previous = frame.topLeft();
     }
 
-    // At twice the scale the screen is half as large: a window that fills it sits at its corner.
-    Cascade cascade(QPoint(266, 68));
-    const QRect half(0, 0, 400, 300);
-    for (int n = 0; n < 10; ++n)
-        EXPECT_TRUE(half.contains(QRect(cascade.next(QSize(392, 300), half), QSize(392, 300)))) << n;
-    Cascade roomy(QPoint(266, 68));
-    const QRect screen(100, 50, 1280, 800);
-    for (int n = 0; n < 100; ++n)
-        EXPECT_TRUE(screen.contains(QRect(roomy.next(QSize(392, 310), screen), QSize(392, 310)))) << n;
+    // Whatever the scale and screen: every window inside the area, and the windows of a burst
+    // each at a place of its own, also where the first one leaves no room for a second step
+    // (1280x800 at twice the scale).
+    struct Case {
+        const char *name;
+        QRect area;
+        QSize frame;
+    };
+    for (const Case &c : {Case{"1280x800 at scale 2", QRect(0, 0, 640, 400), QSize(394, 291)},
+                          Case{"a window that fills the area", QRect(0, 0, 400, 300), QSize(392, 300)},
+                          Case{"1280x800 at scale 1.5", QRect(0, 0, 853, 533), QSize(394, 291)},
+                          Case{"1280x800 at scale 1, off the origin", QRect(100, 50, 1280, 800), QSize(392, 310)}}) {
+        Cascade cascade(QPoint(266, 68));
+        QList<QPoint> corners;
+        for (int n = 0; n < 100; ++n) {
+            const QPoint at = cascade.next(c.frame, c.area);
+            EXPECT_TRUE(c.area.contains(QRect(at, c.frame))) << c.name << ", window " << n;
+            // Where the area leaves less room than the rounds shift, windows cannot all differ.
+            if (n < 8 && c.area.width() - c.frame.width() > Cascade::MaxRoundShift + Cascade::RoundingSlack) {
+                EXPECT_FALSE(corners.contains(at)) << c.name << ", window " << n << " covers an earlier one";
+                corners << at;
+            }
+        }
+    }
 }
 
 TEST_F(Windows, TheSettingsWindowOfAFirstStartFocusesTheNameBox)
