@@ -6,6 +6,12 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 namespace Format = SetStreamFormat;
 
@@ -40,18 +46,48 @@ qint64 bodyBytes(const QList<SetStrm::Record> &records)
     return total;
 }
 
-// Reads exactly size bytes unless the file ends first; the count read.
-qint64 readFully(QFile &file, char *data, qint64 size)
+// Reads exactly size bytes from offset unless the file ends first; the count read.
+qint64 readFully(int file, qint64 offset, char *data, qint64 size)
 {
     qint64 done = 0;
     while (done < size) {
-        const qint64 n = file.read(data + done, size - done);
+        const ssize_t n = ::pread(file, data + done, size_t(size - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             break;
         done += n;
     }
     return done;
 }
+
+// A descriptor open for reading, closed when it goes.
+class ReadDescriptor {
+public:
+    explicit ReadDescriptor(const QString &path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+    {}
+    ~ReadDescriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    ReadDescriptor(const ReadDescriptor &) = delete;
+    ReadDescriptor &operator=(const ReadDescriptor &) = delete;
+
+    int get() const { return fd_; }
+    // The descriptor for a QFile that closes it.
+    int release() { return std::exchange(fd_, -1); }
+    // The file's size; -1 when it cannot be had or the file is no regular file.
+    qint64 size() const
+    {
+        struct stat status {};
+        return fd_ >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) ? qint64(status.st_size) : -1;
+    }
+
+private:
+    int fd_;
+};
 
 } // namespace
 
@@ -102,15 +138,22 @@ void SetStrm::sendRecord(const Record &record)
         stageSkip(record.index, record.skipReason);
         return;
     }
-    QFile file(record.path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // A plain descriptor: a set of many small files opens one per file, and a QFile's object
+    // and its own looks at the file cost more than the reading.
+    ReadDescriptor source(record.path);
+    if (source.get() < 0) {
         skipFile(record, UnreadableReason);
-    else if (file.size() != record.expectedSize)
+    } else if (source.size() != record.expectedSize) {
         skipFile(record, ChangedReason);
-    else if (record.expectedSize - record.start > SmallBody)
-        sendLargeBody(file, record);
-    else if (!stageSmallBody(file, record))
+    } else if (record.expectedSize - record.start > SmallBody) {
+        QFile file;
+        if (!file.open(source.release(), QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+            skipFile(record, UnreadableReason);
+        else
+            sendLargeBody(file, record);
+    } else if (!stageSmallBody(source.get(), record)) {
         skipFile(record, ChangedReason); // it shrank since its size was asked
+    }
 }
 
 // The file goes as a "cannot send" record: its bytes leave the total, so progress can reach it.
@@ -128,7 +171,7 @@ void SetStrm::stageSkip(quint32 index, const QByteArray &reason)
 
 // The record header and the body into the staging buffer. False, with nothing staged, when the
 // file holds fewer bytes than its size promised.
-bool SetStrm::stageSmallBody(QFile &file, const Record &record)
+bool SetStrm::stageSmallBody(int file, const Record &record)
 {
     const qint64 length = record.expectedSize - record.start;
     makeRoom(Format::DataHeaderBytes + length);
@@ -136,9 +179,7 @@ bool SetStrm::stageSmallBody(QFile &file, const Record &record)
     Format::appendDataHeader(staging_, record.index, record.start, length);
     const qsizetype body = staging_.size();
     staging_.resize(body + length);
-    // A file just opened stands at 0: no seek for a whole file.
-    if ((record.start > 0 && !file.seek(record.start))
-        || readFully(file, staging_.data() + body, length) != length) {
+    if (readFully(file, record.start, staging_.data() + body, length) != length) {
         staging_.resize(mark);
         return false;
     }

@@ -76,7 +76,7 @@ private:
     void sendRecord(const Record &record);
     void skipFile(const Record &record, const QByteArray &reason);
     void stageSkip(quint32 index, const QByteArray &reason);
-    bool stageSmallBody(QFile &file, const Record &record);
+    bool stageSmallBody(int file, const Record &record);
     void sendLargeBody(QFile &file, const Record &record);
     void makeRoom(qint64 bytes);
     void flush();
