@@ -74,19 +74,16 @@ void HistoryStore::giveSpaceBack()
                  nullptr, nullptr);
 }
 
-bool HistoryStore::removeBuddy(const QString &buddy, QString *error)
+// Runs remove in a write transaction with removed text overwritten in the file, then gives
+// the space back; false with *error when it failed (nothing is removed then).
+bool HistoryStore::removeSecurely(const std::function<void(const QString &what)> &remove, QString *error)
 {
     const QString what = u"无法删除聊天记录"_s;
     buddyIds_.clear();
     try {
-        // Removed text is overwritten in the file, and merging the index's segments into one
-        // drops the removed rows from it as well.
         connection_->exec("PRAGMA secure_delete = ON", what);
         SqliteWriteTransaction transaction(*connection_, what);
-        if (const std::optional<qint64> id = table_->findBuddy(buddy.left(MaxBuddyChars))) {
-            table_->removeBuddy(*id);
-            connection_->exec("INSERT INTO messages_text(messages_text) VALUES ('optimize')", what);
-        }
+        remove(what);
         transaction.commit(what);
         connection_->exec("PRAGMA secure_delete = FAST", what);
     } catch (const SqliteError &e) {
@@ -99,24 +96,22 @@ bool HistoryStore::removeBuddy(const QString &buddy, QString *error)
     return true;
 }
 
+bool HistoryStore::removeBuddy(const QString &buddy, QString *error)
+{
+    return removeSecurely(
+        [&](const QString &what) {
+            if (const std::optional<qint64> id = table_->findBuddy(buddy.left(MaxBuddyChars))) {
+                table_->removeBuddy(*id);
+                // Merging the index's segments into one drops the removed rows from it as well.
+                connection_->exec("INSERT INTO messages_text(messages_text) VALUES ('optimize')", what);
+            }
+        },
+        error);
+}
+
 bool HistoryStore::removeAll(QString *error)
 {
-    const QString what = u"无法删除聊天记录"_s;
-    buddyIds_.clear();
-    try {
-        connection_->exec("PRAGMA secure_delete = ON", what);
-        SqliteWriteTransaction transaction(*connection_, what);
-        HistorySchema::recreateMessages(*connection_);
-        transaction.commit(what);
-        connection_->exec("PRAGMA secure_delete = FAST", what);
-    } catch (const SqliteError &e) {
-        sqlite3_exec(connection_->handle(), "PRAGMA secure_delete = FAST", nullptr, nullptr, nullptr);
-        if (error)
-            *error = e.message();
-        return false;
-    }
-    giveSpaceBack();
-    return true;
+    return removeSecurely([&](const QString &) { HistorySchema::recreateMessages(*connection_); }, error);
 }
 
 std::optional<bool> HistoryStore::importDone(QString *error)

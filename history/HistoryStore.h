@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -52,6 +53,7 @@ public:
 private:
     explicit HistoryStore(std::unique_ptr<SqliteConnection> connection);
     void giveSpaceBack();
+    bool removeSecurely(const std::function<void(const QString &what)> &remove, QString *error);
 
     std::unique_ptr<SqliteConnection> connection_;
     std::unique_ptr<HistoryUpkeep> upkeep_;
