@@ -12,9 +12,10 @@ xdotool windowfocus --sync "$box"
 xdotool key Return
 settings=$(timeout 30 xdotool search --sync --onlyvisible --name '^系统选项设置$' | head -1)
 xdotool windowfocus --sync "$settings"
-# The name field has the focus when the window opens; the save button is four fields on.
+# The name field has the focus when the window opens; the save button is five stops on
+# (three check boxes, the one under them that keeps the log box ticked, then the button).
 xdotool type --delay 50 tester
-xdotool key --delay 100 Tab Tab Tab Tab space
+xdotool key --delay 100 Tab Tab Tab Tab Tab space
 # The saved box, once the nickname is in the file.
 timeout 30 xdotool search --sync --name '^Information$' >/dev/null
 for _ in $(seq 1 50); do
