@@ -14,6 +14,7 @@ PACKAGES=(
   librsvg2-bin
   iproute2 util-linux iptables
   xvfb xauth x11-utils xdotool openbox trayer dunst dbus-bin imagemagick
+  dbus-daemon at-spi2-core
 )
 
 "$(dirname "$0")/apt-install.sh" "${PACKAGES[@]}"

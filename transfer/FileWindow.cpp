@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -112,6 +113,26 @@ void FileWindow::closeEvent(QCloseEvent *event)
     handle([this] { FormClose(); });
     Timer1->start();
     emit closed();
+}
+
+QString FileWindow::discardQuestion() { return u"输入的内容还没有发送，关闭窗口吗？"_s; }
+
+void FileWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (onEscape()) {
+    case EscapeAction::Close: close(); break;
+    case EscapeAction::Ask:
+        handle([this] {
+            if (prompts().confirm(discardQuestion(), false) == Prompts::Answer::Yes)
+                close();
+        });
+        break;
+    case EscapeAction::Keep: break;
+    }
 }
 
 void FileWindow::Timer1Timer()

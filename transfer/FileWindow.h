@@ -72,6 +72,15 @@ protected:
 
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+    // What Escape does: closes the window, as in a dialog box; asks first when that would drop
+    // what the person typed and has not sent; or nothing while a transfer runs (its own
+    // button ends it, so a stray key never cuts one off).
+    enum class EscapeAction { Close, Ask, Keep };
+    virtual EscapeAction onEscape() const { return EscapeAction::Close; }
+    // The question Escape asks before unsent text goes.
+    static QString discardQuestion();
 
     Prompts &prompts() const { return *links_.context.prompts; }
     // Sends a packet through the main window's endpoint to ip.

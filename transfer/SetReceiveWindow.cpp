@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -166,6 +167,11 @@ void SetReceiveWindow::showOffer()
     const QString buddy = ContactStore(links_.context.configDir, prompts()).senderLookup(peerIp_);
     ztPanel0->setText(u"From:"_s + peerIp_ + (buddy.isEmpty() ? QString() : u" "_s + buddy));
     progress->showFigures(0, int(offer_.fileCount), 0, offer_.totalBytes);
+    // What a screen reader says of the window as it appears: who offers what, as shown.
+    QStringList said{ztPanel0->text(), summary->text(), names->text()};
+    if (!noteView->text().isEmpty())
+        said << noteView->text();
+    setAccessibleDescription(said.join(u'\n'));
 }
 
 void SetReceiveWindow::chooseFolderClick()

@@ -55,6 +55,8 @@ public:
 protected:
     void FormClose() override;
     bool stillWanted() const override { return running_ && !streamBegun(); }
+    // While files arrive Escape does nothing ("暂停" and "取消" are there for that).
+    EscapeAction onEscape() const override { return running_ ? EscapeAction::Keep : EscapeAction::Close; }
 
 private:
     struct Expectation {

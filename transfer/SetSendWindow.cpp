@@ -329,3 +329,11 @@ void SetSendWindow::cancelClick()
 
 // Closing keeps the set: the receiver may still ask for it.
 void SetSendWindow::FormClose() { strm->Abort(); }
+
+FileWindow::EscapeAction SetSendWindow::onEscape() const
+{
+    if (streaming_)
+        return EscapeAction::Keep;
+    const bool unsent = !offered_ && (!chosen_.isEmpty() || !note->text().isEmpty());
+    return unsent ? EscapeAction::Ask : EscapeAction::Close;
+}

@@ -59,6 +59,8 @@ signals:
 protected:
     void FormClose() override;
     bool stillWanted() const override { return offered_ && !answered_; }
+    // A running stream stays; files chosen or a note typed and not yet offered are asked about.
+    EscapeAction onEscape() const override;
 
 private:
     void stream(const SetAnswer &answer);

@@ -41,6 +41,7 @@ TForm6::TForm6(const FileWindowLinks &links) : FileWindow(links, u"发送文件"
     Button1 = new QPushButton(u"发送"_s);
     Button2 = new QPushButton(u"取消"_s);
     fsm = new QLineEdit;
+    fsm->setAccessibleName(u"备注"_s); // what the note goes out as, beside the file's name
     truesend = new QPushButton(u"真发送"_s, this);
     truesend->setVisible(false);
     arrange(fsjd, fsm, Button1, Button2);
@@ -173,3 +174,10 @@ void TForm6::fsdDisconnect()
 }
 
 void TForm6::FormClose() { fsd->Abort(); }
+
+FileWindow::EscapeAction TForm6::onEscape() const
+{
+    if (started_)
+        return EscapeAction::Keep;
+    return od.isEmpty() && !fsm->text().isEmpty() ? EscapeAction::Ask : EscapeAction::Close;
+}

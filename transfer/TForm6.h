@@ -56,6 +56,8 @@ public:
 
 protected:
     void FormClose() override;
+    // A running transfer stays; an unsent note is asked about.
+    EscapeAction onEscape() const override;
 
 private:
     void wireStream();

@@ -34,6 +34,7 @@ TForm7::TForm7(const FileWindowLinks &links) : FileWindow(links, u"接收文件"
     fsm->setVisible(false);
     offerView = new QPlainTextEdit;
     offerView->setReadOnly(true);
+    offerView->setAccessibleName(u"文件信息"_s);
     offerView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     offerView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     offerView->setFixedHeight(offerView->fontMetrics().lineSpacing() * OfferLines + OfferFrame);
@@ -76,6 +77,8 @@ void TForm7::setOffer(qint64 size, const QString &offer, const QString &fromIp)
     jsd->OfferedSize = size;
     const QString buddy = ContactStore(links_.context.configDir, prompts()).senderLookup(fromIp);
     ztPanel0->setText(u"From:"_s + fromIp + (buddy.isEmpty() ? QString() : u" "_s + buddy));
+    // What a screen reader says of the window as it appears: who offers what, as shown.
+    setAccessibleDescription(ztPanel0->text() + u'\n' + offer);
     listening();
     QApplication::alert(this);
 }

@@ -48,6 +48,8 @@ public:
 
 protected:
     void FormClose() override;
+    // Before the accept Escape refuses, as "拒绝" does; after it the transfer stays.
+    EscapeAction onEscape() const override { return accepted_ ? EscapeAction::Keep : EscapeAction::Close; }
 
 private:
     // Lines of the offer shown at once; a longer offer scrolls.

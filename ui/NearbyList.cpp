@@ -1,6 +1,7 @@
 #include "ui/NearbyList.h"
 
 #include "core/PresenceService.h"
+#include "ui/ListKeys.h"
 #include "ui/MarkedItemDelegate.h"
 #include "ui/SecurityText.h"
 #include "ui/PaneColors.h"
@@ -43,6 +44,7 @@ NearbyList::NearbyList(BuddyTest isBuddy, QWidget *parent) : QListWidget(parent)
         addFriend->setEnabled(selectedPeer().has_value());
         menu->popup(viewport()->mapToGlobal(pos));
     });
+    new ListKeys(*this, [this] { requestSelected(); });
 }
 
 void NearbyList::follow(PresenceService &service)

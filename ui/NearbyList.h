@@ -13,9 +13,10 @@ class QMenu;
 
 // The main window's section of nearby peers that are not buddies: one item per peer id, its
 // nickname and status as plain text, its address in the tooltip, following what presence
-// reports. A double-click or the menu's "加为好友" asks for the ordinary friend request to the
-// peer's address (friendRequested); "刷新" asks presence to look again. A peer that becomes a
-// buddy leaves the section (refilter) and comes back once it is a buddy no more.
+// reports. A double-click (or Enter) or the menu's "加为好友" asks for the ordinary friend request
+// to the peer's address (friendRequested); "刷新" asks presence to look again. The menu opens
+// from the keyboard too (ListKeys). A peer that becomes a buddy leaves the section (refilter)
+// and comes back once it is a buddy no more.
 class NearbyList : public QListWidget {
     Q_OBJECT
 public:

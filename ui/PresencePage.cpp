@@ -27,6 +27,9 @@ PresencePage::PresencePage(PeerContext &context, QWidget *parent)
 
     auto *hint = new QLabel(u"使用的网卡（都不选：所有非虚拟网卡）："_s);
     hint->setTextFormat(Qt::PlainText);
+    // The hint names the list for a screen reader (a list's name is not taken from its label).
+    hint->setBuddy(interfaceList);
+    interfaceList->setAccessibleName(hint->text());
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(presenceOn);
     layout->addWidget(hint);

@@ -34,6 +34,7 @@ PresenceWhy::PresenceWhy(const PresenceService &service, QWidget *parent)
     setWindowTitle(u"为什么看不到？"_s);
     text = new QPlainTextEdit;
     text->setReadOnly(true);
+    text->setAccessibleName(windowTitle()); // the report is the window's whole content
     again = new QPushButton(u"刷新"_s);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(text, 1);

@@ -67,7 +67,10 @@ Prompts::Answer QtPrompts::confirm(const QString &text, bool offerNoToAll)
 {
     Box box(QMessageBox::Question, u"Confirm"_s, text, parentWindow());
     QPushButton *yes = box.addButton(u"&Yes"_s, QMessageBox::YesRole);
-    box.addButton(u"&No"_s, QMessageBox::NoRole);
+    QPushButton *no = box.addButton(u"&No"_s, QMessageBox::NoRole);
+    // Escape answers No, the answer that changes nothing (with "N&o to All" beside it the box
+    // could not tell which of its two no-buttons Escape means).
+    box.setEscapeButton(no);
     QPushButton *noToAll = offerNoToAll ? box.addButton(u"N&o to All"_s, QMessageBox::NoRole) : nullptr;
     box.exec();
     if (box.clickedButton() == yes)
@@ -83,8 +86,12 @@ QString QtPrompts::input(const QString &title, const QString &prompt, int maxLen
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
     dialog.setInputMode(QInputDialog::TextInput);
-    if (auto *edit = dialog.findChild<QLineEdit *>())
+    if (auto *edit = dialog.findChild<QLineEdit *>()) {
         edit->setMaxLength(maxLength);
+        // Without a prompt beside it the box goes by the title.
+        if (prompt.isEmpty())
+            edit->setAccessibleName(title);
+    }
     const bool ok = dialog.exec() == QDialog::Accepted;
     if (accepted)
         *accepted = ok;

@@ -14,6 +14,7 @@
 #include "ui/GuardedSlot.h"
 #include "ui/HistoryKeeper.h"
 #include "ui/HistorySearchWindow.h"
+#include "ui/ListKeys.h"
 #include "ui/ListSelection.h"
 #include "ui/NearbyList.h"
 #include "ui/SafetyCodeDialog.h"
@@ -27,6 +28,7 @@
 #include "ui/TForm3.h"
 #include "ui/TForm4.h"
 #include "ui/TForm5.h"
+#include "ui/WindowAccessible.h"
 #include "ui/WindowPlacement.h"
 
 #include <QApplication>
@@ -42,6 +44,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
@@ -95,6 +98,8 @@ TForm1::TForm1(PeerContext &context, QWidget *parent)
     nicknameSettle_->setSingleShot(true);
     nicknameSettle_->setInterval(NicknameSettleMs);
     connect(nicknameSettle_, &QTimer::timeout, this, &TForm1::announceOwnInfo);
+    // Before any window is read by a screen reader: the plain windows are windows to it.
+    WindowAccessible::install();
     setFont(mainWindowFont());
     setWindowTitle(modes_.caption());
     buildBuddyList();
@@ -145,6 +150,8 @@ void TForm1::buildBuddyList()
 {
     userlist = new QListWidget;
     userlist->setObjectName(u"userlist"_s);
+    // No text stands beside it: a screen reader names it so.
+    userlist->setAccessibleName(u"好友列表"_s);
     userlist->setSelectionMode(QAbstractItemView::SingleSelection);
     userlist->setItemDelegate(new MarkedItemDelegate(12, userlist));
     setPaneColors(userlist, QColor(231, 242, 185));
@@ -172,6 +179,9 @@ void TForm1::buildNearbySection()
 {
     nearbyLabel = new QLabel(u"附近的人"_s);
     nearbylist = new NearbyList([this](const NearbyPeer &peer) { return buddyIds_.isBuddy(peer); });
+    // The label names the list for a screen reader (a list's name is not taken from its label).
+    nearbyLabel->setBuddy(nearbylist);
+    nearbylist->setAccessibleName(nearbyLabel->text());
     auto *central = new QWidget;
     auto *layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -268,6 +278,11 @@ void TForm1::connectHandlers()
     bind(forgetHistory, &TForm1::forgetHistoryClick);
     connect(userlist, &QListWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { ulmenu->popup(userlist->viewport()->mapToGlobal(pos)); });
+    // The menu from the Menu key and Shift+F10; Enter opens a message window, as a double-click.
+    new ListKeys(*userlist, guardedSlot(context, this, &TForm1::userlistDblClick));
+    // F10 opens the menu bar at its first menu, as on the desktop's other programs.
+    connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(statusMenu->menuAction()); });
 }
 
 void TForm1::bindEndpoint()
@@ -579,7 +594,11 @@ void TForm1::showReply()
 
 // The caption (the automatic-reply state) is wider than the window's title bar: the status
 // panel's tooltip shows it whole.
-void TForm1::showCaptionInStatus() { ztPanel0->setToolTip(plainToolTip(windowTitle())); }
+void TForm1::showCaptionInStatus()
+{
+    ztPanel0->setToolTip(plainToolTip(windowTitle()));
+    ztPanel0->setAccessibleDescription(windowTitle()); // the tooltip's text, for a screen reader
+}
 
 void TForm1::N21Click()
 {
@@ -708,6 +727,8 @@ void TForm1::showMessageWindow(const QString &caption, const QString &ip, const 
     window->inpu->setEnabled(answerable);
     // The person may be typing in another window: this one waits to be noticed instead.
     window->setAttribute(Qt::WA_ShowWithoutActivating);
+    // What a screen reader says of the window as it appears: who wrote what, as shown.
+    window->setAccessibleDescription(nc + u'\n' + window->mess->toPlainText());
     window->show();
     QApplication::alert(window);
 }

@@ -14,6 +14,7 @@
 #include "ui/Dialogs.h"
 #include "ui/GbkByteLimitValidator.h"
 #include "ui/GuardedSlot.h"
+#include "ui/ListKeys.h"
 #include "ui/ListSelection.h"
 #include "ui/MainWindowLinks.h"
 #include "ui/ModuleMediaPlayer.h"
@@ -139,7 +140,9 @@ QWidget *TForm2::buildPersonalTab()
     version->setAlignment(Qt::AlignCenter);
 
     auto *nameRow = new QHBoxLayout;
-    nameRow->addWidget(new QLabel(u"姓名："_s));
+    auto *nameLabel = new QLabel(u"姓名："_s);
+    nameLabel->setBuddy(myname); // a screen reader names the box by it
+    nameRow->addWidget(nameLabel);
     nameRow->addWidget(myname);
     auto *left = new QVBoxLayout;
     left->addLayout(nameRow);
@@ -170,6 +173,9 @@ QWidget *TForm2::buildMusicTab()
     mlist->setSelectionMode(QAbstractItemView::SingleSelection);
     mlist->setFrameShape(QFrame::NoFrame);
     mlist->installEventFilter(this);
+    mlist->setAccessibleName(u"播放列表"_s); // no text stands beside it
+    // Enter plays the chosen file, as a double-click does.
+    new ListKeys(*mlist, guardedSlot(context_, this, &TForm2::mlistDblClick));
     Button4 = new QPushButton(u"浏览添加"_s);
     Button5 = new QPushButton(u"删除"_s);
 
@@ -187,15 +193,17 @@ QWidget *TForm2::buildMusicTab()
 QWidget *TForm2::buildPlayerControl()
 {
     mdp = new QWidget;
-    auto button = [this](QStyle::StandardPixmap icon, const QString &name) {
+    // Icons only: what a screen reader says of each is its name.
+    auto button = [this](QStyle::StandardPixmap icon, const QString &tip, const QString &name) {
         auto *b = new QToolButton(mdp);
         b->setIcon(style()->standardIcon(icon));
-        b->setToolTip(name);
+        b->setToolTip(tip);
+        b->setAccessibleName(name);
         return b;
     };
-    mdpPlay = button(QStyle::SP_MediaPlay, u"Play"_s);
-    mdpPause = button(QStyle::SP_MediaPause, u"Pause"_s);
-    mdpStop = button(QStyle::SP_MediaStop, u"Stop"_s);
+    mdpPlay = button(QStyle::SP_MediaPlay, u"Play"_s, u"播放"_s);
+    mdpPause = button(QStyle::SP_MediaPause, u"Pause"_s, u"暂停"_s);
+    mdpStop = button(QStyle::SP_MediaStop, u"Stop"_s, u"停止"_s);
     auto *layout = new QHBoxLayout(mdp);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(mdpPlay);
@@ -210,6 +218,8 @@ QWidget *TForm2::buildAboutTab()
     tab->setObjectName(u"about"_s);
     tab->installEventFilter(this);
     Memo1 = new QPlainTextEdit;
+    Memo1->setAccessibleName(u"关于本程序"_s); // the page's title: the text is the whole page
+    Memo1->setTabChangesFocus(true);
     Memo1->setFixedSize(367, 163);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     hostif = new QLabel;
@@ -297,6 +307,15 @@ void TForm2::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (!event->spontaneous())
         guardedIn(context_, this, [this] { FormShow(); });
+}
+
+// Escape closes the window, as a dialog box's: closing only hides it, and keeps every choice.
+void TForm2::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        close();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 bool TForm2::eventFilter(QObject *watched, QEvent *event)

@@ -49,6 +49,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 const QString SendHint = u"Ctrl+Enter 发送消息"_s;
+// Asked when Escape would drop a message typed and not sent.
+const QString DiscardQuestion = u"消息还没有发送，关闭窗口并放弃这条消息吗？"_s;
 // The title of a window that shows a peer's automatic reply.
 const QString AutoReplyTitle = u"对方自动回复"_s;
 // A colour box shows its swatch only.
@@ -62,10 +64,13 @@ QPushButton *button75x25(const QString &caption, const QString &hint)
     return button;
 }
 
-// One of the toolbar's style buttons: up at first, down while its style is on.
-QToolButton *styleButton(const QString &letter, void (QFont::*setStyle)(bool))
+// One of the toolbar's style buttons: up at first, down while its style is on. Its letter
+// stands for the style, which names it to a screen reader and in its tooltip.
+QToolButton *styleButton(const QString &letter, const QString &style, void (QFont::*setStyle)(bool))
 {
     auto *button = new QToolButton;
+    button->setAccessibleName(style);
+    button->setToolTip(style);
     QFont font = button->font();
     (font.*setStyle)(true);
     button->setFont(font);
@@ -102,11 +107,17 @@ TForm3::TForm3(MainWindowLinks &main)
 
     mess = new QPlainTextEdit;
     mess->setReadOnly(true);
-    mess->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab (not by a click, which leaves the input its focus), so that the message
+    // can be read and copied from the keyboard.
+    mess->setFocusPolicy(Qt::TabFocus);
+    mess->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    mess->setAccessibleName(u"消息内容"_s);
     mess->setMinimumHeight(80);
     mess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     PlainScrollBar::install(mess); // the pane takes the display style's colours
     inpu = new QPlainTextEdit;
+    inpu->setAccessibleName(u"输入消息"_s);
+    inpu->setTabChangesFocus(true); // Tab goes on to the buttons; a message has no tabs
     inpu->setFixedHeight(45);
     inpu->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Two lines high: arrow buttons would leave the thumb no room.
@@ -146,15 +157,20 @@ QWidget *TForm3::buildTopStrip()
     strip->setFixedHeight(32);
     ip = new QLineEdit;
     ip->setReadOnly(true);
-    ip->setFocusPolicy(Qt::NoFocus);
+    ip->setFocusPolicy(Qt::TabFocus); // as the message pane: readable and copied by keyboard
     greyOut(ip);
     nc = new QLineEdit;
     nc->setReadOnly(true);
+    // The labels name their fields for a screen reader.
+    auto *ipLabel = new QLabel(u"远程信息："_s);
+    ipLabel->setBuddy(ip);
+    auto *ncLabel = new QLabel(u"昵称："_s);
+    ncLabel->setBuddy(nc);
     auto *row = new QHBoxLayout(strip);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(new QLabel(u"远程信息："_s));
+    row->addWidget(ipLabel);
     row->addWidget(ip, 1);
-    row->addWidget(new QLabel(u"昵称："_s));
+    row->addWidget(ncLabel);
     row->addWidget(nc, 1);
     return strip;
 }
@@ -177,11 +193,23 @@ QToolBar *TForm3::buildToolBar()
     zh->lineEdit()->setMaxLength(2);
     zh->setEditText(u"12"_s);
     zh->setFixedWidth(44);
-    b = styleButton(u"B"_s, &QFont::setBold);
-    i = styleButton(u"I"_s, &QFont::setItalic);
-    u = styleButton(u"U"_s, &QFont::setUnderline);
+    b = styleButton(u"B"_s, u"粗体"_s, &QFont::setBold);
+    i = styleButton(u"I"_s, u"斜体"_s, &QFont::setItalic);
+    u = styleButton(u"U"_s, u"下划线"_s, &QFont::setUnderline);
     bgs = new ColorBox;
     bgs->setFixedWidth(ColorBoxWidth);
+    // What each box sets, in its tooltip: no text stands beside them (the colour boxes show a
+    // swatch only). A screen reader takes it as the box's description, since on this desktop a
+    // box's name is its value; the typing fields of the two editable boxes are named by it.
+    for (auto [box, name] : {std::pair<QComboBox *, QString>{zt, u"字体"_s},
+                             {zts, u"文字颜色"_s},
+                             {zh, u"字号"_s},
+                             {bgs, u"背景颜色"_s}}) {
+        box->setAccessibleName(name);
+        box->setToolTip(name);
+        if (box->lineEdit())
+            box->lineEdit()->setAccessibleName(name);
+    }
     for (QWidget *control : std::initializer_list<QWidget *>{zt, zts, zh, b, i, u, bgs})
         ToolBar1->addWidget(control);
     return ToolBar1;
@@ -207,6 +235,8 @@ QWidget *TForm3::buildHistoryPanel()
     Panel2->setFixedHeight(0);
     ltjl = new QPlainTextEdit;
     ltjl->setReadOnly(true);
+    ltjl->setAccessibleName(Button1->text()); // the button that shows it: "聊天记录"
+    ltjl->setVisible(false);                  // until shown: Tab does not reach it meanwhile
     ltjl->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     PlainScrollBar::install(ltjl);
     greyOut(ltjl);
@@ -264,6 +294,21 @@ void TForm3::closeEvent(QCloseEvent *event)
         event->accept();
     else
         event->ignore();
+}
+
+// Escape closes the window, as a dialog box's; a message typed and not sent is asked about
+// first, and stays when the answer is No.
+void TForm3::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const bool unsent = inpu->isEnabled() && !inpu->toPlainText().isEmpty();
+    guardedIn(main_.context(), this, [this, unsent] {
+        if (!unsent || main_.context().prompts->confirm(DiscardQuestion, false) == Prompts::Answer::Yes)
+            close();
+    });
 }
 
 bool TForm3::eventFilter(QObject *watched, QEvent *event)
@@ -408,6 +453,7 @@ void TForm3::Button1Click() { setHistoryShown(!historyShown_); }
 void TForm3::setHistoryShown(bool shown)
 {
     historyShown_ = shown;
+    ltjl->setVisible(shown);
     Panel2->setFixedHeight(shown ? HistoryPanelHeight : 0);
     setFixedHeight((shown ? HistoryShownHeight : HistoryHiddenHeight) - decorationHeight());
 }

@@ -23,6 +23,13 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+namespace {
+
+// Asked when Escape would drop an address typed and not sent.
+const QString DiscardQuestion = u"输入的内容还没有发送，关闭窗口吗？"_s;
+
+} // namespace
+
 TForm4::TForm4(MainWindowLinks &main)
     : QWidget(&main.widget(),
               Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
@@ -35,8 +42,10 @@ TForm4::TForm4(MainWindowLinks &main)
     Button1 = new QPushButton(u"发送申请"_s);
     nearby = new QComboBox;
     nearby->setObjectName(u"nearby"_s);
+    auto *addressLabel = new QLabel(u"对方IP:"_s);
+    addressLabel->setBuddy(dfip); // a screen reader names the box by it
     auto *row = new QHBoxLayout;
-    row->addWidget(new QLabel(u"对方IP:"_s));
+    row->addWidget(addressLabel);
     row->addWidget(dfip, 1);
     row->addWidget(Button1);
     auto *layout = new QVBoxLayout(this);
@@ -64,6 +73,20 @@ void TForm4::closeEvent(QCloseEvent *event)
 {
     guardedIn(main_.context(), this, [this] { FormClose(); });
     QWidget::closeEvent(event);
+}
+
+// Escape closes, as in a dialog box; an address typed and not yet sent is asked about first.
+void TForm4::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const bool unsent = !dfip->text().isEmpty() && Button1->isEnabled();
+    guardedIn(main_.context(), this, [this, unsent] {
+        if (!unsent || main_.context().prompts->confirm(DiscardQuestion, false) == Prompts::Answer::Yes)
+            close();
+    });
 }
 
 bool TForm4::eventFilter(QObject *watched, QEvent *event)

@@ -33,6 +33,7 @@ TForm5::TForm5(MainWindowLinks &main)
 
     lts = new QPlainTextEdit;
     lts->setReadOnly(true);
+    lts->setAccessibleName(windowTitle()); // the view is this pane: it goes by the window's name
     lts->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     PlainScrollBar::install(lts);
     setPaneColors(lts, QColor(231, 242, 185));
