@@ -33,6 +33,7 @@ declare -A max_len=([datagram]=4096 [sequence]=2048 [stream]=8192 [contacts]=409
 
 scripts/install-deps.sh
 scripts/install-fuzz-deps.sh
+source scripts/compiler-cache.sh
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DTALVINO_FUZZ=ON -DTALVINO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-fuzz -j2 --target "${targets[@]/#/fuzz_}"

@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh >&2
 scripts/install-package-deps.sh >&2
+source scripts/compiler-cache.sh
 cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVINO_BUILD_TESTS=OFF \
   -DCMAKE_INSTALL_PREFIX=/usr "$@" >&2
 cmake --build build/package --target talvino talvino_icons talvino_changelog >&2
