@@ -5,7 +5,7 @@
 # a 20-byte nickname, 2 GiB - 1 bytes), the "为什么看不到？" window, a safety code, a message
 # window whose peer's key changed, the whole desktop, and a box
 # over the window that raised it. The windows come from the screenshot tour (tests/tour), two peers in one process.
-# Then the history's search window with a few hits and one in its conversation (tests/ui/HistoryTour.cpp).
+# Then the history's search window with a few hits and one in its conversation (tests/tour/HistoryTour.cpp).
 # Usage: scripts/screenshots.sh [build-dir] [output-dir] [display]
 # Needs xvfb, openbox, xdotool and imagemagick (installed here when missing; the program does not
 # need them). Runs in a network namespace of its own where it can (scripts/isolated.sh).
@@ -21,7 +21,7 @@ WORK_DIR="$(mktemp -d)"
 trap 'rm -rf "$WORK_DIR"' EXIT
 mkdir -p "$OUT_DIR"
 export WORK_DIR OUT_DIR DISPLAY_NUMBER TOUR="$BUILD_DIR/tests/tour/screenshot_tour" \
-  HISTORY_TOUR="$BUILD_DIR/tests/ui/history_tour"
+  HISTORY_TOUR="$BUILD_DIR/tests/tour/history_tour"
 
 timeout 300 scripts/isolated.sh bash -c '
   set -euo pipefail

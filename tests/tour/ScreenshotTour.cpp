@@ -10,19 +10,16 @@
 #include "core/Packet.h"
 #include "core/PeerSecurity.h"
 #include "core/PresenceService.h"
-#include "harness/HarnessPeer.h"
 #include "net/TZnUDP.h"
+#include "tests/tour/Tour.h"
 #include "transfer/TForm6.h"
 #include "transfer/SetProgress.h"
 #include "transfer/SetReceiveWindow.h"
 #include "transfer/SetSendWindow.h"
 #include "transfer/TForm7.h"
 #include "transfer/TransferWindows.h"
-#include "ui/ErrorBox.h"
 #include "ui/NearbyList.h"
 #include "ui/PresenceWhy.h"
-#include "ui/QtPrompts.h"
-#include "ui/QtTranslation.h"
 #include "ui/SafetyCodeDialog.h"
 #include "ui/TForm1.h"
 #include "ui/TForm2.h"
@@ -40,7 +37,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyleFactory>
 #include <QTimer>
 #include <QUdpSocket>
 #include <cstdio>
@@ -50,102 +46,16 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
-// Real boxes, but quiet while the tour sets its peers up.
-class TourPrompts : public QtPrompts {
-public:
-    bool quiet = true;
-    void information(const QString &text) override
-    {
-        if (!quiet)
-            QtPrompts::information(text);
-    }
-};
-
-// The boxes of a tour peer: a base of its own, so that they are made before the windows and
-// gone after them.
-struct TourBoxes {
-    TourPrompts prompts;
-    ErrorBox errors{prompts};
-};
-
-// A harness peer in the given folder, with real boxes, that an earlier run left with a nickname.
-struct Peer : TourBoxes, HarnessPeer {
-    Peer(const QString &address, const QString &folder, const QString &name)
-        : HarnessPeer(prompts, prompts, errors, address, made(folder))
-    {
-        storeNickname(name);
-        // Boxes that no window of their own raised belong to the main window.
-        prompts.setMainWindow(form1.get());
-    }
-    ~Peer() { prompts.setMainWindow(nullptr); }
-
-    static QString made(const QString &folder)
-    {
-        QDir().mkpath(folder);
-        return folder;
-    }
-
-    void befriend(const QString &name, const QString &ip)
-    {
-        form1->store().adduser(Gbk::encode(name), ip, 1);
-        form1->buddyListChanged(form1->store().buddyEntries());
-    }
-};
-
-QPalette darkPalette()
-{
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(45, 45, 48));
-    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Base, QColor(30, 30, 32));
-    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    dark.setColor(QPalette::Button, QColor(55, 55, 58));
-    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    dark.setColor(QPalette::ToolTipBase, QColor(60, 60, 60));
-    dark.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
-    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
-    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
-    return dark;
-}
-
-void print(const char *name, const QWidget *window)
-{
-    std::printf("%s %llu\n", name, static_cast<unsigned long long>(window->winId()));
-}
-
-// Waits, without blocking the loop, until test is true or a few seconds have passed.
-void waitFor(const std::function<bool()> &test, int timeoutMs = 5000)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (test())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(20);
-    loop.exec();
-}
-
-} // namespace
+using Tour::Peer;
+using Tour::print;
+using Tour::waitFor;
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     if (argc < 3)
         return 2;
-    QApplication::setApplicationName(u"Talvino version 1.0"_s);
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
-    if (qstrcmp(argv[1], "dark") == 0)
-        QApplication::setPalette(darkPalette());
-    QtTranslation::install(app);
+    Tour::dress(app, argv[1]);
     const QString folder = QString::fromLocal8Bit(argv[2]);
 
     const QString longName = QString(10, u'昵'); // 20 bytes, the longest nickname

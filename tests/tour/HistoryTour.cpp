@@ -3,93 +3,29 @@
 // test). One peer (阿明, 127.0.0.2) whose history holds two buddies' conversations, one message
 // with markup in it, which the window shows as written.
 // Usage: history_tour light|dark folder
-#include "harness/HarnessPeer.h"
-#include "ui/ErrorBox.h"
+#include "tests/tour/Tour.h"
 #include "ui/HistoryHitModel.h"
 #include "ui/HistoryKeeper.h"
 #include "ui/HistorySearchWindow.h"
-#include "ui/QtPrompts.h"
-#include "ui/QtTranslation.h"
-#include "ui/TForm1.h"
 #include "ui/TForm2.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QDir>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QListView>
-#include <QStyleFactory>
-#include <QTimer>
 #include <cstdio>
-#include <functional>
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
-struct TourBoxes {
-    QtPrompts prompts;
-    ErrorBox errors{prompts};
-};
-
-struct Peer : TourBoxes, HarnessPeer {
-    Peer(const QString &address, const QString &folder)
-        : HarnessPeer(prompts, prompts, errors, address, (QDir().mkpath(folder), folder))
-    {
-        storeNickname(u"阿明"_s);
-        prompts.setMainWindow(form1.get());
-    }
-    ~Peer() { prompts.setMainWindow(nullptr); }
-};
-
-// The dark palette of the screenshot tour (tests/tour).
-QPalette darkPalette()
-{
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(45, 45, 48));
-    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Base, QColor(30, 30, 32));
-    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    dark.setColor(QPalette::Button, QColor(55, 55, 58));
-    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
-    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
-    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
-    return dark;
-}
-
-void waitFor(const std::function<bool()> &test, int timeoutMs = 5000)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (test())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(20);
-    loop.exec();
-}
-
-} // namespace
+using Tour::waitFor;
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     if (argc < 3)
         return 2;
-    QApplication::setApplicationName(u"Talvino version 1.0"_s);
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
-    if (qstrcmp(argv[1], "dark") == 0)
-        QApplication::setPalette(darkPalette());
-    QtTranslation::install(app);
+    Tour::dress(app, argv[1]);
 
-    Peer a(u"127.0.0.2"_s, QString::fromLocal8Bit(argv[2]));
+    Tour::Peer a(u"127.0.0.2"_s, QString::fromLocal8Bit(argv[2]), u"阿明"_s);
     a.form1->show();
     waitFor([&] { return a.form1->isVisible(); });
     a.form1->move(40, 40);
@@ -127,7 +63,7 @@ int main(int argc, char **argv)
     waitFor([&] { return !window->searching(); });
     window->hits->setCurrentIndex(window->hitModel().index(3, 0));
     waitFor([&] { return window->shownContext() != 0; });
-    std::printf("historysearch %llu\n", static_cast<unsigned long long>(window->winId()));
+    Tour::print("historysearch", window);
     std::printf("ready\n");
     std::fflush(stdout);
     return QApplication::exec();
