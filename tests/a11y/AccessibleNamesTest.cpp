@@ -67,17 +67,6 @@ QStringList lacking(const QList<AccessibleNode> &window, const WindowCase &c)
 
 class AccessibleNames : public ScreenReader {
 protected:
-    FileWindowLinks links()
-    {
-        return {*a.form1->lwudp, a.form1->Tag,         a.context,
-                a.form1.get(),   &a.form1->security(), a.form1->presence()};
-    }
-    QWidget *settingsPage(int index)
-    {
-        a.form2->show();
-        a.form2->PageControl1->setCurrentIndex(index);
-        return a.form2.get();
-    }
     int pageOf(const QString &title) const
     {
         for (int i = 0; i < a.form2->PageControl1->count(); ++i)

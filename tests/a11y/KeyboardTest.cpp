@@ -4,6 +4,7 @@
 // boxes without dropping what the person typed unasked.
 #include "fileset/SetDatagrams.h"
 #include "harness/FakeMediaPlayer.h"
+#include "tests/a11y/FriendsWindows.h"
 #include "tests/a11y/TabStops.h"
 #include "tests/support/Waits.h"
 #include "tests/ui/Conversation.h"
@@ -49,25 +50,8 @@ bool activate(QWidget *window)
 
 } // namespace
 
-class Keyboard : public Conversation {
+class Keyboard : public FriendsWindows {
 protected:
-    void SetUp() override
-    {
-        Conversation::SetUp();
-        befriend();
-    }
-
-    FileWindowLinks links()
-    {
-        return {*a.form1->lwudp, a.form1->Tag,         a.context,
-                a.form1.get(),   &a.form1->security(), a.form1->presence()};
-    }
-    QWidget *settingsPage(int index)
-    {
-        a.form2->show();
-        a.form2->PageControl1->setCurrentIndex(index);
-        return a.form2.get();
-    }
     // A third peer, C (阿青), near A and no friend of A's: it is in A's nearby list.
     void nearbyPeer()
     {

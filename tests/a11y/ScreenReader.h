@@ -2,7 +2,7 @@
 
 #include "tests/a11y/AccessibleTree.h"
 #include "tests/support/Waits.h"
-#include "tests/ui/Conversation.h"
+#include "tests/a11y/FriendsWindows.h"
 #include "ui/DesktopPresence.h"
 
 #include <QDBusConnection>
@@ -10,16 +10,15 @@
 
 #include <memory>
 
-// Two friends, A and B (see Conversation), read over the accessibility bus as a screen reader
+// Two friends, A and B (see FriendsWindows), read over the accessibility bus as a screen reader
 // reads them. A has its desktop presence (the unread marks of its buddy list and the settings
 // tab of tray and notices), as the program has; B's main window is hidden, so that A's is the
 // one main window on the bus.
-class ScreenReader : public Conversation {
+class ScreenReader : public FriendsWindows {
 protected:
     void SetUp() override
     {
-        Conversation::SetUp();
-        befriend();
+        FriendsWindows::SetUp();
         desktop = std::make_unique<DesktopPresence>(
             *a.form1, *a.form2, true, [] { return QDBusConnection(QStringLiteral("none")); },
             AutostartEntry(config.path(), QStringLiteral("/usr/bin/talvino")));
