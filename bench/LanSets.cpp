@@ -3,7 +3,7 @@
 #include "bench/ChildProcess.h"
 #include "bench/HostSession.h"
 #include "bench/SetFiles.h"
-#include "bench/TcpListen.h"
+#include "bench/TarCopy.h"
 #include "bench/TransferFiles.h"
 #include "fileset/SetWalk.h"
 
@@ -52,38 +52,21 @@ std::string text(const QString &s) { return s.toStdString(); }
 // The data folder as an absolute path: a set is offered by absolute paths.
 QString absoluteDir(const BenchOptions &o) { return QDir(QString::fromStdString(o.dir)).absolutePath(); }
 
-// tar -c of source through socat to socat and tar -x into folder on the other host: from the
-// sender's start to the end of tar -x.
+// tar -c of source through socat to socat and tar -x into folder on the other host.
 Copy tarCopy(const BenchOptions &o, const LanHosts &hosts, const QString &source, const QString &folder)
 {
-    const int port = o.port + 1;
     HostSession receiving(hosts.receiverNs, Windows::None), sending(hosts.senderNs, Windows::None);
-    ChildProcess receiver(receiving.command(
-        {"bash", "-c", "set -o pipefail; socat -u \"TCP-LISTEN:$2,bind=$1,reuseaddr\" STDOUT | tar -x -C \"$3\"",
-         "tar-receive", hosts.receiverIp, std::to_string(port), text(folder)}));
-    const std::string table = "/proc/" + std::to_string(receiver.pid()) + "/net/tcp";
-    QElapsedTimer waited;
-    waited.start();
-    while (!listensOn(hosts.receiverIp, port, table)) {
-        if (waited.elapsed() > ListenWaitMs)
-            fail("socat does not listen");
-        QThread::msleep(2);
-    }
     const QFileInfo chosen(source);
-    QElapsedTimer clock;
-    clock.start();
-    ChildProcess sender(sending.command({"bash", "-c",
-                                         "set -o pipefail; tar -c -C \"$1\" \"$2\" | socat -u STDIN \"TCP:$3:$4\"",
-                                         "tar-send", text(chosen.absolutePath()), text(chosen.fileName()),
-                                         hosts.receiverIp, std::to_string(port)}));
-    const bool sent = sender.finish();
-    const bool received = receiver.finish();
-    Copy c;
-    c.seconds = double(clock.nsecsElapsed()) / 1e9;
-    if (!sent || !received)
+    const std::optional<TarCopy> tar = ::tarCopy(
+        hosts.receiverIp, o.port + 1, text(chosen.absolutePath()), text(chosen.fileName()), text(folder),
+        [&](const std::vector<std::string> &c) { return receiving.command(c); },
+        [&](const std::vector<std::string> &c) { return sending.command(c); }, ListenWaitMs);
+    if (!tar)
         fail("the tar copy failed");
-    c.senderCpu = sender.cpuSeconds();
-    c.receiverCpu = receiver.cpuSeconds();
+    Copy c;
+    c.seconds = tar->seconds;
+    c.senderCpu = tar->senderCpu;
+    c.receiverCpu = tar->receiverCpu;
     return c;
 }
 

@@ -22,7 +22,7 @@
 #include "bench/BenchOptions.h"
 #include "bench/ChildProcess.h"
 #include "bench/SetFiles.h"
-#include "bench/TcpListen.h"
+#include "bench/TarCopy.h"
 #include "bench/TransferFiles.h"
 #include "fileset/SetDatagrams.h"
 #include "fileset/SetPlacement.h"
@@ -429,24 +429,12 @@ Run postSingleFile(const BenchOptions &o, const QString &source, const QString &
 // tar -x in folder: from the sender's start to the end of tar -x. CPU: both pipelines, whole.
 Run tarCopy(const BenchOptions &o, const QString &source, const QString &folder)
 {
-    const int port = o.port + 1;
-    ChildProcess receiver(
-        {"bash", "-c",
-         "set -o pipefail; socat -u \"TCP-LISTEN:$2,bind=$1,reuseaddr\" STDOUT | tar -x -C \"$3\"",
-         "tar-receive", o.ip, std::to_string(port), folder.toStdString()});
-    if (!waitFor([&] { return listensOn(o.ip, port); }, EndWaitMs))
-        fail("socat does not listen");
-    QElapsedTimer clock;
-    clock.start();
-    ChildProcess sender({"bash", "-c",
-                         "set -o pipefail; tar -c -C \"$1\" tree | socat -u STDIN \"TCP:$2:$3\"", "tar-send",
-                         source.toStdString(), o.ip, std::to_string(port)});
-    const bool sent = sender.finish();
-    const bool received = receiver.finish();
-    const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    if (!sent || !received)
+    const auto here = [](const std::vector<std::string> &command) { return command; };
+    const std::optional<TarCopy> tar = ::tarCopy(o.ip, o.port + 1, source.toStdString(), "tree",
+                                                 folder.toStdString(), here, here, EndWaitMs);
+    if (!tar)
         fail("the tar copy failed");
-    return {seconds, sender.cpuSeconds() + receiver.cpuSeconds(), receiver.cpuSeconds()};
+    return {tar->seconds, tar->senderCpu + tar->receiverCpu, tar->receiverCpu};
 }
 
 double medianOf(const std::vector<Run> &runs, double Run::*field)

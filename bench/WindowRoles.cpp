@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <functional>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -74,8 +76,10 @@ void startPeer(BenchPeer &peer, const BenchOptions &o, const QString &nickname, 
     }
 }
 
+// A role that has not ended after this long gives up, so the benchmark always stops.
+constexpr int RoleTimeLimitMs = 600000;
+
 // Runs the event loop until the peer's first box; true when that was the expected end message.
-// A role that has not ended after ten minutes gives up, so the benchmark always stops.
 bool runUntilEndMessage(QApplication &app, BenchPeer &peer, const QString &expected)
 {
     bool ended = false;
@@ -83,12 +87,28 @@ bool runUntilEndMessage(QApplication &app, BenchPeer &peer, const QString &expec
         ended = text == expected;
         app.quit();
     };
-    QTimer::singleShot(600000, &app, [&app] {
+    QTimer::singleShot(RoleTimeLimitMs, &app, [&app] {
         std::fprintf(stderr, "window_bench: the file windows did not finish\n");
         app.quit();
     });
     app.exec();
     return ended;
+}
+
+// A receiving role once its peer runs: the user presses what press() finds as soon as it is
+// there (press says so by returning true), then waits for "接收完毕！". The role's exit status.
+int receiveAsTheUser(QApplication &app, BenchPeer &peer, const BenchOptions &o, const std::function<bool()> &press)
+{
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, &app, [&] {
+        if (press())
+            user.stop();
+    });
+    user.start(5);
+    ready();
+    reportStartCpu();
+    const bool received = runUntilEndMessage(app, peer, u"接收完毕！"_s);
+    return received && accessibilityAsAsked(o) ? 0 : 1;
 }
 
 } // namespace
@@ -107,20 +127,14 @@ int windowReceiver(int argc, char **argv, const BenchOptions &o)
         return o.sealed != "on" || peer.form1->security().linkTo(from) == PeerSecurity::Link::Sealed;
     };
     peer.prompts.saveAnswer = QString::fromStdString(o.dir + "/received-windows.bin");
-    // The user presses "接收" as soon as the offer's window is there, and then waits.
-    QTimer user;
-    QObject::connect(&user, &QTimer::timeout, &app, [&] {
+    // The user presses "接收" as soon as the offer's window is there.
+    return receiveAsTheUser(app, peer, o, [&] {
         TForm7 *window = peer.files->receiveWindow();
-        if (window && !window->accepted() && keyKnown()) {
-            window->Button1->click();
-            user.stop();
-        }
+        if (!window || window->accepted() || !keyKnown())
+            return false;
+        window->Button1->click();
+        return true;
     });
-    user.start(5);
-    ready();
-    reportStartCpu();
-    const bool received = runUntilEndMessage(app, peer, u"接收完毕！"_s);
-    return received && accessibilityAsAsked(o) ? 0 : 1;
 }
 
 int windowSender(int argc, char **argv, const BenchOptions &o)
@@ -157,22 +171,17 @@ int setReceiver(int argc, char **argv, const BenchOptions &o)
     const QString from = QString::fromStdString(o.from);
     peer.prompts.folderAnswer = QString::fromStdString(o.dir);
     // The user chooses the folder and presses "接收" as soon as the set's window is there.
-    QTimer user;
-    QObject::connect(&user, &QTimer::timeout, &app, [&] {
+    return receiveAsTheUser(app, peer, o, [&] {
         if (peer.form1->security().linkTo(from) != PeerSecurity::Link::Sealed)
-            return;
+            return false;
         for (SetReceiveWindow *window : peer.files->setReceiveWindows())
             if (!window->accepted()) {
                 window->changeFolder->click();
                 window->acceptButton->click();
-                user.stop();
+                return true;
             }
+        return false;
     });
-    user.start(5);
-    ready();
-    reportStartCpu();
-    const bool received = runUntilEndMessage(app, peer, u"接收完毕！"_s);
-    return received && accessibilityAsAsked(o) ? 0 : 1;
 }
 
 int setSender(int argc, char **argv, const BenchOptions &o)
@@ -196,7 +205,7 @@ int setSender(int argc, char **argv, const BenchOptions &o)
         acknowledged = whole;
         app.quit();
     });
-    QTimer::singleShot(600000, &app, [&app] {
+    QTimer::singleShot(RoleTimeLimitMs, &app, [&app] {
         std::fprintf(stderr, "window_bench: the set did not finish\n");
         app.quit();
     });
