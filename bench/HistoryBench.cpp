@@ -354,7 +354,7 @@ double importLogs(const QString &folder, long count, quint64 seed, qint64 *logBy
     timer.start();
     QString error;
     const std::optional<ImportReport> imported
-        = LogImporter(store->path(), Own).run(folder + u"/chatdat"_s, &error);
+        = LogImporter(store->path(), Own, store->maxBytes()).run(folder + u"/chatdat"_s, &error);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (!imported)
         fail(error);

@@ -13,7 +13,7 @@
 //         ...;                         // the old file was damaged and kept under that name: tell
 //                                      // the person once; the new one is empty
 //     if (!store->importDone(&error).value_or(true))   // first start, or after a damaged file
-//         LogImporter(store->path(), ownNickname).run(dataDir + u"/chatdat"_s, &error);
+//         LogImporter(store->path(), ownNickname, store->maxBytes()).run(dataDir + u"/chatdat"_s, &error);
 //
 //     store->add({buddyEntry, u"192.168.1.5"_s, QDateTime::currentDateTime(),
 //                 MessageDirection::Received, text}, &error);

@@ -95,6 +95,13 @@ QString moveAside(const QString &path)
     throw SqliteError(SQLITE_CANTOPEN, u"无法为损坏的聊天记录数据库 "_s + path + u" 找到新名字"_s);
 }
 
+// The file may grow to maxBytes: a write beyond fails as on a full disk. A setting of each
+// connection, not of the file: every connection that writes sets it.
+QByteArray pageBound(qint64 maxBytes)
+{
+    return "PRAGMA max_page_count = " + QByteArray::number(std::max<qint64>(1, maxBytes / 4096));
+}
+
 void useWal(SqliteConnection &connection, qint64 maxBytes)
 {
     const QString what = u"无法设置聊天记录数据库"_s;
@@ -106,8 +113,7 @@ void useWal(SqliteConnection &connection, qint64 maxBytes)
     // last commits before a power loss can be lost.
     connection.exec(QByteArray("PRAGMA synchronous = NORMAL;"
                                "PRAGMA journal_size_limit = "
-                               + QByteArray::number(HistoryFile::WalKeepBytes) + ";PRAGMA max_page_count = "
-                               + QByteArray::number(std::max<qint64>(1, maxBytes / 4096))
+                               + QByteArray::number(HistoryFile::WalKeepBytes) + ";" + pageBound(maxBytes)
                                // Removed text is overwritten where that costs no extra writes;
                                // a removal asks for more (HistoryStore).
                                + ";PRAGMA secure_delete = FAST")
@@ -162,7 +168,7 @@ std::unique_ptr<SqliteConnection> openFirst(const QString &path, qint64 maxBytes
     return connection;
 }
 
-std::unique_ptr<SqliteConnection> openMore(const QString &path, bool readOnly)
+std::unique_ptr<SqliteConnection> openMore(const QString &path, bool readOnly, qint64 maxBytes)
 {
     std::unique_ptr<SqliteConnection> connection = SqliteConnection::open(path, false);
     if (HistorySchema::inspect(*connection) != HistorySchema::State::Current)
@@ -177,7 +183,7 @@ std::unique_ptr<SqliteConnection> openMore(const QString &path, bool readOnly)
         connection->exec(
             QByteArray(
                 "PRAGMA synchronous = NORMAL; PRAGMA secure_delete = FAST; PRAGMA journal_size_limit = "
-                + QByteArray::number(WalKeepBytes))
+                + QByteArray::number(WalKeepBytes) + ";" + pageBound(maxBytes))
                 .constData(),
             what);
     return connection;

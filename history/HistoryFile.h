@@ -27,8 +27,8 @@ constexpr qint64 WalKeepBytes = qint64(8) << 20;
 std::unique_ptr<SqliteConnection> openFirst(const QString &path, qint64 maxBytes, OpenReport *report);
 
 // A further connection to a database that openFirst opened, for writing (an import on a worker
-// thread) or, with readOnly, for searching. Throws SqliteError when path is no history database
-// of this version.
-std::unique_ptr<SqliteConnection> openMore(const QString &path, bool readOnly);
+// thread, the upkeep), bounded by maxBytes as openFirst's, or, with readOnly, for searching
+// (maxBytes unused). Throws SqliteError when path is no history database of this version.
+std::unique_ptr<SqliteConnection> openMore(const QString &path, bool readOnly, qint64 maxBytes = 0);
 
 } // namespace HistoryFile

@@ -11,9 +11,10 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-HistoryStore::HistoryStore(std::unique_ptr<SqliteConnection> connection) : connection_(std::move(connection))
+HistoryStore::HistoryStore(std::unique_ptr<SqliteConnection> connection, qint64 maxBytes)
+    : connection_(std::move(connection)), maxBytes_(maxBytes)
 {
-    upkeep_ = std::make_unique<HistoryUpkeep>(connection_->path(), connection_->handle());
+    upkeep_ = std::make_unique<HistoryUpkeep>(connection_->path(), maxBytes_, connection_->handle());
     table_ = std::make_unique<MessageTable>(*connection_);
 }
 
@@ -29,7 +30,7 @@ std::unique_ptr<HistoryStore> HistoryStore::open(const QString &path, OpenReport
     OpenReport unread;
     OpenReport &told = report ? *report : unread;
     try {
-        return std::unique_ptr<HistoryStore>(new HistoryStore(HistoryFile::openFirst(path, maxBytes, &told)));
+        return std::unique_ptr<HistoryStore>(new HistoryStore(HistoryFile::openFirst(path, maxBytes, &told), maxBytes));
     } catch (const SqliteError &e) {
         told.problem = e.message();
         return nullptr;

@@ -34,6 +34,8 @@ public:
     ~HistoryStore();
 
     const QString &path() const;
+    // What the file may grow to; an importer of the same file is given it too.
+    qint64 maxBytes() const { return maxBytes_; }
 
     // Stores one message in a transaction of its own; its id, or nothing with *error set (for
     // a full disk: "...database or disk is full (SQLITE_FULL)"). A failed add leaves what was
@@ -51,11 +53,12 @@ public:
     std::optional<bool> importDone(QString *error);
 
 private:
-    explicit HistoryStore(std::unique_ptr<SqliteConnection> connection);
+    HistoryStore(std::unique_ptr<SqliteConnection> connection, qint64 maxBytes);
     void giveSpaceBack();
     bool removeSecurely(const std::function<void(const QString &what)> &remove, QString *error);
 
     std::unique_ptr<SqliteConnection> connection_;
+    qint64 maxBytes_;
     std::unique_ptr<HistoryUpkeep> upkeep_;
     std::unique_ptr<MessageTable> table_;
     QHash<QString, qint64> buddyIds_;

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <sqlite3.h>
 
-HistoryUpkeep::HistoryUpkeep(const QString &path, sqlite3 *writer)
-    : writer_(writer), connection_(HistoryFile::openMore(path, false)), thread_([this] { run(); })
+HistoryUpkeep::HistoryUpkeep(const QString &path, qint64 maxBytes, sqlite3 *writer)
+    : writer_(writer), connection_(HistoryFile::openMore(path, false, maxBytes)), thread_([this] { run(); })
 {
     sqlite3_wal_hook(writer_, &HistoryUpkeep::committed, this);
 }

@@ -31,8 +31,9 @@ public:
     static constexpr int MergeStepPages = 64;
     static constexpr int VacuumStepPages = 256;
 
-    // Opens a connection of its own to path and watches writer's commits. Throws SqliteError.
-    HistoryUpkeep(const QString &path, sqlite3 *writer);
+    // Opens a connection of its own to path, bounded by maxBytes as the writer is, and watches
+    // writer's commits. Throws SqliteError.
+    HistoryUpkeep(const QString &path, qint64 maxBytes, sqlite3 *writer);
     // Stops watching and ends the thread after the step it is in.
     ~HistoryUpkeep();
     HistoryUpkeep(const HistoryUpkeep &) = delete;

@@ -45,8 +45,8 @@ QString asLogged(const QString &text)
 
 } // namespace
 
-LogImporter::LogImporter(QString databasePath, QString ownNickname)
-    : databasePath_(std::move(databasePath)), ownNickname_(std::move(ownNickname))
+LogImporter::LogImporter(QString databasePath, QString ownNickname, qint64 maxBytes)
+    : databasePath_(std::move(databasePath)), ownNickname_(std::move(ownNickname)), maxBytes_(maxBytes)
 {}
 
 LogImporter::~LogImporter() = default;
@@ -71,7 +71,7 @@ std::optional<ImportReport> LogImporter::run(const QString &folder, QString *err
     std::unique_ptr<SqliteConnection> connection;
     bool failed = false;
     try {
-        connection = HistoryFile::openMore(databasePath_, false);
+        connection = HistoryFile::openMore(databasePath_, false, maxBytes_);
         {
             const std::lock_guard lock(connectionLock_);
             connection_ = connection.get();

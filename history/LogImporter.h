@@ -32,7 +32,8 @@ public:
     // Unreadable files named in the report at most.
     static constexpr int MaxReportedFiles = 100;
 
-    LogImporter(QString databasePath, QString ownNickname);
+    // maxBytes: what the file may grow to, as its store was opened with (HistoryStore::maxBytes).
+    LogImporter(QString databasePath, QString ownNickname, qint64 maxBytes);
     ~LogImporter();
 
     // Imports every chat log in folder. Nothing with *error when the database failed (what was
@@ -51,6 +52,7 @@ private:
 
     QString databasePath_;
     QString ownNickname_;
+    qint64 maxBytes_;
     std::atomic<bool> cancelled_{false};
     std::mutex connectionLock_; // guards connection_ against cancel() on another thread
     SqliteConnection *connection_ = nullptr;

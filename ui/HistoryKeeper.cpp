@@ -134,7 +134,7 @@ void HistoryKeeper::startImport()
 {
     if (importThread_)
         return;
-    importer_ = std::make_unique<LogImporter>(path_, ownNickname_ ? ownNickname_() : QString());
+    importer_ = std::make_unique<LogImporter>(path_, ownNickname_ ? ownNickname_() : QString(), maxBytes_);
     outcome_ = std::make_shared<ImportOutcome>();
     const QString folder = QFileInfo(ChatLog::fileName(dataDir_, u"x"_s)).absolutePath();
     importThread_ = QThread::create([importer = importer_.get(), outcome = outcome_, folder] {

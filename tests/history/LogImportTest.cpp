@@ -190,7 +190,7 @@ protected:
     ImportReport import()
     {
         QString error;
-        const std::optional<ImportReport> report = LogImporter(path_, u"我"_s).run(logs_, &error);
+        const std::optional<ImportReport> report = LogImporter(path_, u"我"_s, store_->maxBytes()).run(logs_, &error);
         EXPECT_TRUE(report) << error.toStdString();
         return report.value_or(ImportReport{});
     }
@@ -263,6 +263,34 @@ TEST_F(LogImportTest, UnreadableFilesAreReportedAndTheRestImported)
     EXPECT_EQ(report.added, 1);
     EXPECT_EQ(report.unreadable, QStringList{logs_ + u"/小红.txt"_s});
     EXPECT_EQ(find(u"读得到"_s).total, 1);
+}
+
+// An import writes into the database on a connection of its own: it stays within the size the
+// store was opened with, and stops as on a full disk there, keeping what was stored before.
+TEST_F(LogImportTest, AnImportStaysWithinTheDatabasesSize)
+{
+    constexpr qint64 Bound = 256 * 1024;
+    openStore(Bound);
+    add(u"小明"_s, 1, u"导入之前存的"_s);
+    // Many different characters: their index alone needs more than the database may hold.
+    QByteArray log;
+    for (int e = 0; e < 200; ++e) {
+        QString text;
+        for (int i = 0; i < 300; ++i)
+            text += QChar(char16_t(0x4E00 + (e * 300 + i) * 7919 % 20000));
+        log += entry(u"小明"_s, stampOf(time(10 + e)), text);
+    }
+    writeLog(u"小明.txt"_s, log);
+
+    QString error;
+    const std::optional<ImportReport> report = LogImporter(path_, u"我"_s, store_->maxBytes()).run(logs_, &error);
+    EXPECT_FALSE(report);
+    EXPECT_TRUE(error.contains(u"SQLITE_FULL"_s)) << error.toStdString();
+    closeAll();
+    EXPECT_LE(rawQuery(path_, "PRAGMA page_count").toLongLong() * 4096, Bound);
+    EXPECT_EQ(integrity(path_), u"ok / ok"_s);
+    openStore(Bound);
+    EXPECT_EQ(find(u"导入之前"_s).total, 1);
 }
 
 } // namespace
