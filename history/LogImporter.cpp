@@ -2,6 +2,7 @@
 
 #include "core/ChatLog.h"
 #include "core/Gbk.h"
+#include "core/StatusModes.h"
 #include "history/HistoryFile.h"
 #include "history/HistoryUpkeep.h"
 #include "history/LogReader.h"
@@ -143,7 +144,9 @@ void LogImporter::stageFile(const QString &path, const LogStamp &stamps, SqliteS
     LogReader reader(file, stamps, buddy, {buddy, ownNickname_}, info.lastModified().toSecsSinceEpoch());
     LogEntry entry;
     while (reader.next(&entry)) {
+        // The log does not mark automatic replies; their text starts with the reply's prefix.
         const MessageDirection direction = entry.name == ownNickname_ ? MessageDirection::Sent
+            : entry.text.startsWith(StatusModes::replyPrefix())     ? MessageDirection::AutoReply
                                                                       : MessageDirection::Received;
         insert.restart().bind(1, entry.time).bind(2, buddy).bind(3, qint64(direction)).bind(4, entry.text);
         insert.run(u"无法导入聊天记录"_s);
@@ -220,9 +223,9 @@ void LogImporter::store(SqliteConnection &connection, ImportReport *report)
             }
             const qint64 direction = next.integer(3);
             taken.insert(table.insert(buddyId, lastTime,
-                                      direction == qint64(MessageDirection::Sent)
-                                          ? MessageDirection::Sent
-                                          : MessageDirection::Received,
+                                      direction == qint64(MessageDirection::Sent)        ? MessageDirection::Sent
+                                          : direction == qint64(MessageDirection::AutoReply) ? MessageDirection::AutoReply
+                                                                                             : MessageDirection::Received,
                                       {}, text));
             ++report->added;
         }

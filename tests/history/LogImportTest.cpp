@@ -252,6 +252,28 @@ TEST_F(LogImportTest, ImportsAllLogsInTimeOrderAndNothingTwice)
     EXPECT_EQ(integrity(path_), u"ok / ok"_s);
 }
 
+// The log does not say which entries were automatic replies: those whose text starts with the
+// reply's prefix come back as automatic replies, the rest as the entry's writer says.
+TEST_F(LogImportTest, EachEntryComesBackWithItsDirection)
+{
+    writeLog(u"小明.txt"_s, entry(u"小明"_s, stampOf(time(10)), u"你好"_s)
+                               + entry(u"小明"_s, stampOf(time(11)), u"[自动回复]:工作中，请勿打扰"_s)
+                               + entry(u"我"_s, stampOf(time(12)), u"[自动回复]:只是这样写"_s));
+    import();
+    const struct {
+        QString text;
+        MessageDirection direction;
+    } cases[] = {{u"你好"_s, MessageDirection::Received},
+                 {u"工作中"_s, MessageDirection::AutoReply},
+                 {u"只是这样写"_s, MessageDirection::Sent}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        const SearchPage page = find(c.text);
+        ASSERT_EQ(page.total, 1);
+        EXPECT_EQ(page.hits.value(0).direction, c.direction);
+    }
+}
+
 TEST_F(LogImportTest, UnreadableFilesAreReportedAndTheRestImported)
 {
     writeLog(u"小明.txt"_s, entry(u"小明"_s, stampOf(time(10)), u"读得到"_s));
