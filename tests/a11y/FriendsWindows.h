@@ -2,19 +2,29 @@
 
 #include "tests/ui/Conversation.h"
 #include "transfer/FileWindow.h"
+#include "ui/DesktopPresence.h"
 #include "ui/TForm2.h"
 
+#include <QDBusConnection>
 #include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <memory>
 
 // Two friends, A and B (see Conversation), and the ways to A's windows that the accessibility
-// tests open one by one.
+// tests open one by one. A has its desktop presence (the unread marks of its buddy list and the
+// settings page of tray and notices), as the program has.
 class FriendsWindows : public Conversation {
 protected:
     void SetUp() override
     {
         Conversation::SetUp();
         befriend();
+        desktop = std::make_unique<DesktopPresence>(
+            *a.form1, *a.form2, true, [] { return QDBusConnection(QStringLiteral("none")); },
+            AutostartEntry(config.path(), QStringLiteral("/usr/bin/talvino")));
     }
+    void TearDown() override { desktop.reset(); }
 
     // What a file window of A's is made with.
     FileWindowLinks links()
@@ -29,4 +39,7 @@ protected:
         a.form2->PageControl1->setCurrentIndex(index);
         return a.form2.get();
     }
+
+    QTemporaryDir config;
+    std::unique_ptr<DesktopPresence> desktop;
 };

@@ -88,6 +88,7 @@ TEST_F(Keyboard, TabVisitsEveryControlOnceInReadingOrder)
         {"settings, page 2", [&] { return settingsPage(1); }},
         {"settings, page 3", [&] { return settingsPage(2); }},
         {"settings, page 4", [&] { return settingsPage(3); }},
+        {"settings, page 5", [&] { return settingsPage(4); }},
         {"message window",
          [&] {
              a.form2->hide();
