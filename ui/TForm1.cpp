@@ -1,5 +1,6 @@
 #include "ui/TForm1.h"
 
+#include "net/Exceptions.h"
 #include "core/FileWindows.h"
 #include "core/PeerContext.h"
 #include "core/ArrivalOrder.h"
@@ -383,6 +384,13 @@ void TForm1::startHidden()
 
 void TForm1::endAbruptly()
 {
+    if (chatRoom_) {
+        try {
+            chatRoom_->saveWaiting();
+        } catch (const Exception &) {
+            // No one to tell: the display is gone. The entries stay in the view only.
+        }
+    }
     security_->saveNow();
     deliveries_->saveSequences();
     if (presence_)

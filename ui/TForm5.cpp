@@ -106,7 +106,25 @@ void TForm5::appendEntry(const QString &entry)
         unsaved_ += plainForm_->toPlainText().replace(u'\n', u"\r\n"_s) + u"\r\n"_s;
         transcriptEmpty_ = false;
     }
-    guardedIn(main_.context(), this, [this] { save(); });
+    postSave();
+}
+
+void TForm5::postSave()
+{
+    if (savePosted_)
+        return;
+    savePosted_ = true;
+    // Queued: it runs once the datagrams of this wake-up have all been dispatched.
+    QMetaObject::invokeMethod(
+        this, [this] { guardedIn(main_.context(), this, [this] { saveWaiting(); }); }, Qt::QueuedConnection);
+}
+
+void TForm5::saveWaiting()
+{
+    if (!savePosted_)
+        return;
+    savePosted_ = false;
+    save();
 }
 
 void TForm5::postShowing()

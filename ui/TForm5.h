@@ -13,8 +13,9 @@ class MainWindowLinks;
 // messages collect in its transcript lts instead of in message windows. It stays docked to
 // the main window's right edge, saves the transcript to chatdat/聊天室.txt while the settings
 // box bcf is ticked, and on closing puts the program back into auto-pop-up mode. Its first
-// save replaces the file with the transcript so far; after that each entry is appended as it
-// is made, so that the file holds it however the program ends. The save timer (every 5 s)
+// save replaces the file with the transcript so far; after that entries are appended as they
+// are made, those of one event-loop turn in one write at its end (a flood then costs one open
+// and lock per wake-up, not per datagram), so that the file holds them however the program ends. The save timer (every 5 s)
 // writes what went unsaved: entries that came while the box was clear, or whose write failed.
 // Opened by the main window, as its child window, when the settings box autopop is cleared;
 // released 6000 ms after closing. Its docking and saving timers run only while it is open;
@@ -60,11 +61,18 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
 
+public:
+    // Writes the entries whose save waits for the end of this turn, for an end that runs no
+    // further turn of the event loop. Throws as save does.
+    void saveWaiting();
+
 private:
     bool canBeSeen() const { return isVisible() && !isMinimized(); }
     // Writes what the file does not hold yet, while the save option is on. Throws when that
     // fails, the first time only.
     void save();
+    // Asks for a save at the end of this event-loop turn.
+    void postSave();
     // Asks for the waiting entries to be shown at the end of this event-loop turn.
     void postShowing();
     // Appends the waiting entries to lts in one edit.
@@ -86,6 +94,7 @@ private:
     // Entries not yet in lts, joined as one append would add them; empty when none wait.
     std::optional<QString> waiting_;
     bool showingPosted_ = false;
+    bool savePosted_ = false;
     QTimer *showing_;      // single shot: the next edit, ShowInterval after the last one
     QElapsedTimer shown_;  // since the last edit that showed entries
 };

@@ -78,6 +78,17 @@ protected:
     TForm5 *view = nullptr;
 };
 
+// An end that runs no further turn of the event loop (the display lost) still writes the entries
+// of the turn it ends in.
+TEST_F(ChatRoomBatch, AnAbruptEndWritesTheEntriesOfItsLastTurn)
+{
+    view->bc->stop();
+    peer.form2->bcf->setChecked(true);
+    append({Entries[0], Entries[1]});
+    peer.form1->endAbruptly();
+    EXPECT_EQ(saved(), fileOf(appendedOneByOne({Entries[0], Entries[1]})));
+}
+
 } // namespace
 
 TEST_F(ChatRoomBatch, EntriesOfOneTurnReachThePaneInOneEditInTheirOrder)
@@ -187,8 +198,9 @@ TEST_F(ChatRoomBatch, TimersRunOnlyWhileTheViewIsOpenAndClosingSavesTheRest)
     EXPECT_TRUE(peer.reporter.errors.isEmpty());
 }
 
-// With the option on, each entry reaches the file as it is made, as the transcript will hold
-// it, without waiting for the save timer and without laying out a minimised view. The view's
+// With the option on, each entry reaches the file at the end of the event-loop turn it is made
+// in, as the transcript will hold it, without waiting for the save timer and without laying
+// out a minimised view. The view's
 // first save replaces what an earlier chat-room period left; entries made while the option is
 // off are written, with the rest of the transcript, by the first save after it is on again.
 TEST_F(ChatRoomBatch, EachEntryReachesTheFileAsItIsMade)
@@ -219,6 +231,7 @@ TEST_F(ChatRoomBatch, EachEntryReachesTheFileAsItIsMade)
         peer.form2->bcf->setChecked(step.saving);
         made << step.entry;
         append({step.entry});
+        QCoreApplication::processEvents(); // the end of the turn
         const QString pane = appendedOneByOne(made.mid(0, step.inFile));
         EXPECT_EQ(saved(), pane.isEmpty() ? QByteArray() : fileOf(pane));
         if (step.saving && step.inFile == made.size() && &step != &steps.back()) {
