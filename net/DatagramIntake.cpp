@@ -19,11 +19,11 @@ void raise(int descriptor)
     }
 }
 
-qint64 monotonicMs()
+qint64 monotonicUs()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 void drain(int descriptor)
@@ -35,7 +35,7 @@ void drain(int descriptor)
 } // namespace
 
 DatagramIntake::DatagramIntake(int socket, int bufferSize, int queueLimit)
-    : socket_(socket), bufferSize_(bufferSize), queueLimit_(queueLimit)
+    : socket_(socket), bufferSize_(bufferSize), queueLimit_(queueLimit), lastEmptied_(monotonicUs())
 {
     signal_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     stop_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -74,9 +74,9 @@ bool DatagramIntake::take(Datagram &datagram)
         if (!queue_.empty())
             raise(signal_);
     } else if (!receive(socket_, bufferSize_, datagram)) {
+        lastEmptied_.store(monotonicUs(), std::memory_order_relaxed);
         return false;
     }
-    lastTaken_.store(monotonicMs(), std::memory_order_relaxed);
     return true;
 }
 
@@ -95,7 +95,9 @@ bool DatagramIntake::receive(int socket, int bufferSize, Datagram &datagram)
 }
 
 // Sleeps until the socket is readable; then gives the owner GracePeriod ms to take what waits,
-// and moves whatever is still there into the queue unless the owner is taking datagrams.
+// and moves whatever is still there into the queue unless the owner has meanwhile read the
+// socket empty. An owner that takes datagrams but falls behind never does, so the thread
+// moves them then too: the kernel's queue would otherwise overflow at the owner's pace.
 void DatagramIntake::run()
 {
     pthread_setname_np(pthread_self(), "datagram intake");
@@ -110,26 +112,34 @@ void DatagramIntake::run()
         pollfd stop{stop_, POLLIN, 0};
         if (::poll(&stop, 1, GracePeriod) > 0)
             return;
-        if (monotonicMs() - lastTaken_.load(std::memory_order_relaxed) >= GracePeriod)
+        if (monotonicUs() - lastEmptied_.load(std::memory_order_relaxed) >= GracePeriod * 1000)
             moveWaiting();
     }
 }
 
 // Past QueueLimit the rest stays with the kernel; the thread looks again after the next grace.
+// The lock is let go after every MoveBatch datagrams, so that the owner, taking from the queue
+// meanwhile, waits for a few receives at most, not for a whole flood.
 void DatagramIntake::moveWaiting()
 {
-    bool queued = false;
-    {
-        const std::lock_guard guard(lock_);
-        Datagram received;
-        while (int(queue_.size()) < queueLimit_ && receive(socket_, bufferSize_, received)) {
-            // A copy of its own size: a queue of short datagrams holds little memory.
-            Datagram kept{QByteArray(received.bytes.constData(), qBound<qint64>(0, received.length, qint64(bufferSize_))),
-                          received.length, received.from};
-            queue_.push_back(std::move(kept));
-            queued = true;
+    constexpr int MoveBatch = 32;
+    Datagram received;
+    for (bool more = true; more;) {
+        {
+            const std::lock_guard guard(lock_);
+            int moved = 0;
+            while ((more = int(queue_.size()) < queueLimit_ && receive(socket_, bufferSize_, received))) {
+                // A copy of its own size: a queue of short datagrams holds little memory.
+                Datagram kept{QByteArray(received.bytes.constData(),
+                                         qBound<qint64>(0, received.length, qint64(bufferSize_))),
+                              received.length, received.from};
+                queue_.push_back(std::move(kept));
+                if (++moved == MoveBatch)
+                    break;
+            }
+            if (moved == 0)
+                return;
         }
-    }
-    if (queued)
         raise(signal_);
+    }
 }

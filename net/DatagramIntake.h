@@ -10,12 +10,13 @@
 // Keeps the kernel's receive queue of a datagram socket from overflowing while its owner's
 // thread is busy (a long edit of a window, a box being built). The owner takes datagrams itself
 // (take()), from this intake's queue first and then from the socket, so that they come in the
-// order they arrived; a thread of the intake looks at the socket only when it has stayed
-// readable for GracePeriod ms while the owner took nothing, and then moves what waits there
-// into its own queue (at most QueueLimit datagrams; past that the kernel drops, as it would
-// have) and tells the owner through an eventfd. An owner that keeps taking is left to read
-// alone, so that the intake costs nothing while it keeps up. With nothing arriving the thread
-// sleeps in poll(2): no wake-ups at idle.
+// order they arrived; a thread of the intake looks at the socket only when the owner has not
+// found it empty for GracePeriod ms (a busy owner, or one taking datagrams more slowly than they
+// come), and then moves what waits there into its own queue (at most QueueLimit datagrams; past
+// that the kernel drops, as it would have) and tells the owner through an eventfd. An owner
+// that keeps up empties the socket again and again and is left to read alone, so that the
+// intake costs nothing then. With nothing arriving the thread sleeps in poll(2): no wake-ups at
+// idle.
 class DatagramIntake {
 public:
     // How long the socket may stay readable before the thread takes its datagrams: well inside
@@ -59,6 +60,6 @@ private:
     int stop_ = -1;
     std::mutex lock_; // one reader of the socket at a time, and the queue
     std::deque<Datagram> queue_;
-    std::atomic<qint64> lastTaken_{0}; // when the owner last took a datagram, monotonic ms
+    std::atomic<qint64> lastEmptied_; // when the owner last found nothing waiting, monotonic µs
     std::thread thread_;
 };

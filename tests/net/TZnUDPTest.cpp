@@ -307,6 +307,40 @@ TEST_F(TZnUDPTest, ABurstBehindABusyHandlerWaitsInTheIntake)
     }
 }
 
+// A handler that takes every datagram but more slowly than they come (250 µs each against one
+// every 100 µs) never leaves the socket idle, yet the kernel's queue would overflow at its pace:
+// the intake takes the backlog in too, and every datagram comes, in order.
+TEST_F(TZnUDPTest, AHandlerSlowerThanTheArrivalsLosesNothing)
+{
+    constexpr int Count = 3000;
+    const auto record = udp.OnDataReceived;
+    udp.OnDataReceived = [&](TZnUDP *sender, int n, const QString &ip, int port) {
+        record(sender, n, ip, port);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(250);
+        while (std::chrono::steady_clock::now() < until) {}
+    };
+    std::thread sender([] {
+        const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(Port);
+        ::inet_pton(AF_INET, "127.0.0.52", &to.sin_addr);
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < Count; ++i) {
+            std::this_thread::sleep_until(start + std::chrono::microseconds(100 * i));
+            const QByteArray bytes = QByteArray::number(i);
+            ::sendto(s, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        }
+        ::close(s);
+    });
+    const bool all = waitReceived(Count);
+    sender.join();
+    udp.OnDataReceived = record;
+    EXPECT_TRUE(all) << received.size() << " of " << Count << " received";
+    for (qsizetype i = 0; i < received.size(); ++i)
+        ASSERT_EQ(received[i].bytes.toInt(), i) << "each once, in the order sent";
+}
+
 // A handler that runs a nested event loop (a modal box) takes in the rest of the burst there,
 // each datagram once and in order; a handler that destroys the endpoint ends the batch.
 TEST(TZnUDPBurst, NestedLoopsAndADestroyedEndpointEndTheBatchCleanly)
