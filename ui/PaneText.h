@@ -21,4 +21,27 @@ inline QString shown(QString text)
 
 inline void set(QPlainTextEdit *pane, const QString &text) { pane->setPlainText(shown(text)); }
 
+// What a pane gives back for a text it was given to show, without laying it out: the
+// characters its document keeps as paragraph, line or frame breaks come back as "\n", and a
+// no-break space as a plain one.
+inline QString givenBack(QString shownText)
+{
+    for (QChar &c : shownText) {
+        switch (c.unicode()) {
+        case QChar::ParagraphSeparator:
+        case QChar::LineSeparator:
+        case 0xFDD0: // the document's start of a frame
+        case 0xFDD1: // and end of one
+            c = u'\n';
+            break;
+        case QChar::Nbsp:
+            c = u' ';
+            break;
+        default:
+            break;
+        }
+    }
+    return shownText;
+}
+
 } // namespace PaneText

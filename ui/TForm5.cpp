@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QShowEvent>
-#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -48,10 +47,14 @@ TForm5::TForm5(MainWindowLinks &main)
     Timer2 = new QTimer(this);
     Timer2->setInterval(6000);
     Timer2->setSingleShot(true);
+    appending = new QTimer(this);
+    appending->setInterval(AppendDelay);
+    appending->setSingleShot(true);
     const PeerContext &context = main_.context();
     connect(Timer1, &QTimer::timeout, this, guardedSlot(context, this, &TForm5::Timer1Timer));
     connect(bc, &QTimer::timeout, this, guardedSlot(context, this, &TForm5::bcTimer));
     connect(Timer2, &QTimer::timeout, this, guardedSlot(context, this, &TForm5::Timer2Timer));
+    connect(appending, &QTimer::timeout, this, guardedSlot(context, this, &TForm5::save));
 
     setMinimumWidth(MinWidth);
     setMaximumWidth(MaxWidth);
@@ -61,12 +64,10 @@ TForm5::TForm5(MainWindowLinks &main)
     connect(showing_, &QTimer::timeout, this, [this] { postShowing(); });
     Timer1->start();
     bc->start();
-    plainForm_ = new QTextDocument(this);
     // A program that quits with the view open (closing it refused, or no window closed) saves
-    // what is still unsaved.
+    // what is still unsaved; after closing, what still waits for appending.
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
-        if (bc->isActive())
-            guardedIn(main_.context(), this, [this] { bcTimer(); });
+        guardedIn(main_.context(), this, [this] { bc->isActive() ? bcTimer() : saveWaiting(); });
     });
 }
 
@@ -102,8 +103,7 @@ void TForm5::appendEntry(const QString &entry)
     postShowing();
     // The entry as transcript() will give it: its lines each ended by CR LF.
     if (!(transcriptEmpty_ && shown.isEmpty())) {
-        plainForm_->setPlainText(shown);
-        unsaved_ += plainForm_->toPlainText().replace(u'\n', u"\r\n"_s) + u"\r\n"_s;
+        unsaved_ += PaneText::givenBack(shown).replace(u'\n', u"\r\n"_s) + u"\r\n"_s;
         transcriptEmpty_ = false;
     }
     postSave();
@@ -111,19 +111,16 @@ void TForm5::appendEntry(const QString &entry)
 
 void TForm5::postSave()
 {
-    if (savePosted_)
-        return;
-    savePosted_ = true;
-    // Queued: it runs once the datagrams of this wake-up have all been dispatched.
-    QMetaObject::invokeMethod(
-        this, [this] { guardedIn(main_.context(), this, [this] { saveWaiting(); }); }, Qt::QueuedConnection);
+    // Not restarted by later entries: the first one waits no longer than AppendDelay.
+    if (!appending->isActive())
+        appending->start();
 }
 
 void TForm5::saveWaiting()
 {
-    if (!savePosted_)
+    if (!appending->isActive())
         return;
-    savePosted_ = false;
+    appending->stop();
     save();
 }
 

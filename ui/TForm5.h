@@ -5,7 +5,6 @@
 #include <optional>
 
 class QPlainTextEdit;
-class QTextDocument;
 class QTimer;
 class MainWindowLinks;
 
@@ -14,9 +13,11 @@ class MainWindowLinks;
 // the main window's right edge, saves the transcript to chatdat/聊天室.txt while the settings
 // box bcf is ticked, and on closing puts the program back into auto-pop-up mode. Its first
 // save replaces the file with the transcript so far; after that entries are appended as they
-// are made, those of one event-loop turn in one write at its end (a flood then costs one open
-// and lock per wake-up, not per datagram), so that the file holds them however the program ends. The save timer (every 5 s)
-// writes what went unsaved: entries that came while the box was clear, or whose write failed.
+// are made, so that the file holds them however the program ends: those made within
+// AppendDelay ms of each other in one write (a flood or a steady stream of datagrams then
+// costs one open and lock per AppendDelay, not per datagram). Every end of the program and of
+// the view writes what waits. The save timer (every 5 s) writes what went unsaved: entries
+// that came while the box was clear, or whose write failed.
 // Opened by the main window, as its child window, when the settings box autopop is cleared;
 // released 6000 ms after closing. Its docking and saving timers run only while it is open;
 // closing (and the program's quitting) saves once more, so the file holds the whole
@@ -33,6 +34,10 @@ public:
     // Milliseconds between two edits of the transcript that show arriving entries: about as
     // often as a person can follow, seldom enough that a flood costs few edits.
     static constexpr int ShowInterval = 100;
+    // Milliseconds an entry waits at most before it is appended to the file: short enough that
+    // an end nobody can catch (a kill, a power cut) loses next to nothing, long enough that a
+    // stream of datagrams is written in few appends.
+    static constexpr int AppendDelay = 10;
 
     explicit TForm5(MainWindowLinks &main);
 
@@ -55,6 +60,7 @@ public:
     QTimer *Timer1; // docking
     QTimer *bc;     // saving
     QTimer *Timer2; // destruction after closing
+    QTimer *appending; // single shot: writes the entries made since the last write
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -62,8 +68,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 public:
-    // Writes the entries whose save waits for the end of this turn, for an end that runs no
-    // further turn of the event loop. Throws as save does.
+    // Writes the entries that wait for appending, for an end that runs no further turn of the
+    // event loop. Throws as save does.
     void saveWaiting();
 
 private:
@@ -71,7 +77,7 @@ private:
     // Writes what the file does not hold yet, while the save option is on. Throws when that
     // fails, the first time only.
     void save();
-    // Asks for a save at the end of this event-loop turn.
+    // Asks for a save within AppendDelay ms.
     void postSave();
     // Asks for the waiting entries to be shown at the end of this event-loop turn.
     void postShowing();
@@ -89,12 +95,9 @@ private:
     QString unsaved_;
     // Whether the transcript is still empty: an empty entry then adds no line to it.
     bool transcriptEmpty_ = true;
-    // Turns a pane text into the transcript's text as lts would give it back.
-    QTextDocument *plainForm_;
     // Entries not yet in lts, joined as one append would add them; empty when none wait.
     std::optional<QString> waiting_;
     bool showingPosted_ = false;
-    bool savePosted_ = false;
     QTimer *showing_;      // single shot: the next edit, ShowInterval after the last one
     QElapsedTimer shown_;  // since the last edit that showed entries
 };

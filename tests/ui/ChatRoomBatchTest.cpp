@@ -78,18 +78,48 @@ protected:
     TForm5 *view = nullptr;
 };
 
-// An end that runs no further turn of the event loop (the display lost) still writes the entries
-// of the turn it ends in.
-TEST_F(ChatRoomBatch, AnAbruptEndWritesTheEntriesOfItsLastTurn)
+// Entries made close together wait to be appended in one write; an end that runs no further
+// turn of the event loop (the display lost) still writes them.
+TEST_F(ChatRoomBatch, AnAbruptEndWritesTheEntriesWaitingToBeAppended)
 {
     view->bc->stop();
+    view->appending->setInterval(60000);
     peer.form2->bcf->setChecked(true);
     append({Entries[0], Entries[1]});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(saved(), QByteArray());
     peer.form1->endAbruptly();
     EXPECT_EQ(saved(), fileOf(appendedOneByOne({Entries[0], Entries[1]})));
 }
 
 } // namespace
+
+// The transcript's file form of an entry is worked out without a document; it must be what the
+// pane gives back once the entry is appended, for every mix of the characters a document
+// treats specially (breaks of each kind, no-break space, frame marks, object replacement,
+// NUL, surrogates) up to three at a time.
+TEST(ChatRoomFileForm, IsWhatThePaneGivesBackForEveryMixOfSpecialCharacters)
+{
+    const QStringList pieces{u"a"_s, u"中"_s, u"\r"_s, u"\n"_s, u"\r\n"_s, QString(QChar(0x2028)),
+                             QString(QChar(0x2029)), QString(QChar(0x00A0)), QString(QChar(0xFDD0)),
+                             QString(QChar(0xFDD1)), u"\t"_s, QString(QChar(0)), QString(QChar(0xFFFC)),
+                             u"😀"_s, QString(QChar(0xD800))};
+    QStringList texts{QString()};
+    for (int length = 1, from = 0; length <= 3; ++length) {
+        const qsizetype to = texts.size();
+        for (qsizetype i = from; i < to; ++i)
+            for (const QString &piece : pieces)
+                texts << texts[i] + piece;
+        from = int(to);
+    }
+    QPlainTextEdit pane;
+    for (const QString &text : texts) {
+        pane.setPlainText(u"x"_s);
+        pane.appendPlainText(PaneText::shown(text));
+        ASSERT_EQ(pane.toPlainText(), u"x\n"_s + PaneText::givenBack(PaneText::shown(text)))
+            << QStringList(text.begin(), text.end()).join(u'|').toStdString();
+    }
+}
 
 TEST_F(ChatRoomBatch, EntriesOfOneTurnReachThePaneInOneEditInTheirOrder)
 {
@@ -198,10 +228,9 @@ TEST_F(ChatRoomBatch, TimersRunOnlyWhileTheViewIsOpenAndClosingSavesTheRest)
     EXPECT_TRUE(peer.reporter.errors.isEmpty());
 }
 
-// With the option on, each entry reaches the file at the end of the event-loop turn it is made
-// in, as the transcript will hold it, without waiting for the save timer and without laying
-// out a minimised view. The view's
-// first save replaces what an earlier chat-room period left; entries made while the option is
+// With the option on, each entry reaches the file within AppendDelay ms of being made, as the
+// transcript will hold it, without waiting for the save timer and without laying out a
+// minimised view. The view's first save replaces what an earlier chat-room period left; entries made while the option is
 // off are written, with the rest of the transcript, by the first save after it is on again.
 TEST_F(ChatRoomBatch, EachEntryReachesTheFileAsItIsMade)
 {
@@ -231,7 +260,8 @@ TEST_F(ChatRoomBatch, EachEntryReachesTheFileAsItIsMade)
         peer.form2->bcf->setChecked(step.saving);
         made << step.entry;
         append({step.entry});
-        QCoreApplication::processEvents(); // the end of the turn
+        EXPECT_TRUE(view->appending->isActive());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->appending->isActive(); }, 1000));
         const QString pane = appendedOneByOne(made.mid(0, step.inFile));
         EXPECT_EQ(saved(), pane.isEmpty() ? QByteArray() : fileOf(pane));
         if (step.saving && step.inFile == made.size() && &step != &steps.back()) {
