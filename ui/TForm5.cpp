@@ -32,6 +32,9 @@ TForm5::TForm5(MainWindowLinks &main)
 
     lts = new QPlainTextEdit;
     lts->setReadOnly(true);
+    // Nothing typed here can be undone: an undo history would only keep a second copy of
+    // every entry.
+    lts->setUndoRedoEnabled(false);
     lts->setAccessibleName(windowTitle()); // the view is this pane: it goes by the window's name
     lts->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     PlainScrollBar::install(lts);
