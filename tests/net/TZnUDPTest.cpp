@@ -36,6 +36,31 @@ struct Received {
     int length = 0;
 };
 
+// A plain socket (not our code) that sends numbered datagrams to EndpointIp:2928 from any
+// thread, as fast as it is asked to.
+class NumberSender {
+public:
+    NumberSender() : socket_(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        to_.sin_family = AF_INET;
+        to_.sin_port = htons(Port);
+        ::inet_pton(AF_INET, EndpointIp.toLatin1().constData(), &to_.sin_addr);
+    }
+    ~NumberSender() { ::close(socket_); }
+    NumberSender(const NumberSender &) = delete;
+    NumberSender &operator=(const NumberSender &) = delete;
+    void send(int number) const
+    {
+        const QByteArray bytes = QByteArray::number(number);
+        ::sendto(socket_, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&to_),
+                 sizeof to_);
+    }
+
+private:
+    int socket_;
+    sockaddr_in to_{};
+};
+
 // An endpoint bound to EndpointIp:2928 that records what each OnDataReceived delivers, and a
 // plain socket (not our code) on PeerIp:2928 that sends to it and receives from it.
 class TZnUDPTest : public ::testing::Test {
@@ -281,18 +306,12 @@ TEST_F(TZnUDPTest, ABurstBehindABusyHandlerWaitsInTheIntake)
         };
         // A raw sender on a thread of its own: ten datagrams a millisecond, for 200 ms.
         std::thread sender([] {
-            const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(Port);
-            ::inet_pton(AF_INET, "127.0.0.52", &to.sin_addr);
+            const NumberSender numbers;
             for (int i = 0; i <= Burst; ++i) {
-                const QByteArray bytes = QByteArray::number(i);
-                ::sendto(s, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+                numbers.send(i);
                 if (i % 10 == 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
-            ::close(s);
         });
         sender.join();
         // Still busy a moment: the intake takes in what the socket holds, so that the rest
@@ -320,18 +339,12 @@ TEST_F(TZnUDPTest, AHandlerSlowerThanTheArrivalsLosesNothing)
         while (std::chrono::steady_clock::now() < until) {}
     };
     std::thread sender([] {
-        const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(Port);
-        ::inet_pton(AF_INET, "127.0.0.52", &to.sin_addr);
+        const NumberSender numbers;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < Count; ++i) {
             std::this_thread::sleep_until(start + std::chrono::microseconds(100 * i));
-            const QByteArray bytes = QByteArray::number(i);
-            ::sendto(s, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+            numbers.send(i);
         }
-        ::close(s);
     });
     const bool all = waitReceived(Count);
     sender.join();
