@@ -70,8 +70,19 @@ void ContactStore::setNickname(const QString &name)
 
 QString ContactStore::senderLookup(const QString &ip) const
 {
-    const QString found = buddyKey(ip);
-    return found.isEmpty() ? QString() : buddyEntry(found);
+    const IniFile::Contents contents = ini_.contents();
+    if (senders_.generation != ini_.generation()) {
+        const qint64 count = countIn(contents, UserSection);
+        QHash<qint64, QByteArray> entries;
+        for (const auto &[number, entry] : contents.numberedValues(UserSection, count))
+            entries.insert(number, entry);
+        senders_.entryByIp.clear();
+        // In ascending order: the highest number holding an IP wins.
+        for (const auto &[number, storedIp] : contents.numberedValues(IpSection, count))
+            senders_.entryByIp.insert(storedIp, Gbk::decode(entries.value(number)));
+        senders_.generation = ini_.generation();
+    }
+    return senders_.entryByIp.value(Gbk::encode(ip));
 }
 
 QString ContactStore::buddyKey(const QString &ip) const

@@ -3,6 +3,7 @@
 #include "core/IniFile.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -67,6 +68,14 @@ public:
 
 private:
     bool isFriend(const QString &ip) const;
+
+    // What senderLookup gives for each IP of the friend list, worked out once per generation of
+    // the file: a look-up per datagram then scans no list, however many friends there are.
+    struct SenderIndex {
+        quint64 generation = 0; // of the file it was built from; 0: never built
+        QHash<QByteArray, QString> entryByIp;
+    };
+    mutable SenderIndex senders_;
 
     IniFile ini_;
     Prompts &prompts_;

@@ -206,6 +206,7 @@ IniFile::Contents IniFile::contents() const
 {
     if (cachedVersion_ && currentVersion() == cachedVersion_)
         return cached_;
+    ++generation_;
     cachedVersion_.reset();
     cached_ = {};
     QFile file(path_);
@@ -319,6 +320,7 @@ void IniFile::save(const Contents &contents) const
     // Written beside the old file and renamed over it, so that a failed write leaves the old
     // contents (and the stored nickname) in place. Unbuffered, so that a short write (a full
     // disk) shows in write()'s result instead of being lost in the final flush.
+    ++generation_;
     cachedVersion_.reset();
     cached_ = {};
     QSaveFile file(path_);
@@ -342,6 +344,7 @@ void IniFile::remember(const Version &tempVersion, const QByteArray &bytes) cons
     if (!now || now->device != tempVersion.device || now->inode != tempVersion.inode
         || now->size != tempVersion.size || now->modifiedNs != tempVersion.modifiedNs)
         return;
+    ++generation_;
     cachedVersion_ = now;
     cached_ = Contents::parse(bytes);
 }

@@ -73,6 +73,10 @@ public:
 
     // The whole file parsed once (empty when it does not exist or cannot be read).
     Contents contents() const;
+    // Changes whenever contents() may give something else than before (the file was read anew,
+    // or written through this object); stays the same while it gives what it kept, so that a
+    // caller may keep what it worked out from the contents of one generation.
+    quint64 generation() const { return generation_; }
 
     // value with every control character replaced by '?'.
     static QByteArray withoutControlCharacters(QByteArray value);
@@ -103,4 +107,5 @@ private:
     // What was parsed, and the version of the file it was parsed from.
     mutable std::optional<Version> cachedVersion_;
     mutable Contents cached_;
+    mutable quint64 generation_ = 1;
 };

@@ -156,3 +156,38 @@ TEST(IniFileCache, ReadsAfterAnOutsideChangeGiveTheNewValuesAndWritesKeepTheirSe
     EXPECT_EQ(ini.readInteger(u"A"_s, u"y"_s), 3);
     EXPECT_EQ(ini.readString(u"A"_s, u"z"_s), QByteArray("4"));
 }
+
+// The look-up works from an index of the friend list built once per version of the file; for
+// every address of a hand-edited list of 300 friends (an address under two numbers, one under
+// a number past Count, a number with no entry, keys out of order) it gives what the entry
+// number and entry read one by one give, before and after a change through the store.
+TEST_F(ContactStoreCache, TheIndexedLookUpAgreesWithTheEntriesReadOneByOne)
+{
+    QByteArray users = "[UserSection]\r\nCount=300\r\n";
+    QByteArray ips = "[IpSection]\r\n";
+    for (int n = 300; n >= 1; --n) {
+        if (n != 7)
+            users += QByteArray::number(n) + "=[" + QByteArray::number(n) + "]friend" + QByteArray::number(n) + "\r\n";
+        ips += QByteArray::number(n) + "=10.0." + QByteArray::number(n / 256) + '.' + QByteArray::number(n % 256) + "\r\n";
+    }
+    ips += "301=10.0.9.9\r\n250=10.0.0.3\r\n"; // past Count; a repeated key (the first one counts)
+    dir.write(u"myinfo.ini"_s, users + ips + "[Extra]\r\n1=10.0.0.1\r\n");
+    const auto agree = [&](const char *when) {
+        SCOPED_TRACE(when);
+        for (int n = 0; n <= 302; ++n) {
+            const QString ip = u"10.0.%1.%2"_s.arg(n / 256).arg(n % 256);
+            const QString key = store.buddyKey(ip);
+            ASSERT_EQ(store.senderLookup(ip), key.isEmpty() ? QString() : store.buddyEntry(key)) << ip.toStdString();
+        }
+        EXPECT_EQ(store.senderLookup(u"10.0.9.9"_s), QString());
+    };
+    agree("as edited");
+    EXPECT_EQ(store.senderLookup(u"10.0.0.7"_s), QString()) << "a number with no entry";
+    EXPECT_EQ(store.senderLookup(u"10.0.1.44"_s), u"[300]friend300"_s);
+    store.setBuddyIp(u"5"_s, u"10.0.1.44"_s);
+    EXPECT_EQ(store.senderLookup(u"10.0.1.44"_s), u"[300]friend300"_s) << "the highest number wins";
+    store.setBuddyIp(u"300"_s, u"10.0.9.8"_s);
+    EXPECT_EQ(store.senderLookup(u"10.0.1.44"_s), u"[5]friend5"_s);
+    EXPECT_EQ(store.senderLookup(u"10.0.0.5"_s), QString());
+    agree("after two changes");
+}
