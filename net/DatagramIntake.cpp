@@ -124,22 +124,22 @@ void DatagramIntake::moveWaiting()
 {
     constexpr int MoveBatch = 32;
     Datagram received;
-    for (bool more = true; more;) {
+    for (;;) {
+        int moved = 0;
         {
             const std::lock_guard guard(lock_);
-            int moved = 0;
-            while ((more = int(queue_.size()) < queueLimit_ && receive(socket_, bufferSize_, received))) {
+            while (moved < MoveBatch && int(queue_.size()) < queueLimit_
+                   && receive(socket_, bufferSize_, received)) {
                 // A copy of its own size: a queue of short datagrams holds little memory.
-                Datagram kept{QByteArray(received.bytes.constData(),
-                                         qBound<qint64>(0, received.length, qint64(bufferSize_))),
-                              received.length, received.from};
-                queue_.push_back(std::move(kept));
-                if (++moved == MoveBatch)
-                    break;
+                queue_.push_back({QByteArray(received.bytes.constData(),
+                                             qBound<qint64>(0, received.length, qint64(bufferSize_))),
+                                  received.length, received.from});
+                ++moved;
             }
-            if (moved == 0)
-                return;
         }
-        raise(signal_);
+        if (moved > 0)
+            raise(signal_);
+        if (moved < MoveBatch)
+            return; // the socket is empty, or the queue full
     }
 }
